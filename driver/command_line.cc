@@ -1,0 +1,121 @@
+#include "driver/command_line.h"
+
+#include <climits>
+#include <cstring>
+
+#ifdef _WIN32
+#include <mbstring.h>
+#endif
+
+namespace dtk {
+namespace {
+
+int CompareAsciiNoCase(const char* given, const char* known) {
+  for (;; ++given, ++known) {
+    unsigned char a = static_cast<unsigned char>(*given);
+    unsigned char b = static_cast<unsigned char>(*known);
+    if (a >= 'A' && a <= 'Z') a = static_cast<unsigned char>(a - 'A' + 'a');
+    if (b >= 'A' && b <= 'Z') b = static_cast<unsigned char>(b - 'A' + 'a');
+    if (a != b) return a < b ? -1 : 1;
+    if (a == 0) return 0;
+  }
+}
+
+#ifdef _WIN32
+int CompareMultibyteNoCase(const char* given, const char* known) {
+  return _mbsicmp(reinterpret_cast<const unsigned char*>(given),
+                  reinterpret_cast<const unsigned char*>(known));
+}
+#endif
+
+enum Option { kVerify, kFileSize, kMaxDirLevel, kMaxDirFiles, kMinFileSize, kMaxFileSize };
+
+bool IsOptionWord(const char* word, const OptionRules& rules) {
+  return word[0] == '-' || (rules.slashIntroducesOption && word[0] == '/');
+}
+
+}  // namespace
+
+const OptionRules kPosixOptionRules = {false, CompareAsciiNoCase};
+const OptionRules kWindowsOptionRules = {true, CompareAsciiNoCase};
+
+const OptionRules& NativeOptionRules() {
+#ifdef _WIN32
+  static const OptionRules rules = {true, CompareMultibyteNoCase};
+  return rules;
+#else
+  return kPosixOptionRules;
+#endif
+}
+
+const char* const kOptionNames[] = {"verify",      "filesize",    "maxDirLevel",
+                                    "maxDirFiles", "minFileSize", "maxFileSize"};
+const int kOptionCount = sizeof(kOptionNames) / sizeof(kOptionNames[0]);
+
+int32_t ConvertNumber(const char* text) {
+  while (*text == ' ' || (*text >= '\t' && *text <= '\r')) ++text;
+  bool negative = false;
+  if (*text == '+' || *text == '-') negative = *text++ == '-';
+  int64_t value = 0;
+  for (; *text >= '0' && *text <= '9'; ++text) {
+    value = value * 10 + (*text - '0');
+    if (value > static_cast<int64_t>(INT_MAX) + 1) break;  // saturates below
+  }
+  if (negative) value = -value;
+  if (value > INT_MAX) return INT_MAX;
+  if (value < INT_MIN) return INT_MIN;
+  return static_cast<int32_t>(value);
+}
+
+std::string ParseCommandLine(int argc, const char* const* argv, const OptionRules& rules,
+                             CommandLine* result) {
+  if (argc < 2) return "Parameter error!\n";
+  for (int i = 1; i < argc; ++i) {
+    const char* word = argv[i];
+    if (!IsOptionWord(word, rules)) {
+      if (result->targetDir == nullptr) result->targetDir = word;
+      continue;
+    }
+    const char* name = word + 1;
+    int option = -1;
+    for (int k = 0; k < kOptionCount && option < 0; ++k) {
+      if (rules.compareNames(name, kOptionNames[k]) == 0) option = k;
+    }
+    if (option == kVerify) {
+      result->verifyRequested = true;
+      continue;
+    }
+    if (option < 0 || i + 1 >= argc || IsOptionWord(argv[i + 1], rules)) {
+      return std::string("Parameter error! (") + name + ")\n";
+    }
+    int32_t value = ConvertNumber(argv[i + 1]);
+    // A value of 0 or less is not taken; its word is then read as a plain
+    // word.
+    if (value < 1) continue;
+    ++i;
+    TestConfig& config = result->config;
+    switch (option) {
+      case kFileSize:
+        result->fileSizeMiB = value;
+        break;
+      case kMaxDirLevel:
+        config.maxDirLevel = static_cast<uint32_t>(value);
+        break;
+      case kMaxDirFiles:
+        config.maxDirFiles = static_cast<uint32_t>(value);
+        break;
+      case kMinFileSize:
+        config.minFileSize = value;
+        break;
+      case kMaxFileSize:
+        config.maxFileSize = value;
+        break;
+    }
+  }
+  if (result->targetDir == nullptr) return "Parameter error!\n";
+  if (result->fileSizeMiB != 0) result->config.totalSize = int64_t{result->fileSizeMiB} * 1048576;
+  if (result->config.minFileSize > result->config.maxFileSize) return "Min/Max Filesize error!\n";
+  return std::string();
+}
+
+}  // namespace dtk

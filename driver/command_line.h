@@ -1,0 +1,51 @@
+// Reading the command line into the run settings.
+#ifndef DTK_DRIVER_COMMAND_LINE_H_
+#define DTK_DRIVER_COMMAND_LINE_H_
+
+#include <cstdint>
+#include <string>
+
+#include "tree/planner.h"
+
+namespace dtk {
+
+// How a platform writes option words.
+struct OptionRules {
+  // Whether "/" introduces an option word as "-" does. It does on Windows;
+  // on POSIX a word beginning with "/" is a path.
+  bool slashIntroducesOption;
+  // Compares an option name with a known one without regard to letter case;
+  // 0 when they match.
+  int (*compareNames)(const char* given, const char* known);
+};
+
+extern const OptionRules kPosixOptionRules;
+extern const OptionRules kWindowsOptionRules;  // ASCII case folding
+const OptionRules& NativeOptionRules();        // Windows: the C runtime's _mbsicmp
+
+// What the command line asks for.
+struct CommandLine {
+  const char* targetDir = nullptr;  // the word itself, as typed
+  bool verifyRequested = false;
+  int32_t fileSizeMiB = 0;  // 0: totalSize keeps its default
+  TestConfig config;
+};
+
+// The option names in the order they are tried.
+extern const char* const kOptionNames[];
+extern const int kOptionCount;
+
+// Reads `argv[1..argc-1]`. Returns an empty text when the command line is
+// good (with `*result` filled), otherwise the message to print on the
+// standard error stream before exiting with status 1.
+std::string ParseCommandLine(int argc, const char* const* argv, const OptionRules& rules,
+                             CommandLine* result);
+
+// The number at the start of `text` as the C runtime's atoi reads it
+// (leading white space, an optional sign, digits up to the first other
+// character), saturated at the limits of a signed 32-bit number.
+int32_t ConvertNumber(const char* text);
+
+}  // namespace dtk
+
+#endif  // DTK_DRIVER_COMMAND_LINE_H_

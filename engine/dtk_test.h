@@ -1,0 +1,99 @@
+// The tester: carries out the create, verify and remove phases on a planned
+// tree, through the platform's file system.
+#ifndef DTK_ENGINE_DTK_TEST_H_
+#define DTK_ENGINE_DTK_TEST_H_
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "platform/file_system.h"
+#include "reporting/console.h"
+#include "reporting/path.h"
+#include "reporting/phase_frame.h"
+#include "support/crc32.h"
+#include "support/mt_random.h"
+#include "tree/file_list.h"
+
+namespace dtk {
+
+class DtkTest {
+ public:
+  static constexpr uint32_t kIoBufferSize = 0x20000;  // 128 KiB per read or write call
+  static constexpr uint32_t kPatternSize = 0x40000;   // 256 KiB of pattern data
+
+  // Borrows the file system, the console and the clock for its whole life.
+  DtkTest(FileSystem& fileSystem, Console& console, Clock& clock,
+          const PathStyle& pathStyle = NativePathStyle());
+  virtual ~DtkTest();
+  DtkTest(const DtkTest&) = delete;
+  DtkTest& operator=(const DtkTest&) = delete;
+
+  // Replaces the data pattern with `byteCount` bytes of the tester's own
+  // generator, each output laid down least significant byte first; a final
+  // partial word gives its low bytes. Returns 0, or -1 when memory is
+  // exhausted (the pattern is then gone, its size and position unchanged).
+  int MakePattern(uint32_t byteCount);
+
+  // The create phase: makes every directory and writes every file of
+  // `plannedList` below `targetDir`, storing each file's CRC in its planned
+  // entry and a copy of every attempted entry, named by its full path, in
+  // `createdList`. Returns 0, or -1 when an entry failed.
+  int Create(FileList& plannedList, const char* targetDir);
+  // The verify phase: reads every planned file back and compares its CRC
+  // with the stored one. A mismatch is counted, not a failure. Returns 0 when
+  // the walk reached its end, -1 when a file could not be opened or read or
+  // ended early.
+  int Verify(const FileList& plannedList, const char* targetDir);
+  // The remove phase: deletes what the create phase attempted, last first.
+  // Prints nothing and returns 0 when nothing was attempted.
+  int Remove();
+
+  // Flush every file to stable storage before closing it, and every
+  // directory after its last entry is made.
+  void set_sync(bool sync) { sync_ = sync; }
+
+  uint32_t ioBufferSize() const { return ioBufferSize_; }
+  const uint8_t* ioBuffer() const { return ioBuffer_.get(); }
+  const uint8_t* pattern() const { return pattern_.get(); }
+  uint32_t patternSize() const { return patternSize_; }
+  uint32_t patternPos() const { return patternPos_; }
+  const FileList& createdList() const { return createdList_; }
+  const PhaseCounters& created() const { return created_; }
+  const PhaseCounters& verified() const { return verified_; }
+  const PhaseCounters& removed() const { return removed_; }
+  const PhaseTimes& times() const { return times_; }
+
+ private:
+  int SetUpTransferBuffer();
+  int CreateTree(FileList& plannedList, const char* targetDir);
+  int CreateOneFile(const char* path, FileEntry& entry);
+  int VerifyTree(const FileList& plannedList, const char* targetDir);
+  int VerifyOneFile(const char* path, const FileEntry& entry);
+  int RemoveWalk();
+  // Copies the next `count` pattern bytes, from `patternPos` on, into `dest`.
+  void TakePattern(uint8_t* dest, uint32_t count);
+
+  FileSystem& fileSystem_;
+  Console& console_;
+  Clock& clock_;
+  const PathStyle& pathStyle_;
+  bool sync_ = false;
+
+  PhaseTimes times_;
+  uint32_t ioBufferSize_ = 0;
+  std::unique_ptr<uint8_t[]> ioBuffer_;
+  Crc32 crc_;
+  MtDefaultRandom patternRandom_;
+  std::unique_ptr<uint8_t[]> pattern_;
+  uint32_t patternSize_ = 0;
+  uint32_t patternPos_ = 0;
+  FileList createdList_;
+  PhaseCounters created_;   // files, directories, bytes
+  PhaseCounters verified_;  // files, CRC errors, bytes
+  PhaseCounters removed_;   // files, directories, bytes
+};
+
+}  // namespace dtk
+
+#endif  // DTK_ENGINE_DTK_TEST_H_

@@ -1,0 +1,39 @@
+// The POSIX file system, with its raw read and write calls replaceable so
+// that tests can make the system's short counts and interruptions.
+#ifndef DTK_PLATFORM_POSIX_FILE_SYSTEM_H_
+#define DTK_PLATFORM_POSIX_FILE_SYSTEM_H_
+
+#include <sys/types.h>
+
+#include "platform/file_system.h"
+
+namespace dtk {
+
+struct PosixCalls {
+  ssize_t (*write)(int fd, const void* data, size_t count);
+  ssize_t (*read)(int fd, void* data, size_t count);
+};
+
+class PosixFileSystem : public FileSystem {
+ public:
+  PosixFileSystem();
+  explicit PosixFileSystem(const PosixCalls& calls) : calls_(calls) {}
+
+  ErrorCode MakeDirectory(const char* path) override;
+  ErrorCode OpenForWrite(const char* path, FileHandle* file) override;
+  ErrorCode OpenForRead(const char* path, FileHandle* file) override;
+  ErrorCode Write(FileHandle file, const void* data, uint32_t count) override;
+  ErrorCode Read(FileHandle file, void* data, uint32_t count, uint32_t* got) override;
+  ErrorCode Flush(FileHandle file) override;
+  ErrorCode FlushDirectory(const char* path) override;
+  ErrorCode Close(FileHandle file) override;
+  ErrorCode DeleteFile(const char* path) override;
+  ErrorCode RemoveDirectory(const char* path) override;
+
+ private:
+  PosixCalls calls_;
+};
+
+}  // namespace dtk
+
+#endif  // DTK_PLATFORM_POSIX_FILE_SYSTEM_H_

@@ -1,0 +1,100 @@
+#include "reporting/console.h"
+
+#include <cstdarg>
+
+namespace dtk {
+namespace {
+
+// Formats into a stack buffer, or into a string when the text is longer.
+template <class Sink>
+void FormatTo(Sink sink, const char* format, va_list args) {
+  char buffer[1024];
+  va_list again;
+  va_copy(again, args);
+  int length = std::vsnprintf(buffer, sizeof(buffer), format, args);
+  if (length < 0) {
+    va_end(again);
+    return;
+  }
+  if (static_cast<size_t>(length) < sizeof(buffer)) {
+    sink(std::string_view(buffer, length));
+  } else {
+    std::string text(static_cast<size_t>(length) + 1, '\0');
+    std::vsnprintf(text.data(), text.size(), format, again);
+    text.pop_back();
+    sink(std::string_view(text));
+  }
+  va_end(again);
+}
+
+}  // namespace
+
+void Console::ErrorF(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  FormatTo([this](std::string_view text) { Error(text); }, format, args);
+  va_end(args);
+}
+
+void Console::OutputF(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  FormatTo([this](std::string_view text) { Output(text); }, format, args);
+  va_end(args);
+}
+
+StdioConsole::StdioConsole(std::FILE* out, std::FILE* err) : out_(out), err_(err) {}
+
+StdioConsole::~StdioConsole() { Flush(); }
+
+void StdioConsole::Error(std::string_view text) {
+  if (last_ == Last::kOut) std::fflush(out_);
+  last_ = Last::kErr;
+  std::fwrite(text.data(), 1, text.size(), err_);
+}
+
+void StdioConsole::Output(std::string_view text) {
+  if (last_ == Last::kErr) std::fflush(err_);
+  last_ = Last::kOut;
+  std::fwrite(text.data(), 1, text.size(), out_);
+}
+
+void StdioConsole::Flush() {
+  std::fflush(err_);
+  std::fflush(out_);
+}
+
+void MemoryConsole::Add(bool isError, std::string_view text) {
+  // Text arrives line by line; a piece without its line break joins the next.
+  if (!lines_.empty() && lines_.back().isError == isError && !lines_.back().text.empty() &&
+      lines_.back().text.back() != '\n') {
+    lines_.back().text.append(text);
+  } else {
+    lines_.push_back({isError, std::string(text)});
+  }
+}
+
+std::string MemoryConsole::Transcript() const {
+  std::string all;
+  for (const auto& line : lines_) {
+    all += line.isError ? "E " : "O ";
+    all += line.text;
+  }
+  return all;
+}
+
+std::string MemoryConsole::ErrorText() const {
+  std::string all;
+  for (const auto& line : lines_)
+    if (line.isError) all += line.text;
+  return all;
+}
+
+std::string MemoryConsole::OutputText() const {
+  std::string all;
+  for (const auto& line : lines_)
+    if (!line.isError) all += line.text;
+  return all;
+}
+
+}  // namespace dtk

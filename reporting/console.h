@@ -1,0 +1,77 @@
+// Where the tool's lines go: progress, start, finish and error lines to the
+// standard error stream, phase summaries to the standard output stream.
+#ifndef DTK_REPORTING_CONSOLE_H_
+#define DTK_REPORTING_CONSOLE_H_
+
+#include <cstdio>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace dtk {
+
+class Console {
+ public:
+  virtual ~Console() = default;
+  // One line (or part of one) for the standard error stream.
+  virtual void Error(std::string_view text) = 0;
+  // One line for the standard output stream.
+  virtual void Output(std::string_view text) = 0;
+  // Pushes out everything written so far.
+  virtual void Flush() {}
+
+  void ErrorF(const char* format, ...)
+#if defined(__GNUC__)
+      __attribute__((format(printf, 2, 3)))
+#endif
+      ;
+  void OutputF(const char* format, ...)
+#if defined(__GNUC__)
+      __attribute__((format(printf, 2, 3)))
+#endif
+      ;
+};
+
+// The process's own streams. When standard error is not a terminal it is
+// buffered in full; each stream is flushed before the other is written, so
+// lines keep their order when both go to one file or pipe.
+class StdioConsole : public Console {
+ public:
+  StdioConsole(std::FILE* out, std::FILE* err);
+  ~StdioConsole() override;
+  void Error(std::string_view text) override;
+  void Output(std::string_view text) override;
+  void Flush() override;
+
+ private:
+  std::FILE* out_;
+  std::FILE* err_;
+  enum class Last { kNone, kOut, kErr } last_ = Last::kNone;
+};
+
+// Keeps every line in order, tagged with its stream; for tests and for
+// anything that wants the text rather than the terminal.
+class MemoryConsole : public Console {
+ public:
+  struct Line {
+    bool isError;
+    std::string text;
+  };
+  void Error(std::string_view text) override { Add(true, text); }
+  void Output(std::string_view text) override { Add(false, text); }
+
+  const std::vector<Line>& lines() const { return lines_; }
+  // Every line in order, each prefixed "E " or "O " by its stream.
+  std::string Transcript() const;
+  std::string ErrorText() const;
+  std::string OutputText() const;
+  void Clear() { lines_.clear(); }
+
+ private:
+  void Add(bool isError, std::string_view text);
+  std::vector<Line> lines_;
+};
+
+}  // namespace dtk
+
+#endif  // DTK_REPORTING_CONSOLE_H_

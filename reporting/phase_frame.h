@@ -1,0 +1,86 @@
+// The frame every phase runs in: start line, walk, finish line, then the
+// error line or the four summary lines.
+#ifndef DTK_REPORTING_PHASE_FRAME_H_
+#define DTK_REPORTING_PHASE_FRAME_H_
+
+#include <cstdint>
+#include <new>
+
+#include "reporting/console.h"
+
+namespace dtk {
+
+// The calendar clock, in whole seconds since 1970; tests pin it.
+class Clock {
+ public:
+  virtual ~Clock() = default;
+  virtual int64_t Now() = 0;
+};
+
+class SystemClock : public Clock {
+ public:
+  int64_t Now() override;
+};
+
+// What tells one phase's lines apart.
+struct PhaseText {
+  const char* word;         // "Create", "Verify" or "Remove"
+  const char* secondCount;  // "directories" or "CRC Errors"
+  const char* errorLine;    // "DtkTest Error!\n", "Verify Error!\n", "Remove Error!\n"
+};
+
+extern const PhaseText kCreateText;
+extern const PhaseText kVerifyText;
+extern const PhaseText kRemoveText;
+
+// The counters a phase reports, read once its walk is over.
+struct PhaseCounters {
+  uint32_t files = 0;
+  uint32_t second = 0;  // directories, or CRC errors
+  int64_t bytes = 0;
+};
+
+// The clock readings of the phase that ran last.
+struct PhaseTimes {
+  int64_t startTime = 0;
+  int64_t endTime = 0;
+};
+
+// Whole seconds the phase took, at least 1.
+uint32_t ElapsedSecondsOf(const PhaseTimes& times);
+
+void PrintStartLine(Console& console, int64_t time);
+void PrintFinishLine(Console& console, int64_t time);
+// The four summary lines on the standard output stream.
+void PrintSummary(Console& console, const PhaseText& text, const PhaseCounters& counters,
+                  uint32_t secs);
+
+// Runs `walk` (returning negative for failure) inside the frame and returns
+// 0 or -1. The walk ending for want of memory is a failed walk.
+template <class Walk>
+int RunPhaseFrame(Console& console, Clock& clock, const PhaseText& text,
+                  const PhaseCounters& counters, PhaseTimes& times, Walk&& walk) {
+  times.startTime = clock.Now();
+  PrintStartLine(console, times.startTime);
+  int status;
+  try {
+    status = walk();
+  } catch (const std::bad_alloc&) {
+    status = -1;
+  }
+  times.endTime = clock.Now();
+  PrintFinishLine(console, times.endTime);
+  int result = 0;
+  if (status < 0) {
+    console.Error(text.errorLine);
+    result = -1;
+  } else {
+    PrintSummary(console, text, counters, ElapsedSecondsOf(times));
+  }
+  console.Flush();
+  return result;
+}
+
+}  // namespace dtk
+
+#endif  // DTK_REPORTING_PHASE_FRAME_H_

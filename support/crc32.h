@@ -1,0 +1,33 @@
+// CRC-32/BZIP2: polynomial 0x04C11DB7, most significant bit first,
+// initial register 0xFFFFFFFF, final XOR 0xFFFFFFFF.
+#ifndef DTK_SUPPORT_CRC32_H_
+#define DTK_SUPPORT_CRC32_H_
+
+#include <cstdint>
+
+namespace dtk {
+
+class Crc32 {
+ public:
+  static constexpr uint32_t kPolynomial = 0x04C11DB7u;
+
+  Crc32();
+
+  void Reset() { crcReg = 0xFFFFFFFFu; }
+  // Folds `count` bytes at `data` into the register, first byte first. The
+  // result does not depend on how a byte run is split across calls.
+  void Update(uint32_t count, const void* data);
+  uint32_t Value() const { return ~crcReg; }
+  uint32_t Register() const { return crcReg; }
+
+  // The byte-at-a-time reference form: one table lookup per byte.
+  static uint32_t UpdateTable(uint32_t reg, const uint8_t* data, uint64_t count);
+  static const uint32_t* Table();
+
+ private:
+  uint32_t crcReg = 0xFFFFFFFFu;
+};
+
+}  // namespace dtk
+
+#endif  // DTK_SUPPORT_CRC32_H_

@@ -1,0 +1,97 @@
+// The tester object: its buffers, its data pattern and the pattern ring.
+#include "engine/dtk_test.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "fault_file_system.h"
+#include "test_util.h"
+#include "tree/planner.h"
+
+namespace dtk {
+namespace {
+
+struct Tester {
+  MemoryConsole console;
+  FixedClock clock;
+  DtkTest test{SystemFileSystem(), console, clock};
+};
+
+TEST(DtkTestTest, AFreshTesterHasNoBuffersAndPrintsNothing) {
+  Tester t;
+  EXPECT_EQ(t.test.ioBufferSize(), 0u);
+  EXPECT_EQ(t.test.ioBuffer(), nullptr);
+  EXPECT_EQ(t.test.pattern(), nullptr);
+  EXPECT_EQ(t.test.patternSize(), 0u);
+  EXPECT_EQ(t.test.patternPos(), 0u);
+  EXPECT_EQ(t.test.createdList().size(), 0u);
+  EXPECT_EQ(t.test.Remove(), 0);  // nothing to remove: not even a start line
+  EXPECT_TRUE(t.console.lines().empty());
+}
+
+TEST(DtkTestTest, PatternIsTheGeneratorOutputLittleEndian) {
+  Tester t;
+  ASSERT_EQ(t.test.MakePattern(262144), 0);
+  EXPECT_EQ(t.test.patternSize(), 262144u);
+  EXPECT_EQ(t.test.patternPos(), 0u);
+  const uint8_t expected[] = {0x5C, 0xBB, 0x91, 0xD0, 0xF6, 0x9E, 0xAE, 0x22, 0xEE, 0xFA,
+                              0xE1, 0xE7, 0x79, 0x1F, 0xC3, 0xD5, 0x2C, 0x35, 0x82, 0x20};
+  EXPECT_EQ(std::memcmp(t.test.pattern(), expected, sizeof(expected)), 0);
+
+  Tester partial;
+  ASSERT_EQ(partial.test.MakePattern(6), 0);
+  EXPECT_EQ(std::memcmp(partial.test.pattern(), expected, 6), 0);
+}
+
+TEST(DtkTestTest, PatternDoesNotDependOnWhatThePlannerDrew) {
+  Tester first;
+  first.test.MakePattern(262144);
+  MtDefaultRandom planner;
+  for (int i = 0; i < 10000; ++i) planner.Next();
+  Tester second;
+  second.test.MakePattern(262144);
+  EXPECT_EQ(std::memcmp(first.test.pattern(), second.test.pattern(), 262144), 0);
+}
+
+// Plans files of the given sizes in the root, without drawing sizes.
+void PlanFiles(FileList& list, std::initializer_list<int64_t> sizes) {
+  int n = 0;
+  for (int64_t size : sizes) {
+    auto entry = std::make_unique<FileEntry>();
+    entry->SetName("file-" + std::to_string(n++));
+    entry->size = size;
+    list.Append(std::move(entry));
+  }
+}
+
+TEST(DtkTestTest, FilesTakeThePatternAsARing) {
+  TempDir dir;
+  Tester t;
+  FileList plan;
+  PlanFiles(plan, {10, 300000, 262144 - 37856 - 10 + 5});
+  ASSERT_EQ(t.test.Create(plan, dir.path().c_str()), 0);
+  std::string pattern(reinterpret_cast<const char*>(t.test.pattern()), 262144);
+  std::string ring = pattern + pattern + pattern;
+  EXPECT_EQ(ReadWholeFile(dir / "file-0"), ring.substr(0, 10));
+  EXPECT_EQ(ReadWholeFile(dir / "file-1"), ring.substr(10, 300000));
+  EXPECT_EQ(ReadWholeFile(dir / "file-2"), ring.substr(300010, 262144 - 37856 - 5));
+  EXPECT_EQ(t.test.patternPos(), 5u);  // past the end of the ring and round again
+  EXPECT_EQ(plan.front().crcValue, 0xACFF1B51u);
+}
+
+TEST(DtkTestTest, VerifyAfterCreateReusesTheTransferBuffer) {
+  TempDir dir;
+  Tester t;
+  FileList plan;
+  PlanFiles(plan, {524288, 524288});
+  ASSERT_EQ(t.test.Create(plan, dir.path().c_str()), 0);
+  const uint8_t* buffer = t.test.ioBuffer();
+  ASSERT_EQ(t.test.Verify(plan, dir.path().c_str()), 0);
+  EXPECT_EQ(t.test.ioBuffer(), buffer);
+  EXPECT_EQ(plan.front().crcValue, 0xEFE12EDCu);
+  EXPECT_EQ(plan.back().crcValue, 0xEFE12EDCu);
+}
+
+}  // namespace
+}  // namespace dtk

@@ -1,0 +1,76 @@
+#include "reporting/format.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "reporting/phase_frame.h"
+
+namespace dtk {
+namespace {
+
+std::string SpeedLine(int64_t bytes, int64_t start, int64_t end) {
+  MemoryConsole console;
+  PhaseCounters counters;
+  counters.bytes = bytes;
+  PrintSummary(console, kCreateText, counters, ElapsedSeconds(start, end));
+  return console.lines()[2].text + console.lines()[3].text;
+}
+
+TEST(FormatTest, SpeedLines) {
+  EXPECT_EQ(SpeedLine(104857600, 100, 107),
+            "Create time 7 sec\nCreate speed 14979.6KB/sec (14979657B/sec)\n");
+  EXPECT_EQ(SpeedLine(104857600, 100, 100),
+            "Create time 1 sec\nCreate speed 104857.6KB/sec (104857600B/sec)\n");
+  EXPECT_EQ(SpeedLine(50, 5, 6), "Create time 1 sec\nCreate speed 0.0KB/sec (50B/sec)\n");
+  EXPECT_EQ(SpeedLine(150, 5, 6), "Create time 1 sec\nCreate speed 0.1KB/sec (150B/sec)\n");
+  EXPECT_EQ(SpeedLine(0, 5, 6), "Create time 1 sec\nCreate speed 0.0KB/sec (0B/sec)\n");
+  // 5 GiB in one second: the bytes per second keep only their low 32 bits.
+  EXPECT_EQ(SpeedLine(5368709120, 0, 1),
+            "Create time 1 sec\nCreate speed 5368709.1KB/sec (1073741824B/sec)\n");
+}
+
+TEST(FormatTest, SummaryLinesOfEachPhase) {
+  MemoryConsole console;
+  PhaseCounters counters{3, 2, 1234567890123};
+  PrintSummary(console, kVerifyText, counters, 1);
+  PrintSummary(console, kRemoveText, counters, 1);
+  std::string text = console.OutputText();
+  EXPECT_NE(text.find("Verify 3 files, 2 CRC Errors\nVerify filesize 1234567890123 bytes\n"),
+            std::string::npos);
+  EXPECT_NE(text.find("Remove 3 files, 2 directories\nRemove filesize 1234567890123 bytes\n"),
+            std::string::npos);
+}
+
+TEST(FormatTest, ElapsedSecondsWrapsAndNeverIsZero) {
+  EXPECT_EQ(ElapsedSeconds(10, 10), 1u);
+  EXPECT_EQ(ElapsedSeconds(10, 17), 7u);
+  EXPECT_EQ(ElapsedSeconds(10, 9), 4294967295u);  // a clock set back
+}
+
+TEST(FormatTest, Int64) {
+  char buffer[kInt64Size];
+  EXPECT_STREQ(FormatInt64(buffer, 0), "0");
+  EXPECT_STREQ(FormatInt64(buffer, -5), "-5");
+  EXPECT_STREQ(FormatInt64(buffer, INT64_MIN), "-9223372036854775808");
+  EXPECT_STREQ(FormatInt64(buffer, INT64_MAX), "9223372036854775807");
+}
+
+TEST(FormatTest, TimeStampIsLocalTime) {
+  std::time_t now = 1796595470;
+  std::tm local{};
+#ifdef _WIN32
+  localtime_s(&local, &now);
+#else
+  localtime_r(&now, &local);
+#endif
+  char expected[64];
+  std::snprintf(expected, sizeof(expected), "%04d.%02d.%02d %02d:%02d:%02d", local.tm_year + 1900,
+                local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
+  char buffer[kTimeStampSize];
+  EXPECT_STREQ(FormatTimeStamp(buffer, now), expected);
+  EXPECT_EQ(std::strlen(buffer), 19u);
+}
+
+}  // namespace
+}  // namespace dtk

@@ -1,0 +1,252 @@
+// Whole runs: in process with a pinned clock, and as the real program.
+#include "driver/run.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <regex>
+
+#include "fault_file_system.h"
+#include "platform/process.h"
+#include "test_util.h"
+
+namespace dtk {
+namespace {
+
+struct InProcessRun {
+  int status;
+  std::string lines;  // time stamps masked, streams tagged
+};
+
+InProcessRun RunTool(std::vector<const char*> words, FileSystem& fs = SystemFileSystem(),
+                     uint64_t memory = 0) {
+  words.insert(words.begin(), "dtk");
+  MemoryConsole console;
+  FixedClock clock;
+  MtDefaultRandom sizes;
+  RunEnvironment environment{fs, console, clock, sizes, kPosixOptionRules, kPosixPathStyle, memory};
+  int status = RunDtk(static_cast<int>(words.size()), words.data(), environment);
+  return {status, MaskTimeStamps(console.Transcript())};
+}
+
+TEST(RunTest, ParameterErrorsEndWithStatusOneAndTouchNothing) {
+  EXPECT_EQ(RunTool({}).lines, "E Parameter error!\n");
+  EXPECT_EQ(RunTool({}).status, 1);
+  EXPECT_EQ(RunTool({"-verify"}).status, 1);
+  InProcessRun bad = RunTool({"T", "-foo"});
+  EXPECT_EQ(bad.status, 1);
+  EXPECT_EQ(bad.lines, "E Parameter error! (foo)\n");
+  EXPECT_EQ(RunTool({"T", "-minFileSize", "5", "-maxFileSize", "4"}).lines,
+            "E Min/Max Filesize error!\n");
+}
+
+TEST(RunTest, PlansThatCannotBeMadeFailAtOnce) {
+  // Over two thousand million files cannot be numbered.
+  InProcessRun tooMany = RunTool({"T", "-filesize", "2147483647", "-maxFileSize", "1"});
+  EXPECT_EQ(tooMany.status, 1);
+  EXPECT_EQ(tooMany.lines, "E CreateFileList error!\n");
+  // A million files do not fit in 100 MB of memory.
+  InProcessRun tooBig =
+      RunTool({"T", "-filesize", "1", "-maxFileSize", "1"}, SystemFileSystem(), 100000000);
+  EXPECT_EQ(tooBig.lines, "E CreateFileList error!\n");
+  EXPECT_TRUE(PlanMayFit(TestConfig(), 1 << 30));
+}
+
+TEST(RunTest, WholeRunOfTwoHalfMebibyteFiles) {
+  TempDir dir;
+  InProcessRun run = RunTool({dir.path().c_str(), "-filesize", "1", "-minFileSize", "524288",
+                              "-maxFileSize", "524288", "-verify"});
+  EXPECT_EQ(run.status, 0);
+  const std::string T = dir.path();
+  EXPECT_EQ(run.lines,
+            "E TS Start\n"
+            "E CreateFile " +
+                T +
+                "/file-0 (524288 bytes) No.1\n"
+                "E CreateFile " +
+                T +
+                "/file-1 (524288 bytes) No.2\n"
+                "E TS Finish\n"
+                "O Create 2 files, 0 directories\n"
+                "O Create filesize 1048576 bytes\n"
+                "O Create time 1 sec\n"
+                "O Create speed 1048.5KB/sec (1048576B/sec)\n"
+                "E TS Start\n"
+                "E Verify " +
+                T +
+                "/file-0 (EFE12EDC:524288 bytes) No.1\n"
+                "E Verify " +
+                T +
+                "/file-1 (EFE12EDC:524288 bytes) No.2\n"
+                "E TS Finish\n"
+                "O Verify 2 files, 0 CRC Errors\n"
+                "O Verify filesize 1048576 bytes\n"
+                "O Verify time 1 sec\n"
+                "O Verify speed 1048.5KB/sec (1048576B/sec)\n"
+                "E TS Start\n"
+                "E RemoveFile " +
+                T +
+                "/file-1 (524288 bytes) No.1\n"
+                "E RemoveFile " +
+                T +
+                "/file-0 (524288 bytes) No.2\n"
+                "E TS Finish\n"
+                "O Remove 2 files, 0 directories\n"
+                "O Remove filesize 1048576 bytes\n"
+                "O Remove time 1 sec\n"
+                "O Remove speed 1048.5KB/sec (1048576B/sec)\n");
+  EXPECT_TRUE(dir.List().empty());
+}
+
+TEST(RunTest, WithoutVerifyOnlyCreateAndRemoveRun) {
+  TempDir dir;
+  InProcessRun run = RunTool({dir.path().c_str(), "-filesize", "1", "-maxDirFiles", "3"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.lines.find("Verify"), std::string::npos);
+  EXPECT_NE(run.lines.find("O Remove filesize 1048576 bytes\n"), std::string::npos);
+  EXPECT_TRUE(dir.List().empty());
+}
+
+TEST(RunTest, FailuresGiveStatusTwoAndLaterPhasesStillRun) {
+  TempDir dir;
+  // The target does not exist: no file can be created.
+  std::string missing = dir / "missing";
+  InProcessRun run = RunTool({missing.c_str(), "-filesize", "1", "-verify"});
+  EXPECT_EQ(run.status, 2);
+  EXPECT_NE(run.lines.find("E CreateFile " + missing +
+                           "/file-0 (101213 bytes) No.1\n"
+                           "E CreateFile Error!: No such file or directory\n"
+                           "E TS Finish\nE DtkTest Error!\nE TS Start\n"
+                           "E Verify " +
+                           missing +
+                           "/file-0 (00000000:101213 bytes) No.1\n"
+                           "E CreateFile Error!: No such file or directory\n"
+                           "E TS Finish\nE Verify Error!\nE TS Start\n"
+                           "E RemoveFile " +
+                           missing +
+                           "/file-0 (101213 bytes) No.1\n"
+                           "E TS Finish\nE Remove Error!\n"),
+            std::string::npos)
+      << run.lines;
+
+  // A CRC error alone fails the run, though every phase succeeds.
+  struct Corrupting : FaultFileSystem {
+    using FaultFileSystem::FaultFileSystem;
+    ErrorCode Read(FileHandle file, void* data, uint32_t count, uint32_t* got) override {
+      ErrorCode code = FaultFileSystem::Read(file, data, count, got);
+      if (*got > 0) static_cast<char*>(data)[0] ^= 0x40;
+      return code;
+    }
+  } corrupting(SystemFileSystem());
+  InProcessRun corrupt = RunTool({dir.path().c_str(), "-filesize", "1", "-verify"}, corrupting);
+  EXPECT_EQ(corrupt.status, 2);
+  EXPECT_NE(corrupt.lines.find("O Verify 22 files, 22 CRC Errors\n"), std::string::npos);
+  EXPECT_TRUE(dir.List().empty());
+}
+
+TEST(RunTest, StopRequestSkipsVerifyCleansUpAndReportsTheSignal) {
+  TempDir dir;
+  struct Stopping : FaultFileSystem {
+    using FaultFileSystem::FaultFileSystem;
+    ErrorCode OpenForWrite(const char* path, FileHandle* file) override {
+      if (CountOf(Op::kOpenForWrite) == 3) RequestStop(15);
+      return FaultFileSystem::OpenForWrite(path, file);
+    }
+  } stopping(SystemFileSystem());
+  InProcessRun run = RunTool({dir.path().c_str(), "-filesize", "1", "-verify"}, stopping);
+  ClearStopRequest();
+  EXPECT_EQ(run.status, 143);
+  EXPECT_NE(run.lines.find("No.4\nE TS Finish\nE DtkTest Error!\nE TS Start\nE RemoveFile"),
+            std::string::npos);
+  EXPECT_EQ(run.lines.find("Verify"), std::string::npos);
+  EXPECT_TRUE(dir.List().empty());
+}
+
+#ifndef _WIN32
+TEST(ProgramTest, LinesKeepTheirOrderWhenBothStreamsShareAPipe) {
+  TempDir dir;
+  ChildResult run = RunChild({DTK_BINARY, dir.path(), "-filesize", "1", "-minFileSize", "524288",
+                              "-maxFileSize", "524288", "-verify"},
+                             /*merged=*/true);
+  EXPECT_EQ(run.status, 0);
+  std::string lines = MaskTimeStamps(run.out);
+  const std::string T = dir.path();
+  EXPECT_EQ(lines,
+            "TS Start\n"
+            "CreateFile " +
+                T +
+                "/file-0 (524288 bytes) No.1\n"
+                "CreateFile " +
+                T +
+                "/file-1 (524288 bytes) No.2\n"
+                "TS Finish\n"
+                "Create 2 files, 0 directories\nCreate filesize 1048576 bytes\n"
+                "Create time 1 sec\nCreate speed 1048.5KB/sec (1048576B/sec)\n"
+                "TS Start\n"
+                "Verify " +
+                T +
+                "/file-0 (EFE12EDC:524288 bytes) No.1\n"
+                "Verify " +
+                T +
+                "/file-1 (EFE12EDC:524288 bytes) No.2\n"
+                "TS Finish\n"
+                "Verify 2 files, 0 CRC Errors\nVerify filesize 1048576 bytes\n"
+                "Verify time 1 sec\nVerify speed 1048.5KB/sec (1048576B/sec)\n"
+                "TS Start\n"
+                "RemoveFile " +
+                T +
+                "/file-1 (524288 bytes) No.1\n"
+                "RemoveFile " +
+                T +
+                "/file-0 (524288 bytes) No.2\n"
+                "TS Finish\n"
+                "Remove 2 files, 0 directories\nRemove filesize 1048576 bytes\n"
+                "Remove time 1 sec\nRemove speed 1048.5KB/sec (1048576B/sec)\n");
+}
+
+TEST(ProgramTest, DefaultTreeWithVerify) {
+  TempDir dir;
+  ChildResult run = RunChild({DTK_BINARY, dir.path(), "-verify"});
+  EXPECT_EQ(run.status, 0) << run.err.substr(run.err.size() > 2000 ? run.err.size() - 2000 : 0);
+  EXPECT_NE(run.out.find("Create 2071 files, 20 directories\nCreate filesize 104857600 bytes\n"),
+            std::string::npos);
+  EXPECT_NE(run.out.find("Verify 2071 files, 0 CRC Errors\nVerify filesize 104857600 bytes\n"),
+            std::string::npos);
+  EXPECT_NE(run.out.find("Remove 2071 files, 20 directories\nRemove filesize 104857600 bytes\n"),
+            std::string::npos);
+  EXPECT_NE(run.err.find("Verify " + dir.path() + "/file-0 (D7739188:101213 bytes) No.1\n"),
+            std::string::npos);
+  EXPECT_NE(run.err.find("CreateFile " + dir.path() +
+                         "/DIR-16/DIR-17/DIR-18/DIR-19/file-2070 (22817 bytes) No.2071\n"),
+            std::string::npos);
+  EXPECT_TRUE(std::regex_search(
+      run.out, std::regex(R"(Create time \d+ sec\nCreate speed \d+\.\dKB/sec \(\d+B/sec\)\n)")));
+  EXPECT_TRUE(dir.List().empty());
+}
+
+TEST(ProgramTest, ForeignFileBlocksTheRemovePhase) {
+  TempDir dir;
+  std::filesystem::create_directory(dir / "DIR-0");
+  WriteWholeFile(dir / "DIR-0/foreign", "x");
+  ChildResult run = RunChild({DTK_BINARY, dir.path(), "-filesize", "1", "-maxDirFiles", "5"});
+  EXPECT_EQ(run.status, 2);
+  EXPECT_NE(run.err.find("RemoveDirecrory " + dir.path() + "/DIR-0\n"), std::string::npos);
+  EXPECT_EQ(run.err.substr(run.err.size() - 14), "Remove Error!\n");
+  EXPECT_NE(run.out.find("Create 22 files"), std::string::npos);
+}
+
+TEST(ProgramTest, FileSizeLimitFailsTheWriteNotTheProcess) {
+  TempDir dir;
+  ChildResult run = RunChild({DTK_BINARY, dir.path(), "-filesize", "1", "-minFileSize", "300000",
+                              "-maxFileSize", "300000"},
+                             false, 200000);
+  EXPECT_EQ(run.status, 2);
+  EXPECT_NE(run.err.find("No.1\nWriteFile Error!: File too large\n"), std::string::npos);
+  EXPECT_NE(run.out.find("Remove 1 files, 0 directories\n"), std::string::npos);
+  EXPECT_TRUE(dir.List().empty());
+}
+#endif
+
+}  // namespace
+}  // namespace dtk

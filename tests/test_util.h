@@ -1,0 +1,60 @@
+// Helpers shared by the tests: scratch directories, files, clocks, children.
+#ifndef DTK_TESTS_TEST_UTIL_H_
+#define DTK_TESTS_TEST_UTIL_H_
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "reporting/phase_frame.h"
+
+namespace dtk {
+
+// A fresh directory, removed with everything in it at the end of the scope.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  const std::string& path() const { return path_; }
+  // `name` joined below the directory with "/".
+  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+  // Every path below the directory, relative, sorted; directories end in "/".
+  std::vector<std::string> List() const;
+
+ private:
+  std::string path_;
+};
+
+std::string ReadWholeFile(const std::string& path);
+void WriteWholeFile(const std::string& path, const std::string& contents);
+
+// A clock that stands still unless a test moves it.
+class FixedClock : public Clock {
+ public:
+  explicit FixedClock(int64_t now = 1796595470) : now_(now) {}
+  int64_t Now() override { return now_; }
+  void Set(int64_t now) { now_ = now; }
+
+ private:
+  int64_t now_;
+};
+
+// Replaces each time stamp "YYYY.MM.DD hh:mm:ss" at a line start with "TS".
+std::string MaskTimeStamps(const std::string& text);
+
+#ifndef _WIN32
+struct ChildResult {
+  int status = -1;  // exit status, or 128 + signal
+  std::string out;  // standard output
+  std::string err;  // standard error
+};
+// Runs `args` (args[0] the program) and collects its streams. With
+// `merged`, both streams go to one pipe, read into `out`.
+ChildResult RunChild(const std::vector<std::string>& args, bool merged = false,
+                     uint64_t fileSizeLimit = 0);
+#endif
+
+}  // namespace dtk
+
+#endif  // DTK_TESTS_TEST_UTIL_H_

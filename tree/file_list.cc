@@ -1,0 +1,76 @@
+#include "tree/file_list.h"
+
+#include <new>
+
+namespace dtk {
+
+FileEntry::FileEntry() = default;
+FileEntry::~FileEntry() = default;
+
+int FileEntry::SetName(std::string_view text) {
+  try {
+    name.assign(text);
+    return 0;
+  } catch (const std::bad_alloc&) {
+    name.clear();
+    name.shrink_to_fit();
+    return -1;
+  }
+}
+
+FileList::~FileList() { Clear(); }
+
+int FileList::Append(std::unique_ptr<FileEntry> entry) {
+  if (entries_.size() >= kMaxEntries) return -1;
+  try {
+    entries_.push_back(std::move(entry));
+  } catch (const std::bad_alloc&) {
+    return -1;
+  }
+  if (entries_.back()->IsDirectory()) {
+    ++dirCount_;
+  } else {
+    ++fileCount_;
+  }
+  return 0;
+}
+
+int FileList::Reserve(size_t count) {
+  try {
+    entries_.reserve(count);
+    return 0;
+  } catch (const std::exception&) {
+    return -1;
+  }
+}
+
+void FileList::Clear() {
+  // Child lists are detached before their entries go, and released from a
+  // work list here, so no destructor ever reaches into a nested list.
+  std::vector<std::unique_ptr<FileList>> pending;
+  auto detach = [&pending](FileList& list) {
+    for (auto& entry : list.entries_) {
+      if (entry->children) {
+        try {
+          pending.push_back(std::move(entry->children));
+        } catch (const std::bad_alloc&) {
+          // No room to defer this list: release it where it stands, which
+          // recurses only as deep as memory ran short.
+          entry->children.reset();
+        }
+      }
+    }
+    list.entries_.clear();
+    list.entries_.shrink_to_fit();
+    list.fileCount_ = 0;
+    list.dirCount_ = 0;
+  };
+  detach(*this);
+  while (!pending.empty()) {
+    std::unique_ptr<FileList> list = std::move(pending.back());
+    pending.pop_back();
+    detach(*list);
+  }
+}
+
+}  // namespace dtk
