@@ -35,7 +35,7 @@ uint32_t Crc32::UpdateTable(uint32_t reg, const uint8_t* data, uint64_t count) {
 }
 
 void Crc32::Update(uint32_t count, const void* data) {
-  crcReg = UpdateTable(crcReg, static_cast<const uint8_t*>(data), count);
+  crcReg = UpdateFastest(crcReg, static_cast<const uint8_t*>(data), count);
 }
 
 }  // namespace dtk

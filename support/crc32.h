@@ -20,9 +20,21 @@ class Crc32 {
   uint32_t Value() const { return ~crcReg; }
   uint32_t Register() const { return crcReg; }
 
+  // Each form below takes the register before `count` bytes at `data` and
+  // returns it after them; all give the same register for the same bytes.
+
   // The byte-at-a-time reference form: one table lookup per byte.
   static uint32_t UpdateTable(uint32_t reg, const uint8_t* data, uint64_t count);
   static const uint32_t* Table();
+  // Sixteen bytes per step through sixteen tables; runs on every machine.
+  static uint32_t UpdateSlicing16(uint32_t reg, const uint8_t* data, uint64_t count);
+  // Folds 64 bytes per step by carry-less multiplication (x86-64 with
+  // PCLMULQDQ and SSSE3). Call it only when FoldingAvailable() is true.
+  static uint32_t UpdateFolding(uint32_t reg, const uint8_t* data, uint64_t count);
+  // Whether this processor runs UpdateFolding; asked of the CPU once.
+  static bool FoldingAvailable();
+  // The fastest form this processor runs, chosen once; Update uses it.
+  static uint32_t UpdateFastest(uint32_t reg, const uint8_t* data, uint64_t count);
 
  private:
   uint32_t crcReg = 0xFFFFFFFFu;
