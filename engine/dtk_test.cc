@@ -16,6 +16,20 @@ std::unique_ptr<uint8_t[]> AllocateBytes(size_t count) {
   return std::unique_ptr<uint8_t[]>(new (std::nothrow) uint8_t[count]);
 }
 
+// "<word><path> (<size> bytes) No.<number>\n", the progress line of a file.
+void PrintFileLine(Console& console, std::string_view word, std::string_view path, int64_t size,
+                   uint32_t number) {
+  ErrorLine(console)
+      .Add(word)
+      .Add(path)
+      .Add(" (")
+      .Int64(size)
+      .Add(" bytes) No.")
+      .Unsigned(number)
+      .Add("\n")
+      .Send();
+}
+
 }  // namespace
 
 DtkTest::DtkTest(FileSystem& fileSystem, Console& console, Clock& clock, const PathStyle& pathStyle)
@@ -101,7 +115,7 @@ int DtkTest::CreateTree(FileList& plannedList, const char* targetDir) {
         copy->crcValue = entry.crcValue;
         if (createdList_.Append(std::move(copy)) != 0) return -1;
         if (entry.IsDirectory()) {
-          console_.ErrorF("CreateDirecrory %s\n", path.c_str());
+          ErrorLine(console_).Add("CreateDirecrory ").Add(path).Add("\n").Send();
           // A directory that cannot be made stops nothing here: the first
           // file below it fails instead.
           fileSystem_.MakeDirectory(path.c_str());
@@ -109,9 +123,7 @@ int DtkTest::CreateTree(FileList& plannedList, const char* targetDir) {
           if (sync_) openDirs.push_back(path + pathStyle_.separator);
           return 0;
         }
-        char bytes[kInt64Size];
-        console_.ErrorF("CreateFile %s (%s bytes) No.%u\n", path.c_str(),
-                        FormatInt64(bytes, entry.size), created_.files + 1);
+        PrintFileLine(console_, "CreateFile ", path, entry.size, created_.files + 1);
         return CreateOneFile(path.c_str(), entry);
       });
   if (status == 0 && sync_) {
@@ -169,10 +181,17 @@ int DtkTest::VerifyTree(const FileList& plannedList, const char* targetDir) {
   return WalkPlannedTree(plannedList, targetDir, pathStyle_,
                          [&](const FileEntry& entry, const std::string& path) -> int {
                            if (entry.IsDirectory()) return 0;
-                           char bytes[kInt64Size];
-                           console_.ErrorF("Verify %s (%08X:%s bytes) No.%u\n", path.c_str(),
-                                           entry.crcValue, FormatInt64(bytes, entry.size),
-                                           verified_.files + 1);
+                           ErrorLine(console_)
+                               .Add("Verify ")
+                               .Add(path)
+                               .Add(" (")
+                               .Hex8(entry.crcValue)
+                               .Add(":")
+                               .Int64(entry.size)
+                               .Add(" bytes) No.")
+                               .Unsigned(verified_.files + 1)
+                               .Add("\n")
+                               .Send();
                            return VerifyOneFile(path.c_str(), entry);
                          });
 }
@@ -225,13 +244,11 @@ int DtkTest::RemoveWalk() {
   for (auto it = createdList_.rbegin(); it != createdList_.rend(); ++it) {
     const FileEntry& entry = **it;
     if (entry.IsDirectory()) {
-      console_.ErrorF("RemoveDirecrory %s\n", entry.name.c_str());
+      ErrorLine(console_).Add("RemoveDirecrory ").Add(entry.name).Add("\n").Send();
       if (fileSystem_.RemoveDirectory(entry.name.c_str()) != 0) return -1;
       ++removed_.second;
     } else {
-      char bytes[kInt64Size];
-      console_.ErrorF("RemoveFile %s (%s bytes) No.%u\n", entry.name.c_str(),
-                      FormatInt64(bytes, entry.size), removed_.files + 1);
+      PrintFileLine(console_, "RemoveFile ", entry.name, entry.size, removed_.files + 1);
       if (fileSystem_.DeleteFile(entry.name.c_str()) != 0) return -1;
       ++removed_.files;
       removed_.bytes += entry.size;

@@ -1,6 +1,8 @@
 #include "reporting/console.h"
 
+#include <charconv>
 #include <cstdarg>
+#include <cstring>
 
 namespace dtk {
 namespace {
@@ -41,6 +43,48 @@ void Console::OutputF(const char* format, ...) {
   va_start(args, format);
   FormatTo([this](std::string_view text) { Output(text); }, format, args);
   va_end(args);
+}
+
+char* ErrorLine::Reserve(size_t count) {
+  if (length_ + count > kCapacity) Send();
+  return buffer_ + length_;
+}
+
+ErrorLine& ErrorLine::Add(std::string_view text) {
+  if (text.size() > kCapacity) {
+    Send();
+    console_.Error(text);
+    return *this;
+  }
+  std::memcpy(Reserve(text.size()), text.data(), text.size());
+  length_ += text.size();
+  return *this;
+}
+
+ErrorLine& ErrorLine::Int64(int64_t value) {
+  char* at = Reserve(20);  // "-9223372036854775808"
+  length_ = std::to_chars(at, at + 20, value).ptr - buffer_;
+  return *this;
+}
+
+ErrorLine& ErrorLine::Unsigned(uint32_t value) {
+  char* at = Reserve(10);
+  length_ = std::to_chars(at, at + 10, value).ptr - buffer_;
+  return *this;
+}
+
+ErrorLine& ErrorLine::Hex8(uint32_t value) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  char* at = Reserve(8);
+  for (int i = 7; i >= 0; --i, value >>= 4) at[i] = kDigits[value & 0xF];
+  length_ += 8;
+  return *this;
+}
+
+void ErrorLine::Send() {
+  if (length_ == 0) return;
+  console_.Error(std::string_view(buffer_, length_));
+  length_ = 0;
 }
 
 StdioConsole::StdioConsole(std::FILE* out, std::FILE* err) : out_(out), err_(err) {}

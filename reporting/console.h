@@ -3,6 +3,8 @@
 #ifndef DTK_REPORTING_CONSOLE_H_
 #define DTK_REPORTING_CONSOLE_H_
 
+#include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <string_view>
@@ -30,6 +32,35 @@ class Console {
       __attribute__((format(printf, 2, 3)))
 #endif
       ;
+};
+
+// One line for the standard error stream, put together from its pieces in a
+// buffer on the stack: no format is parsed and nothing is allocated, so a
+// progress line costs little more than copying its bytes. A line longer than
+// the buffer reaches the console in pieces, which every console joins.
+//
+//   ErrorLine(console).Add("CreateFile ").Add(path).Add(" (").Int64(size)...Send();
+class ErrorLine {
+ public:
+  explicit ErrorLine(Console& console) : console_(console) {}
+  ErrorLine(const ErrorLine&) = delete;
+  ErrorLine& operator=(const ErrorLine&) = delete;
+
+  ErrorLine& Add(std::string_view text);
+  ErrorLine& Int64(int64_t value);      // signed decimal, as "%lld"
+  ErrorLine& Unsigned(uint32_t value);  // as "%u"
+  ErrorLine& Hex8(uint32_t value);      // eight upper-case digits, as "%08X"
+  // Hands what is left of the line to the console.
+  void Send();
+
+ private:
+  static constexpr size_t kCapacity = 512;
+  // Room for `count` more bytes, handing the buffer over first when needed.
+  char* Reserve(size_t count);
+
+  Console& console_;
+  size_t length_ = 0;
+  char buffer_[kCapacity];
 };
 
 // The process's own streams. When standard error is not a terminal it is

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cinttypes>
+#include <climits>
+#include <cstdio>
 #include <string>
 
 namespace dtk {
@@ -18,6 +21,57 @@ TEST(ConsoleTest, MemoryConsoleKeepsStreamsAndOrder) {
   std::string longText(5000, 'x');
   console.ErrorF("%s\n", longText.c_str());
   EXPECT_EQ(console.lines().back().text, longText + "\n");
+}
+
+std::string Printed(const char* format, const std::string& path, uint32_t crc, int64_t size,
+                    uint32_t number) {
+  std::vector<char> text(path.size() + 128);
+  int n = std::snprintf(text.data(), text.size(), format, path.c_str(), crc, size, number);
+  return std::string(text.data(), n);
+}
+
+// The progress lines are put together without printf; they must come out
+// exactly as the format would print them, whatever the lengths and values.
+TEST(ConsoleTest, ErrorLineMatchesPrintfAtEveryLengthAndExtreme) {
+  const int64_t sizes[] = {0, 1, 9, 10, 131072, INT64_MAX, INT64_MIN, -1};
+  const uint32_t numbers[] = {0, 1, 10, 4294967295u};
+  const uint32_t crcs[] = {0, 0xA, 0xFC891918u, 0xFFFFFFFFu};
+  // Paths around the line buffer's size, so numbers and text straddle the
+  // point where the buffer is handed over.
+  for (size_t pathLength : {0, 1, 480, 490, 495, 500, 505, 511, 512, 513, 1100, 5000}) {
+    std::string path(pathLength, 'p');
+    for (size_t i = 0; i < path.size(); i += 7) path[i] = static_cast<char>('a' + i % 26);
+    for (int64_t size : sizes) {
+      for (size_t k = 0; k < 4; ++k) {
+        MemoryConsole console;
+        ErrorLine(console)
+            .Add("Verify ")
+            .Add(path)
+            .Add(" (")
+            .Hex8(crcs[k])
+            .Add(":")
+            .Int64(size)
+            .Add(" bytes) No.")
+            .Unsigned(numbers[k])
+            .Add("\n")
+            .Send();
+        ASSERT_EQ(console.lines().size(), 1u);
+        ASSERT_EQ(console.lines()[0].text, Printed("Verify %s (%08X:%" PRId64 " bytes) No.%u\n",
+                                                   path, crcs[k], size, numbers[k]))
+            << "path length " << pathLength << " size " << size;
+      }
+    }
+  }
+}
+
+TEST(ConsoleTest, ErrorLineSendsNothingWhenEmptyAndOnlyOnce) {
+  MemoryConsole console;
+  ErrorLine line(console);
+  line.Send();
+  EXPECT_TRUE(console.lines().empty());
+  line.Add("RemoveDirecrory /t/DIR-0\n").Send();
+  line.Send();
+  EXPECT_EQ(console.Transcript(), "E RemoveDirecrory /t/DIR-0\n");
 }
 
 }  // namespace
