@@ -28,11 +28,15 @@ class Crc32 {
   static const uint32_t* Table();
   // Sixteen bytes per step through sixteen tables; runs on every machine.
   static uint32_t UpdateSlicing16(uint32_t reg, const uint8_t* data, uint64_t count);
-  // Folds 64 bytes per step by carry-less multiplication (x86-64 with
+  // Folds 128 bytes per step by carry-less multiplication (x86-64 with
   // PCLMULQDQ and SSSE3). Call it only when FoldingAvailable() is true.
   static uint32_t UpdateFolding(uint32_t reg, const uint8_t* data, uint64_t count);
   // Whether this processor runs UpdateFolding; asked of the CPU once.
   static bool FoldingAvailable();
+  // The same folding on 256-bit registers, two blocks per multiplication
+  // (VPCLMULQDQ with AVX2). Call it only when WideFoldingAvailable() is true.
+  static uint32_t UpdateWideFolding(uint32_t reg, const uint8_t* data, uint64_t count);
+  static bool WideFoldingAvailable();
   // The fastest form this processor runs, chosen once; Update uses it.
   static uint32_t UpdateFastest(uint32_t reg, const uint8_t* data, uint64_t count);
 

@@ -22,6 +22,9 @@ std::vector<Form> FastForms() {
   std::vector<Form> forms = {{"slicing-by-16", &Crc32::UpdateSlicing16},
                              {"fastest", &Crc32::UpdateFastest}};
   if (Crc32::FoldingAvailable()) forms.push_back({"folding", &Crc32::UpdateFolding});
+  if (Crc32::WideFoldingAvailable()) {
+    forms.push_back({"wide folding", &Crc32::UpdateWideFolding});
+  }
   return forms;
 }
 
@@ -36,10 +39,10 @@ uint32_t Value(UpdateFunction update, const std::string& text) {
   return ~update(0xFFFFFFFFu, reinterpret_cast<const uint8_t*>(text.data()), text.size());
 }
 
-TEST(Crc32FastTest, FoldingIsUsedWhereTheCpuHasIt) {
-  // On x86-64 machines with carry-less multiplication the folding form is
-  // the one Update runs; a build that leaves it out would pass every other
-  // test here on the slicing form alone.
+TEST(Crc32FastTest, FoldingIsFoundWhereTheCpuHasIt) {
+  // On x86-64 machines with carry-less multiplication the folding forms are
+  // found; a build that leaves them out would pass every other test here on
+  // the slicing form alone.
 #if defined(__x86_64__) && defined(__linux__)
   std::string flags;
   if (std::FILE* cpuinfo = std::fopen("/proc/cpuinfo", "r")) {
@@ -56,6 +59,9 @@ TEST(Crc32FastTest, FoldingIsUsedWhereTheCpuHasIt) {
   bool hasFolding =
       flags.find(" pclmulqdq") != std::string::npos && flags.find(" ssse3") != std::string::npos;
   EXPECT_EQ(Crc32::FoldingAvailable(), hasFolding);
+  bool hasWideFolding = hasFolding && flags.find(" vpclmulqdq") != std::string::npos &&
+                        flags.find(" avx2") != std::string::npos;
+  EXPECT_EQ(Crc32::WideFoldingAvailable(), hasWideFolding);
 #else
   GTEST_SKIP() << "carry-less multiplication is looked for on x86-64 only";
 #endif
