@@ -1,0 +1,76 @@
+#!/usr/bin/env bash
+# Sets dtk's whole-process time beside the floor's (bench/floor.cc: the same
+# plan and the same file-system calls, no CRC, no output) for two workloads,
+# on tmpfs (/dev/shm) or the directory given. Runs alternate between the two
+# programs; each run gets a fresh directory, and its standard error and
+# standard output go to files. Prints the median wall time of each program,
+# their ratio, and the median CPU time (user + system) of each.
+#
+#   bench/compare.sh [DIR]      RUNS=N (default 11) runs of each program
+#   BUILD=dir picks the build directory (default build).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+base=${1:-/dev/shm}
+runs=${RUNS:-11}
+build=${BUILD:-build}
+dtk=$build/dtk
+floor=$build/bench/dtk_floor
+if [ ! -x "$dtk" ] || [ ! -x "$floor" ]; then
+  echo "Build first: cmake --build $build (with DTK_BUILD_BENCH on)" >&2
+  exit 1
+fi
+[ -d "$base" ] || { echo "No such directory: $base" >&2; exit 1; }
+
+work=$(mktemp -d "$base/dtk-compare.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+
+# Runs one program once on a fresh directory; prints "wall cpu" in seconds.
+time_one() {
+  local target="$work/tree"
+  rm -rf "$target"
+  mkdir "$target"
+  local TIMEFORMAT='%3R %3U %3S'
+  local times
+  times=$( { time "$@" "$target" >"$work/out" 2>"$work/err"; } 2>&1 ) || {
+    echo "Failed: $* $target" >&2
+    cat "$work/err" >&2
+    exit 1
+  }
+  rm -rf "$target"
+  awk '{ printf "%.3f %.3f\n", $1, $2 + $3 }' <<<"$times"
+}
+
+median() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+
+compare() {
+  local label=$1
+  shift
+  local dtkWall="" dtkCpu="" floorWall="" floorCpu="" i line
+  # One unmeasured pair first, so both programs start from warm caches.
+  time_one "$dtk" "$@" >/dev/null
+  time_one "$floor" "$@" >/dev/null
+  for ((i = 0; i < runs; ++i)); do
+    line=$(time_one "$dtk" "$@")
+    dtkWall+="${line% *}"$'\n'
+    dtkCpu+="${line#* }"$'\n'
+    line=$(time_one "$floor" "$@")
+    floorWall+="${line% *}"$'\n'
+    floorCpu+="${line#* }"$'\n'
+  done
+  local dw fw dc fc
+  dw=$(printf '%s' "$dtkWall" | median)
+  fw=$(printf '%s' "$floorWall" | median)
+  dc=$(printf '%s' "$dtkCpu" | median)
+  fc=$(printf '%s' "$floorCpu" | median)
+  awk -v l="$label" -v dw="$dw" -v fw="$fw" -v dc="$dc" -v fc="$fc" 'BEGIN {
+    printf "| %-56s | %7.3f | %7.3f | %5.2fx | %7.3f | %7.3f |\n", l, dw, fw, dw / fw, dc, fc }'
+}
+
+echo "On $base, median of $runs alternating runs; times in seconds."
+echo
+printf '| %-56s | %7s | %7s | %6s | %7s | %7s |\n' "workload" "dtk" "floor" "ratio" "dtk cpu" "flr cpu"
+printf '|%s|%s|%s|%s|%s|%s|\n' "$(printf -- '-%.0s' {1..58})" "---------" "---------" "--------" "---------" "---------"
+compare "default tree -verify" -verify
+compare "-filesize 10 -maxFileSize 200 -maxDirFiles 1000 -verify" \
+  -verify -filesize 10 -maxFileSize 200 -maxDirFiles 1000

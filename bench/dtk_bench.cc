@@ -1,0 +1,209 @@
+// Benchmarks of the tool's own work, apart from the file system: the CRC
+// forms on transfer-buffer-sized runs, the planner, and the create and
+// remove phases over a file system that does nothing.
+//
+//   build/bench/dtk_bench                      all of them
+//   build/bench/dtk_bench --benchmark_filter=Crc
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <random>
+#include <vector>
+
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
+
+#include "engine/dtk_test.h"
+#include "reporting/console.h"
+#include "reporting/phase_frame.h"
+#include "support/crc32.h"
+#include "support/mt_random.h"
+#include "tree/planner.h"
+
+namespace dtk {
+namespace {
+
+constexpr size_t kTransferBytes = 0x20000;  // 128 KiB, one read or write
+
+using UpdateFunction = uint32_t (*)(uint32_t, const uint8_t*, uint64_t);
+
+void RunCrc(benchmark::State& state, UpdateFunction update) {
+  std::vector<uint8_t> data(kTransferBytes);
+  std::mt19937 random(1);
+  for (auto& byte : data) byte = static_cast<uint8_t>(random());
+  uint32_t reg = 0xFFFFFFFFu;
+  for (auto _ : state) {
+    reg = update(reg, data.data(), data.size());
+    benchmark::DoNotOptimize(reg);
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * kTransferBytes);
+}
+
+void BM_CrcTable(benchmark::State& state) { RunCrc(state, &Crc32::UpdateTable); }
+void BM_CrcSlicing16(benchmark::State& state) { RunCrc(state, &Crc32::UpdateSlicing16); }
+void BM_CrcFolding(benchmark::State& state) {
+  if (!Crc32::FoldingAvailable()) {
+    state.SkipWithError("this CPU has no carry-less multiplication");
+    return;
+  }
+  RunCrc(state, &Crc32::UpdateFolding);
+}
+void BM_CrcWideFolding(benchmark::State& state) {
+  if (!Crc32::WideFoldingAvailable()) {
+    state.SkipWithError("this CPU has no 256-bit carry-less multiplication");
+    return;
+  }
+  RunCrc(state, &Crc32::UpdateWideFolding);
+}
+void BM_CrcUpdate(benchmark::State& state) { RunCrc(state, &Crc32::UpdateFastest); }
+
+// For scale: the copy of one chunk of pattern into the transfer buffer.
+void BM_CopyChunk(benchmark::State& state) {
+  std::vector<uint8_t> from(kTransferBytes, 1);
+  std::vector<uint8_t> to(kTransferBytes);
+  for (auto _ : state) {
+    std::memcpy(to.data(), from.data(), kTransferBytes);
+    benchmark::ClobberMemory();
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * kTransferBytes);
+}
+
+BENCHMARK(BM_CopyChunk);
+BENCHMARK(BM_CrcTable);
+BENCHMARK(BM_CrcSlicing16);
+BENCHMARK(BM_CrcFolding);
+BENCHMARK(BM_CrcWideFolding);
+BENCHMARK(BM_CrcUpdate);
+
+// The two workloads bench/compare.sh times: the default tree (about 2,100
+// files) and 10 MiB in files of 1 to 200 bytes, 1,000 to a directory
+// (about 104,000 files).
+TestConfig Workload(int64_t which) {
+  TestConfig config;
+  if (which == 1) {
+    config.totalSize = 10 << 20;
+    config.maxFileSize = 200;
+    config.maxDirFiles = 1000;
+  }
+  return config;
+}
+
+size_t HeapInUse() {
+#if defined(__GLIBC__) && (__GLIBC__ > 2 || __GLIBC_MINOR__ >= 33)
+  return mallinfo2().uordblks;
+#else
+  return 0;
+#endif
+}
+
+// Plans per second, and the heap the plan holds per entry.
+void BM_Plan(benchmark::State& state) {
+  const TestConfig config = Workload(state.range(0));
+  size_t entries = 0;
+  size_t heap = 0;
+  for (auto _ : state) {
+    MtDefaultRandom random;
+    FileList root;
+    size_t before = HeapInUse();
+    if (CreateFileList(root, config, random) != 0) {
+      state.SkipWithError("the plan could not be made");
+      return;
+    }
+    heap = HeapInUse() - before;
+    PlanTotals totals = CountPlan(root);
+    entries = totals.files + totals.directories;
+    state.PauseTiming();
+    root.Clear();
+    state.ResumeTiming();
+  }
+  state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * entries));
+  state.counters["entries"] = static_cast<double>(entries);
+  state.counters["bytes_per_entry"] = entries ? static_cast<double>(heap) / entries : 0;
+}
+BENCHMARK(BM_Plan)->Arg(0)->Arg(1)->ArgName("workload")->Unit(benchmark::kMillisecond);
+
+// Accepts every call and moves no data: what is left of a phase is the
+// tool's own work per entry and per byte.
+class NullFileSystem : public FileSystem {
+ public:
+  ErrorCode MakeDirectory(const char*) override { return 0; }
+  ErrorCode OpenForWrite(const char*, FileHandle* file) override {
+    *file = 3;
+    return 0;
+  }
+  ErrorCode OpenForRead(const char*, FileHandle* file) override {
+    *file = 3;
+    return 0;
+  }
+  ErrorCode Write(FileHandle, const void*, uint32_t) override { return 0; }
+  ErrorCode Read(FileHandle, void*, uint32_t count, uint32_t* got) override {
+    *got = count;
+    return 0;
+  }
+  ErrorCode Flush(FileHandle) override { return 0; }
+  ErrorCode FlushDirectory(const char*) override { return 0; }
+  ErrorCode Close(FileHandle) override { return 0; }
+  ErrorCode DeleteFile(const char*) override { return 0; }
+  ErrorCode RemoveDirectory(const char*) override { return 0; }
+};
+
+class StillClock : public Clock {
+ public:
+  int64_t Now() override { return 0; }
+};
+
+// The create and remove phases of a workload with their lines going to the
+// null device, fully buffered as when standard error is a file: entries per
+// second, and the heap per entry of the plan and the created list together.
+void BM_CreateAndRemoveWithoutIo(benchmark::State& state) {
+  const TestConfig config = Workload(state.range(0));
+#ifdef _WIN32
+  std::FILE* sink = std::fopen("NUL", "w");
+#else
+  std::FILE* sink = std::fopen("/dev/null", "w");
+#endif
+  if (!sink) {
+    state.SkipWithError("no null device");
+    return;
+  }
+  std::setvbuf(sink, nullptr, _IOFBF, 1 << 16);
+  NullFileSystem fileSystem;
+  StillClock clock;
+  size_t entries = 0;
+  size_t heap = 0;
+  for (auto _ : state) {
+    size_t before = HeapInUse();
+    MtDefaultRandom random;
+    FileList plan;
+    CreateFileList(plan, config, random);
+    StdioConsole console(sink, sink);
+    auto tester = std::make_unique<DtkTest>(fileSystem, console, clock);
+    tester->Create(plan, "/benchmark/target/directory");
+    heap = HeapInUse() - before;
+    entries = tester->createdList().size();
+    tester->Remove();
+    state.PauseTiming();
+    tester.reset();
+    plan.Clear();
+    state.ResumeTiming();
+  }
+  std::fclose(sink);
+  state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * entries));
+  state.counters["entries"] = static_cast<double>(entries);
+  // Less the tester's 128 KiB transfer buffer and 256 KiB pattern.
+  double buffers = DtkTest::kIoBufferSize + DtkTest::kPatternSize;
+  state.counters["bytes_per_entry"] = entries ? (heap - buffers) / entries : 0;
+}
+BENCHMARK(BM_CreateAndRemoveWithoutIo)
+    ->Arg(0)
+    ->Arg(1)
+    ->ArgName("workload")
+    ->Unit(benchmark::kMillisecond);
+
+}  // namespace
+}  // namespace dtk
+
+BENCHMARK_MAIN();

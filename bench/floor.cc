@@ -1,0 +1,139 @@
+// dtk_floor: the least a run of dtk can cost. It plans the same tree, then
+// makes the same system calls in the same order with the same sizes (open,
+// write and read at most 128 KiB each, close, mkdir, unlink, rmdir) and the
+// same bytes, but computes no CRC and prints nothing. bench/compare.sh puts
+// dtk's whole-process time beside this program's.
+//
+// Usage: dtk_floor TARGET [the options of dtk]. Exit status 0, or 1 when the
+// command line is bad or a call fails.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "driver/command_line.h"
+
+namespace {
+
+constexpr uint32_t kChunk = 0x20000;         // 128 KiB per write or read
+constexpr uint32_t kPatternBytes = 0x40000;  // 256 KiB pattern ring
+
+struct Entry {
+  uint32_t pathOffset;  // into the path arena, NUL-terminated
+  bool isDirectory;
+  int64_t size;
+};
+
+// The plan, flat in creation order, with every full path in one arena.
+// The planner appends each directory before its contents and never returns
+// to a list once a directory has opened below it, so its order of planning
+// is already the order of a depth-first walk.
+struct Plan {
+  std::vector<Entry> entries;
+  std::vector<char> paths;
+};
+
+void AddPath(Plan& plan, const std::string& dir, const char* prefix, int64_t number, bool isDir,
+             int64_t size) {
+  plan.entries.push_back({static_cast<uint32_t>(plan.paths.size()), isDir, size});
+  plan.paths.insert(plan.paths.end(), dir.begin(), dir.end());
+  std::string name = prefix + std::to_string(number);
+  plan.paths.insert(plan.paths.end(), name.begin(), name.end());
+  plan.paths.push_back('\0');
+}
+
+Plan MakePlan(const std::string& target, const dtk::TestConfig& config) {
+  Plan plan;
+  std::mt19937 random;  // MT19937 seeded with 5489, as the planner's generator
+  std::string root = target;
+  if (root.empty() || root.back() != '/') root.push_back('/');
+  std::string dir = root;
+  uint32_t level = 0;
+  uint64_t filesHere = 0;
+  int64_t fileNumber = 0;
+  int64_t dirNumber = 0;
+  int64_t planned = 0;
+  const uint64_t range = static_cast<uint64_t>(config.maxFileSize - config.minFileSize + 1);
+  if (config.totalSize <= 0) return plan;
+  do {
+    int64_t size = config.minFileSize + static_cast<int64_t>(uint64_t{random()} % range);
+    if (planned + size >= config.totalSize) size = config.totalSize - planned;
+    if (filesHere >= config.maxDirFiles) {
+      if (level >= config.maxDirLevel) {
+        dir = root;
+        level = 0;
+      }
+      AddPath(plan, dir, config.dirPrefix, dirNumber++, true, 0);
+      dir.assign(&plan.paths[plan.entries.back().pathOffset]);
+      dir.push_back('/');
+      ++level;
+      filesHere = 0;
+    }
+    AddPath(plan, dir, config.filePrefix, fileNumber++, false, size);
+    ++filesHere;
+    planned += size;
+  } while (planned < config.totalSize);
+  return plan;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  dtk::CommandLine commandLine;
+  if (!dtk::ParseCommandLine(argc, argv, dtk::kPosixOptionRules, &commandLine).empty()) return 1;
+  const Plan plan = MakePlan(commandLine.targetDir, commandLine.config);
+  auto path = [&plan](const Entry& entry) { return &plan.paths[entry.pathOffset]; };
+
+  // The pattern twice over, so every chunk is one run of it and is written
+  // straight from here.
+  std::vector<uint8_t> pattern(2 * kPatternBytes);
+  std::mt19937 patternRandom;
+  for (uint32_t i = 0; i < kPatternBytes; i += 4) {
+    uint32_t word = patternRandom();
+    std::memcpy(&pattern[i], &word, 4);  // little-endian, as dtk lays it down
+  }
+  std::memcpy(&pattern[kPatternBytes], &pattern[0], kPatternBytes);
+  std::vector<uint8_t> buffer(kChunk);
+
+  uint32_t patternPos = 0;
+  for (const Entry& entry : plan.entries) {
+    if (entry.isDirectory) {
+      ::mkdir(path(entry), 0777);
+      continue;
+    }
+    int fd = ::open(path(entry), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) return 1;
+    for (int64_t remaining = entry.size; remaining > 0;) {
+      uint32_t chunk = remaining < kChunk ? static_cast<uint32_t>(remaining) : kChunk;
+      if (::write(fd, &pattern[patternPos], chunk) != static_cast<ssize_t>(chunk)) return 1;
+      patternPos = (patternPos + chunk) % kPatternBytes;
+      remaining -= chunk;
+    }
+    if (::close(fd) != 0) return 1;
+  }
+
+  if (commandLine.verifyRequested) {
+    for (const Entry& entry : plan.entries) {
+      if (entry.isDirectory) continue;
+      int fd = ::open(path(entry), O_RDONLY | O_CLOEXEC);
+      if (fd < 0) return 1;
+      for (int64_t remaining = entry.size; remaining > 0;) {
+        uint32_t chunk = remaining < kChunk ? static_cast<uint32_t>(remaining) : kChunk;
+        ssize_t got = ::read(fd, buffer.data(), chunk);
+        if (got <= 0) return 1;
+        remaining -= got;
+      }
+      ::close(fd);
+    }
+  }
+
+  for (auto it = plan.entries.rbegin(); it != plan.entries.rend(); ++it) {
+    if ((it->isDirectory ? ::rmdir(path(*it)) : ::unlink(path(*it))) != 0) return 1;
+  }
+  return 0;
+}
