@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <new>
 #include <random>
 #include <string>
 #include <vector>
@@ -81,6 +82,13 @@ Plan MakePlan(const std::string& target, const dtk::TestConfig& config) {
   return plan;
 }
 
+struct PageBuffer {
+  explicit PageBuffer(size_t count)
+      : bytes(static_cast<uint8_t*>(::operator new[](count, std::align_val_t(4096)))) {}
+  ~PageBuffer() { ::operator delete[](bytes, std::align_val_t(4096)); }
+  uint8_t* const bytes;
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -90,15 +98,16 @@ int main(int argc, char** argv) {
   auto path = [&plan](const Entry& entry) { return &plan.paths[entry.pathOffset]; };
 
   // The pattern twice over, so every chunk is one run of it and is written
-  // straight from here.
-  std::vector<uint8_t> pattern(2 * kPatternBytes);
+  // straight from here. Both buffers start on a page boundary, as dtk's do.
+  PageBuffer patternBuffer(2 * kPatternBytes);
+  uint8_t* pattern = patternBuffer.bytes;
   std::mt19937 patternRandom;
   for (uint32_t i = 0; i < kPatternBytes; i += 4) {
     uint32_t word = patternRandom();
     std::memcpy(&pattern[i], &word, 4);  // little-endian, as dtk lays it down
   }
   std::memcpy(&pattern[kPatternBytes], &pattern[0], kPatternBytes);
-  std::vector<uint8_t> buffer(kChunk);
+  PageBuffer buffer(kChunk);
 
   uint32_t patternPos = 0;
   for (const Entry& entry : plan.entries) {
@@ -124,7 +133,7 @@ int main(int argc, char** argv) {
       if (fd < 0) return 1;
       for (int64_t remaining = entry.size; remaining > 0;) {
         uint32_t chunk = remaining < kChunk ? static_cast<uint32_t>(remaining) : kChunk;
-        ssize_t got = ::read(fd, buffer.data(), chunk);
+        ssize_t got = ::read(fd, buffer.bytes, chunk);
         if (got <= 0) return 1;
         remaining -= got;
       }

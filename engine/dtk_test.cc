@@ -12,10 +12,6 @@
 namespace dtk {
 namespace {
 
-std::unique_ptr<uint8_t[]> AllocateBytes(size_t count) {
-  return std::unique_ptr<uint8_t[]>(new (std::nothrow) uint8_t[count]);
-}
-
 // "<word><path> (<size> bytes) No.<number>\n", the progress line of a file.
 void PrintFileLine(Console& console, std::string_view word, std::string_view path, int64_t size,
                    uint32_t number) {
@@ -31,6 +27,15 @@ void PrintFileLine(Console& console, std::string_view word, std::string_view pat
 }
 
 }  // namespace
+
+void DtkTest::AlignedDelete::operator()(uint8_t* bytes) const {
+  ::operator delete[](bytes, std::align_val_t(kBufferAlignment));
+}
+
+DtkTest::AlignedBytes DtkTest::AllocateBytes(size_t count) {
+  return AlignedBytes(static_cast<uint8_t*>(
+      ::operator new[](count, std::align_val_t(kBufferAlignment), std::nothrow)));
+}
 
 DtkTest::DtkTest(FileSystem& fileSystem, Console& console, Clock& clock, const PathStyle& pathStyle)
     : fileSystem_(fileSystem), console_(console), clock_(clock), pathStyle_(pathStyle) {}

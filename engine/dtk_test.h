@@ -82,10 +82,20 @@ class DtkTest {
 
   PhaseTimes times_;
   uint32_t ioBufferSize_ = 0;
-  std::unique_ptr<uint8_t[]> ioBuffer_;
+  // The buffers start on a page boundary: the system's copies to and from
+  // the transfer buffer run in whole cache lines, which on some processors
+  // is several times faster than from an address 16 bytes into a line.
+  static constexpr size_t kBufferAlignment = 4096;
+  struct AlignedDelete {
+    void operator()(uint8_t* bytes) const;
+  };
+  using AlignedBytes = std::unique_ptr<uint8_t[], AlignedDelete>;
+  static AlignedBytes AllocateBytes(size_t count);
+
+  AlignedBytes ioBuffer_;
   Crc32 crc_;
   MtDefaultRandom patternRandom_;
-  std::unique_ptr<uint8_t[]> pattern_;
+  AlignedBytes pattern_;
   uint32_t patternSize_ = 0;
   uint32_t patternPos_ = 0;
   FileList createdList_;
