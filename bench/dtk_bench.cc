@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <random>
 #include <vector>
 
@@ -60,18 +61,25 @@ void BM_CrcWideFolding(benchmark::State& state) {
 }
 void BM_CrcUpdate(benchmark::State& state) { RunCrc(state, &Crc32::UpdateFastest); }
 
-// For scale: the copy of one chunk of pattern into the transfer buffer.
+// For scale: the copy of one chunk of pattern into the transfer buffer, both
+// page-aligned as the tester's are, from an offset into the pattern
+// (0 or 16 bytes).
 void BM_CopyChunk(benchmark::State& state) {
-  std::vector<uint8_t> from(kTransferBytes, 1);
-  std::vector<uint8_t> to(kTransferBytes);
+  const size_t offset = static_cast<size_t>(state.range(0));
+  auto* from = static_cast<uint8_t*>(::operator new[](2 * kTransferBytes, std::align_val_t(4096)));
+  auto* to = static_cast<uint8_t*>(::operator new[](kTransferBytes, std::align_val_t(4096)));
+  std::memset(from, 1, 2 * kTransferBytes);
+  std::memset(to, 0, kTransferBytes);
   for (auto _ : state) {
-    std::memcpy(to.data(), from.data(), kTransferBytes);
+    std::memcpy(to, from + offset, kTransferBytes);
     benchmark::ClobberMemory();
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * kTransferBytes);
+  ::operator delete[](from, std::align_val_t(4096));
+  ::operator delete[](to, std::align_val_t(4096));
 }
 
-BENCHMARK(BM_CopyChunk);
+BENCHMARK(BM_CopyChunk)->Arg(0)->Arg(16)->ArgName("offset");
 BENCHMARK(BM_CrcTable);
 BENCHMARK(BM_CrcSlicing16);
 BENCHMARK(BM_CrcFolding);
