@@ -113,11 +113,11 @@ int DtkTest::CreateTree(FileList& plannedList, const char* targetDir) {
   int status = WalkPlannedTree(
       plannedList, targetDir, pathStyle_, [&](FileEntry& entry, const std::string& path) -> int {
         if (sync_ && flushDirsNotAbove(path) != 0) return -1;
-        auto copy = std::make_unique<FileEntry>();
-        if (copy->SetName(path) != 0) return -1;
-        copy->size = entry.size;
-        copy->attributes = entry.attributes;
-        copy->crcValue = entry.crcValue;
+        FileEntry copy;
+        if (copy.SetName(path) != 0) return -1;
+        copy.size = entry.size;
+        copy.attributes = entry.attributes;
+        copy.crcValue = entry.crcValue;
         if (createdList_.Append(std::move(copy)) != 0) return -1;
         if (entry.IsDirectory()) {
           ErrorLine(console_).Add("CreateDirecrory ").Add(path).Add("\n").Send();
@@ -247,7 +247,7 @@ int DtkTest::RemoveWalk() {
   // The remove phase does not heed a stop request: it is what cleans up
   // after one.
   for (auto it = createdList_.rbegin(); it != createdList_.rend(); ++it) {
-    const FileEntry& entry = **it;
+    const FileEntry& entry = *it;
     if (entry.IsDirectory()) {
       ErrorLine(console_).Add("RemoveDirecrory ").Add(entry.name).Add("\n").Send();
       if (fileSystem_.RemoveDirectory(entry.name.c_str()) != 0) return -1;

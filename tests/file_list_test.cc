@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 namespace dtk {
 namespace {
 
@@ -32,6 +35,50 @@ TEST(FileListTest, CountsAndWalksInBothDirections) {
   list.Clear();
   EXPECT_EQ(list.size(), 0u);
   EXPECT_EQ(list.fileCount() + list.dirCount(), 0u);
+}
+
+TEST(FileListTest, EntriesSurviveTheListGrowing) {
+  // Entries lie in the list's own array and move when it grows: names on
+  // the heap and in the string's own buffer, sizes, CRCs and child lists
+  // must all arrive intact, and a child list keeps its address.
+  FileList list;
+  std::vector<FileList*> childLists;
+  for (int i = 0; i < 1000; ++i) {
+    FileEntry entry;
+    std::string name = i % 2
+                           ? "file-" + std::to_string(i)
+                           : "a name far too long for the string's own buffer " + std::to_string(i);
+    entry.SetName(name);
+    entry.size = i * 1000003LL;
+    entry.crcValue = 0x9E3779B9u * i;
+    if (i % 10 == 0) {
+      entry.attributes = kDirectoryAttribute;
+      entry.children = std::make_unique<FileList>();
+      entry.children->Append(Entry(("inside-" + std::to_string(i)).c_str(), 0));
+      childLists.push_back(entry.children.get());
+    }
+    ASSERT_EQ(list.Append(std::move(entry)), 0);
+  }
+  EXPECT_EQ(list.dirCount(), 100u);
+  EXPECT_EQ(list.fileCount(), 900u);
+  int i = 0;
+  for (const FileEntry& entry : list) {
+    std::string name = i % 2
+                           ? "file-" + std::to_string(i)
+                           : "a name far too long for the string's own buffer " + std::to_string(i);
+    ASSERT_EQ(entry.name, name);
+    EXPECT_EQ(entry.size, i * 1000003LL);
+    EXPECT_EQ(entry.crcValue, 0x9E3779B9u * i);
+    if (i % 10 == 0) {
+      ASSERT_EQ(entry.children.get(), childLists[i / 10]);
+      EXPECT_EQ(entry.children->front().name, "inside-" + std::to_string(i));
+    } else {
+      EXPECT_EQ(entry.children, nullptr);
+    }
+    ++i;
+  }
+  EXPECT_EQ(list[999].name, list.back().name);
+  EXPECT_EQ(list.end() - list.begin(), 1000);
 }
 
 TEST(FileListTest, SetNameReplacesAndKeepsEmptyNames) {

@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 #include <string>
 
 namespace dtk {
@@ -51,6 +54,25 @@ TEST(PlannerTest, WorkedExample) {
   for (const auto& entry : *root.begin()[2]->children) dir0Order += entry->name + " ";
   EXPECT_EQ(dir0Order, "file-2 file-3 DIR-1 ");
 }
+
+#if defined(__GLIBC__) && (__GLIBC__ > 2 || __GLIBC_MINOR__ >= 33)
+TEST(PlannerTest, APlanHoldsLittleMoreThanItsEntries) {
+  // A plan is its entries, laid out in their lists' arrays with names in
+  // the strings' own buffers: no allocation per entry, and lists made at
+  // their final size rather than grown to twice it.
+  TestConfig config;
+  config.totalSize = 10 << 20;
+  config.maxFileSize = 200;
+  MtDefaultRandom random;
+  FileList root;
+  size_t before = mallinfo2().uordblks;
+  ASSERT_EQ(CreateFileList(root, config, random), 0);
+  size_t heap = mallinfo2().uordblks - before;
+  PlanTotals totals = CountPlan(root);
+  double perEntry = static_cast<double>(heap) / (totals.files + totals.directories);
+  EXPECT_LE(perEntry, sizeof(FileEntry) + 8) << "heap bytes per planned entry";
+}
+#endif
 
 TEST(PlannerTest, DefaultPlan) {
   MtDefaultRandom random;

@@ -6,6 +6,8 @@ namespace dtk {
 
 FileEntry::FileEntry() = default;
 FileEntry::~FileEntry() = default;
+FileEntry::FileEntry(FileEntry&&) noexcept = default;
+FileEntry& FileEntry::operator=(FileEntry&&) noexcept = default;
 
 int FileEntry::SetName(std::string_view text) {
   try {
@@ -20,20 +22,26 @@ int FileEntry::SetName(std::string_view text) {
 
 FileList::~FileList() { Clear(); }
 
-int FileList::Append(std::unique_ptr<FileEntry> entry) {
+void FileList::Count(const FileEntry& entry) {
+  if (entry.IsDirectory()) {
+    ++dirCount_;
+  } else {
+    ++fileCount_;
+  }
+}
+
+int FileList::Append(FileEntry&& entry) {
   if (entries_.size() >= kMaxEntries) return -1;
   try {
     entries_.push_back(std::move(entry));
   } catch (const std::bad_alloc&) {
     return -1;
   }
-  if (entries_.back()->IsDirectory()) {
-    ++dirCount_;
-  } else {
-    ++fileCount_;
-  }
+  Count(entries_.back());
   return 0;
 }
+
+int FileList::Append(std::unique_ptr<FileEntry> entry) { return Append(std::move(*entry)); }
 
 int FileList::Reserve(size_t count) {
   try {
@@ -49,14 +57,14 @@ void FileList::Clear() {
   // work list here, so no destructor ever reaches into a nested list.
   std::vector<std::unique_ptr<FileList>> pending;
   auto detach = [&pending](FileList& list) {
-    for (auto& entry : list.entries_) {
-      if (entry->children) {
+    for (FileEntry& entry : list.entries_) {
+      if (entry.children) {
         try {
-          pending.push_back(std::move(entry->children));
+          pending.push_back(std::move(entry.children));
         } catch (const std::bad_alloc&) {
           // No room to defer this list: release it where it stands, which
           // recurses only as deep as memory ran short.
-          entry->children.reset();
+          entry.children.reset();
         }
       }
     }
