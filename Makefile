@@ -4,7 +4,7 @@ GENERATOR := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
 DIR ?=
 ARGS ?= -verify
 
-.PHONY: all build test run deps clean
+.PHONY: all build test run deps clean install uninstall
 
 all: build
 
@@ -32,6 +32,23 @@ run: build
 	  status=0; ./$(BUILD)/dtk "$$dir" $(ARGS) || status=$$?; \
 	  rm -rf "$$dir"; exit $$status; \
 	fi
+
+# Installs dtk (and dtk-mpi when built) and the manual page below PREFIX,
+# staged below DESTDIR when it is given. The list of installed files stays in
+# $(BUILD)/install_manifest.txt for `make uninstall` (give it the same
+# DESTDIR).
+PREFIX ?= /usr/local
+DESTDIR ?=
+
+install: build
+	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix "$(PREFIX)"
+
+uninstall:
+	@test -f $(BUILD)/install_manifest.txt || \
+	  { echo "$(BUILD)/install_manifest.txt: nothing was installed from this build" >&2; exit 1; }
+	@while IFS= read -r file || [ -n "$$file" ]; do \
+	  echo "Removing $(DESTDIR)$$file"; rm -f -- "$(DESTDIR)$$file"; \
+	done < $(BUILD)/install_manifest.txt
 
 clean:
 	rm -rf $(BUILD)
