@@ -4,7 +4,7 @@ GENERATOR := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
 DIR ?=
 ARGS ?= -verify
 
-.PHONY: all build test run deps clean install uninstall
+.PHONY: all build test run deps clean install uninstall package
 
 all: build
 
@@ -49,6 +49,10 @@ uninstall:
 	@while IFS= read -r file || [ -n "$$file" ]; do \
 	  echo "Removing $(DESTDIR)$$file"; rm -f -- "$(DESTDIR)$$file"; \
 	done < $(BUILD)/install_manifest.txt
+
+# Builds the Debian package $(BUILD)/dtk_<version>_<arch>.deb.
+package: build
+	cmake --build $(BUILD) --target package
 
 clean:
 	rm -rf $(BUILD)

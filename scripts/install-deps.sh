@@ -4,8 +4,8 @@
 set -euo pipefail
 
 needed=(cmake ninja-build g++ libgtest-dev "$@")
-# The manual page check.
-needed+=(groff-base)
+# The manual page check (groff) and the Debian package (dpkg-shlibdeps, file).
+needed+=(groff-base dpkg-dev file)
 missing=()
 for package in "${needed[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
