@@ -62,8 +62,10 @@ for file in ./usr/bin/dtk ./usr/share/man/man1/dtk.1.gz; do
   grep -q " $file\$" <<<"$contents" || fail "$file is not in the package"
 done
 
-dpkg -i "$deb" >"$work/dpkg.log" 2>&1 || { cat "$work/dpkg.log"; fail "dpkg -i"; }
+# From here on the package is removed on the way out, also when dpkg -i
+# stops half way.
 installed=1
+dpkg -i "$deb" >"$work/dpkg.log" 2>&1 || { cat "$work/dpkg.log"; fail "dpkg -i"; }
 [ -x /usr/bin/dtk ] || fail "/usr/bin/dtk was not installed"
 
 mkdir "$work/tree"
