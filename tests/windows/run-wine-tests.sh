@@ -9,7 +9,7 @@ set -uo pipefail
 
 case_name=${1:?case}
 dtk_exe=$(realpath "${2:?path of dtk.exe}")
-linux_dtk=${3:-}
+linux_dtk=${3:+$(realpath "$3")}
 here=$(cd "$(dirname "$0")" && pwd)
 
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/dtk-wine.XXXXXX")
