@@ -4,7 +4,7 @@ GENERATOR := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
 DIR ?=
 ARGS ?= -verify
 
-.PHONY: all build test run deps clean install uninstall package
+.PHONY: all build test run deps clean install uninstall package windows test-windows
 
 all: build
 
@@ -21,6 +21,8 @@ deps:
 test: deps
 	$(MAKE) build
 	cd $(BUILD) && ctest --output-on-failure --parallel 2
+	@if [ "$(CI)" = true ] || [ -n "$(WINDOWS_TOOLS)" ]; then $(MAKE) test-windows; \
+	else echo "Windows build not tested: x86_64-w64-mingw32-g++-posix or wine is missing"; fi
 
 # Runs the tool on a fresh temporary directory (or on DIR) and removes the
 # temporary directory afterwards.
@@ -55,4 +57,22 @@ package: build
 	cmake --build $(BUILD) --target package
 
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) $(WINDOWS_BUILD)
+
+# The native Windows program, cross-built with mingw-w64: $(WINDOWS_BUILD)/dtk.exe,
+# and its unit tests, $(WINDOWS_BUILD)/tests/dtk_tests.exe.
+WINDOWS_BUILD ?= build-windows
+WINDOWS_TOOLS := $(shell command -v x86_64-w64-mingw32-g++-posix >/dev/null 2>&1 && \
+                   command -v wine >/dev/null 2>&1 && echo yes)
+
+$(WINDOWS_BUILD)/CMakeCache.txt:
+	cmake -S . -B $(WINDOWS_BUILD) $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DDTK_LINUX_DTK=$(abspath $(BUILD))/dtk
+
+windows: $(WINDOWS_BUILD)/CMakeCache.txt
+	cmake --build $(WINDOWS_BUILD) --parallel
+
+# Runs the Windows unit tests and whole runs of dtk.exe under Wine, one of
+# them against the Linux build.
+test-windows: build windows
+	cd $(WINDOWS_BUILD) && ctest --output-on-failure --parallel 2
