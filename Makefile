@@ -4,7 +4,7 @@ GENERATOR := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
 DIR ?=
 ARGS ?= -verify
 
-.PHONY: all build test run deps clean
+.PHONY: all build test run deps clean install uninstall package windows test-windows
 
 all: build
 
@@ -21,6 +21,8 @@ deps:
 test: deps
 	$(MAKE) build
 	cd $(BUILD) && ctest --output-on-failure --parallel 2
+	@if [ "$(CI)" = true ] || [ -n "$(WINDOWS_TOOLS)" ]; then $(MAKE) test-windows; \
+	else echo "Windows build not tested: x86_64-w64-mingw32-g++-posix or wine is missing"; fi
 
 # Runs the tool on a fresh temporary directory (or on DIR) and removes the
 # temporary directory afterwards.
@@ -33,5 +35,44 @@ run: build
 	  rm -rf "$$dir"; exit $$status; \
 	fi
 
+# Installs dtk (and dtk-mpi when built) and the manual page below PREFIX,
+# staged below DESTDIR when it is given. The list of installed files stays in
+# $(BUILD)/install_manifest.txt for `make uninstall` (give it the same
+# DESTDIR).
+PREFIX ?= /usr/local
+DESTDIR ?=
+
+install: build
+	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix "$(PREFIX)"
+
+uninstall:
+	@test -f $(BUILD)/install_manifest.txt || \
+	  { echo "$(BUILD)/install_manifest.txt: nothing was installed from this build" >&2; exit 1; }
+	@while IFS= read -r file || [ -n "$$file" ]; do \
+	  echo "Removing $(DESTDIR)$$file"; rm -f -- "$(DESTDIR)$$file"; \
+	done < $(BUILD)/install_manifest.txt
+
+# Builds the Debian package $(BUILD)/dtk_<version>_<arch>.deb.
+package: build
+	cmake --build $(BUILD) --target package
+
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) $(WINDOWS_BUILD)
+
+# The native Windows program, cross-built with mingw-w64: $(WINDOWS_BUILD)/dtk.exe,
+# and its unit tests, $(WINDOWS_BUILD)/tests/dtk_tests.exe.
+WINDOWS_BUILD ?= build-windows
+WINDOWS_TOOLS := $(shell command -v x86_64-w64-mingw32-g++-posix >/dev/null 2>&1 && \
+                   command -v wine >/dev/null 2>&1 && echo yes)
+
+$(WINDOWS_BUILD)/CMakeCache.txt:
+	cmake -S . -B $(WINDOWS_BUILD) $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DDTK_LINUX_DTK=$(abspath $(BUILD))/dtk
+
+windows: $(WINDOWS_BUILD)/CMakeCache.txt
+	cmake --build $(WINDOWS_BUILD) --parallel
+
+# Runs the Windows unit tests and whole runs of dtk.exe under Wine, one of
+# them against the Linux build.
+test-windows: build windows
+	cd $(WINDOWS_BUILD) && ctest --output-on-failure --parallel 2

@@ -1,5 +1,5 @@
 // The file-system calls the engine makes, and nothing more. One
-// implementation per system (posix_file_system.cc, win32_file_system.cc);
+// implementation per system (platform/posix.cc, platform/win32.cc);
 // tests put doubles in their place.
 //
 // Every operation returns an error code: 0 for success, otherwise the

@@ -4,6 +4,12 @@
 set -euo pipefail
 
 needed=(cmake ninja-build g++ libgtest-dev "$@")
+# The manual page check (groff) and the Debian package (dpkg-shlibdeps, file).
+needed+=(groff-base dpkg-dev file)
+# CI also cross-builds for Windows and runs that build under Wine.
+if [ "${CI:-}" = true ]; then
+  needed+=(g++-mingw-w64-x86-64-posix wine64 wine)
+fi
 missing=()
 for package in "${needed[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then

@@ -101,5 +101,19 @@ TEST(CommandLineTest, SlashWordsArePathsOnPosixAndOptionsOnWindows) {
             "Parameter error! (filesize)\n");
 }
 
+#ifdef _WIN32
+TEST(CommandLineTest, NativeRulesOnWindows) {
+  const OptionRules& rules = NativeOptionRules();
+  Parsed parsed = Parse({"D:\\test", "/VERIFY", "/FileSize", "10MB", "-maxdirfiles", "7"}, rules);
+  ASSERT_EQ(parsed.error, "");
+  EXPECT_STREQ(parsed.line.targetDir, "D:\\test");
+  EXPECT_TRUE(parsed.line.verifyRequested);
+  EXPECT_EQ(parsed.line.config.totalSize, 10485760);
+  EXPECT_EQ(parsed.line.config.maxDirFiles, 7u);
+  EXPECT_EQ(Parse({"T", "/verif"}, rules).error, "Parameter error! (verif)\n");
+  EXPECT_EQ(Parse({"T", "/verify\x95"}, rules).error, "Parameter error! (verify\x95)\n");
+}
+#endif
+
 }  // namespace
 }  // namespace dtk

@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#ifdef _WIN32
+#include <mbctype.h>
+#endif
+
 namespace dtk {
 namespace {
 
@@ -44,6 +48,33 @@ TEST(PathTest, PosixRules) {
   EXPECT_EQ(JoinPath("", "file-0", kPosixPathStyle), "/file-0");
   EXPECT_EQ(JoinPath("d\xC3\xA9j\xC3\xA0", "f", kPosixPathStyle), "d\xC3\xA9j\xC3\xA0/f");
 }
+
+#ifdef _WIN32
+// The C runtime's own lead and trail bytes, as the program uses them.
+class CodePageTest : public ::testing::Test {
+ protected:
+  ~CodePageTest() override { _setmbcp(saved_); }
+  int saved_ = _getmbcp();
+};
+
+TEST_F(CodePageTest, CodePage932KeepsATrailByteBackslashInItsCharacter) {
+  ASSERT_EQ(_setmbcp(932), 0);
+  const PathStyle& style = NativePathStyle();
+  EXPECT_EQ(&style, &WindowsCodePagePathStyle());
+  EXPECT_EQ(JoinPath("D:\\\x95\x5C", "file-0"), "D:\\\x95\x5C\\file-0");
+  EXPECT_EQ(JoinPath("\x95\x95\x5C", "n"), "\x95\x95\x5Cn");
+  EXPECT_EQ(JoinPath("a\x95", "n"), "a\x95\\n");
+  EXPECT_EQ(JoinPath("D:\\test\\", "file-0"), "D:\\test\\file-0");
+  EXPECT_EQ(JoinPath("D:", "DIR-0"), "D:DIR-0");
+}
+
+TEST_F(CodePageTest, CodePage1252HasNoDoubleByteCharacters) {
+  ASSERT_EQ(_setmbcp(1252), 0);
+  EXPECT_EQ(JoinPath("\x95\x5C", "n"), "\x95\x5Cn");
+  EXPECT_EQ(JoinPath("D:/test/", "x"), "D:/test/x");
+  EXPECT_EQ(JoinPath("", "file-0"), "\\file-0");
+}
+#endif
 
 }  // namespace
 }  // namespace dtk

@@ -36,7 +36,8 @@ class PhasesTest : public ::testing::Test {
   FaultFileSystem fs{SystemFileSystem()};
   MemoryConsole console;
   FixedClock clock;
-  DtkTest test{fs, console, clock};
+  // Paths joined with "/", which every system takes.
+  DtkTest test{fs, console, clock, kPosixPathStyle};
   FileList plan;
 };
 
@@ -194,7 +195,9 @@ TEST_F(PhasesTest, FileThatCannotBeCreatedEndsTheWalkAndTheRemovePhase) {
                 "E CreateFile " +
                 T() +
                 "/file-1 (1 bytes) No.2\n"
-                "E CreateFile Error!: Permission denied\n"
+                "E CreateFile Error!: " +
+                SystemText(EACCES) +
+                "\n"
                 "E TS Finish\nE DtkTest Error!\n"
                 "E TS Start\n"
                 "E RemoveFile " +
@@ -222,7 +225,9 @@ TEST_F(PhasesTest, WriteFailingPartWayLeavesAShortFileThatVerifyAndRemoveHandle)
                 "E CreateFile " +
                 T() +
                 "/file-1 (200000 bytes) No.2\n"
-                "E WriteFile Error!: No space left on device\n"
+                "E WriteFile Error!: " +
+                SystemText(ENOSPC) +
+                "\n"
                 "E TS Finish\nE DtkTest Error!\n"
                 "E TS Start\n"
                 "E Verify " +
@@ -249,7 +254,8 @@ TEST_F(PhasesTest, FailedCloseOrFlushIsAWriteFailure) {
   Plan(2, 1, 1);
   fs.FailCall(Op::kClose, 1, EIO);
   EXPECT_EQ(test.Create(plan, target()), -1);
-  EXPECT_NE(console.ErrorText().find("WriteFile Error!: Input/output error\n"), std::string::npos);
+  EXPECT_NE(console.ErrorText().find("WriteFile Error!: " + SystemText(EIO) + "\n"),
+            std::string::npos);
   EXPECT_EQ(test.created().files, 0u);
 
   console.Clear();
@@ -275,7 +281,9 @@ TEST_F(PhasesTest, DirectoryThatCannotBeMadeIsCountedAndItsFileFails) {
                 "E CreateFile " +
                 T() +
                 "/DIR-0/file-1 (1 bytes) No.2\n"
-                "E CreateFile Error!: No such file or directory\n"
+                "E CreateFile Error!: " +
+                SystemText(kNoSuchPath) +
+                "\n"
                 "E TS Finish\nE DtkTest Error!\n");
 }
 
@@ -296,7 +304,9 @@ TEST_F(PhasesTest, ReadFailureStopsTheWalkAndClosesTheFile) {
                 "E Verify " +
                 T() +
                 "/file-1 (27820654:1 bytes) No.2\n"
-                "E ReadFile Error!: Input/output error\n"
+                "E ReadFile Error!: " +
+                SystemText(EIO) +
+                "\n"
                 "E TS Finish\nE Verify Error!\n");
 }
 
@@ -320,7 +330,8 @@ TEST_F(PhasesTest, DamagedFilesAreCaught) {
   std::filesystem::remove(dir / "file-3");
   console.Clear();
   EXPECT_EQ(test.Verify(plan, target()), -1);
-  EXPECT_NE(Lines().find("No.4\nE CreateFile Error!: No such file or directory\nE TS Finish\n"
+  EXPECT_NE(Lines().find("No.4\nE CreateFile Error!: " + SystemText(kNoSuchFile) +
+                         "\nE TS Finish\n"
                          "E Verify Error!\n"),
             std::string::npos);
 }

@@ -116,12 +116,16 @@ TEST(RunTest, FailuresGiveStatusTwoAndLaterPhasesStillRun) {
   EXPECT_EQ(run.status, 2);
   EXPECT_NE(run.lines.find("E CreateFile " + missing +
                            "/file-0 (101213 bytes) No.1\n"
-                           "E CreateFile Error!: No such file or directory\n"
+                           "E CreateFile Error!: " +
+                           SystemText(kNoSuchPath) +
+                           "\n"
                            "E TS Finish\nE DtkTest Error!\nE TS Start\n"
                            "E Verify " +
                            missing +
                            "/file-0 (00000000:101213 bytes) No.1\n"
-                           "E CreateFile Error!: No such file or directory\n"
+                           "E CreateFile Error!: " +
+                           SystemText(kNoSuchPath) +
+                           "\n"
                            "E TS Finish\nE Verify Error!\nE TS Start\n"
                            "E RemoveFile " +
                            missing +

@@ -2,11 +2,13 @@
 #ifndef DTK_TESTS_TEST_UTIL_H_
 #define DTK_TESTS_TEST_UTIL_H_
 
+#include <cerrno>
 #include <cstdint>
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include "platform/file_system.h"
 #include "reporting/phase_frame.h"
 
 namespace dtk {
@@ -39,6 +41,19 @@ class FixedClock : public Clock {
  private:
   int64_t now_;
 };
+
+// What the system says when a path's last name does not exist, and when a
+// directory on the way to it does not (both ENOENT on POSIX).
+#ifdef _WIN32
+constexpr ErrorCode kNoSuchFile = 2;  // ERROR_FILE_NOT_FOUND
+constexpr ErrorCode kNoSuchPath = 3;  // ERROR_PATH_NOT_FOUND
+#else
+constexpr ErrorCode kNoSuchFile = ENOENT;
+constexpr ErrorCode kNoSuchPath = ENOENT;
+#endif
+
+// The system's text for `code` as the error lines carry it.
+inline std::string SystemText(ErrorCode code) { return SystemErrorText(code); }
 
 // Replaces each time stamp "YYYY.MM.DD hh:mm:ss" at a line start with "TS".
 std::string MaskTimeStamps(const std::string& text);

@@ -1,0 +1,82 @@
+#!/usr/bin/env bash
+# Builds the Debian package from a finished build, checks its metadata,
+# installs it with dpkg, runs the installed dtk on a small tree and removes
+# the package again.
+#
+# Usage: package_test.sh CPACK BUILD_DIR VERSION
+#
+# It changes the machine's installed packages, so it runs only as root, with
+# dpkg, and when asked to: CI=true (as in CI) or DTK_TEST_PACKAGE=1.
+# Otherwise it reports itself skipped (status 77). A dtk package or an
+# /usr/bin/dtk that is already there is left alone: the test is skipped.
+set -euo pipefail
+
+cpack=$1
+build=$2
+version=$3
+
+skip() {
+  echo "skipped: $*"
+  exit 77
+}
+fail() {
+  echo "FAILED: $*" >&2
+  exit 1
+}
+
+[ "${CI:-}" = true ] || [ "${DTK_TEST_PACKAGE:-}" = 1 ] || skip "set CI=true or DTK_TEST_PACKAGE=1"
+[ "$(id -u)" -eq 0 ] || skip "not root"
+for tool in dpkg dpkg-deb dpkg-query dpkg-shlibdeps; do
+  command -v "$tool" >/dev/null || skip "$tool is not installed"
+done
+if dpkg-query -W -f='${Status}' dtk 2>/dev/null | grep -q ' installed$'; then
+  skip "a dtk package is installed already"
+fi
+[ ! -e /usr/bin/dtk ] || skip "/usr/bin/dtk exists already"
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/dtk-package.XXXXXX")
+installed=0
+cleanup() {
+  if [ "$installed" -eq 1 ]; then dpkg -r dtk >/dev/null 2>&1 || true; fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+# The package, made in a directory of its own so the build is not touched.
+"$cpack" -G DEB --config "$build/CPackConfig.cmake" -B "$work/package" >"$work/cpack.log" 2>&1 ||
+  { cat "$work/cpack.log"; fail "cpack"; }
+debs=("$work"/package/dtk_"$version"_*.deb)
+[ -f "${debs[0]}" ] || fail "no dtk_${version}_*.deb in $(ls "$work/package")"
+deb=${debs[0]}
+
+field() { dpkg-deb -f "$deb" "$1"; }
+[ "$(field Package)" = dtk ] || fail "Package: $(field Package)"
+[ "$(field Version)" = "$version" ] || fail "Version: $(field Version), expected $version"
+[ "$(field Maintainer)" = "dtk developers <dtk@localhost>" ] || fail "Maintainer: $(field Maintainer)"
+# dpkg-shlibdeps found the C and C++ libraries the program links.
+field Depends | grep -q 'libc6 (>= ' || fail "Depends: $(field Depends)"
+field Depends | grep -q 'libstdc++6' || fail "Depends: $(field Depends)"
+[ "$(field Description | wc -l)" -gt 1 ] || fail "no long description"
+contents=$(dpkg-deb -c "$deb")
+for file in ./usr/bin/dtk ./usr/share/man/man1/dtk.1.gz; do
+  grep -q " $file\$" <<<"$contents" || fail "$file is not in the package"
+done
+
+# From here on the package is removed on the way out, also when dpkg -i
+# stops half way.
+installed=1
+dpkg -i "$deb" >"$work/dpkg.log" 2>&1 || { cat "$work/dpkg.log"; fail "dpkg -i"; }
+[ -x /usr/bin/dtk ] || fail "/usr/bin/dtk was not installed"
+
+mkdir "$work/tree"
+status=0
+/usr/bin/dtk "$work/tree" -filesize 1 -verify >"$work/out" 2>"$work/err" || status=$?
+[ "$status" -eq 0 ] || { cat "$work/err"; fail "dtk ended with status $status"; }
+grep -q '^Verify [0-9]* files, 0 CRC Errors$' "$work/out" || { cat "$work/out"; fail "no clean verify"; }
+grep -q '^Remove filesize 1048576 bytes$' "$work/out" || { cat "$work/out"; fail "no full removal"; }
+[ -z "$(ls -A "$work/tree")" ] || fail "the tree was left behind: $(ls -A "$work/tree")"
+
+dpkg -r dtk >"$work/dpkg.log" 2>&1 || { cat "$work/dpkg.log"; fail "dpkg -r"; }
+installed=0
+[ ! -e /usr/bin/dtk ] || fail "/usr/bin/dtk is still there after dpkg -r"
+echo "dtk $version: packaged, installed, ran and removed"
