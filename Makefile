@@ -4,7 +4,7 @@ GENERATOR := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
 DIR ?=
 ARGS ?= -verify
 
-.PHONY: all build test run deps clean install uninstall package windows test-windows
+.PHONY: all build test run deps clean install uninstall package windows test-windows bench
 
 all: build
 
@@ -76,3 +76,11 @@ windows: $(WINDOWS_BUILD)/CMakeCache.txt
 # them against the Linux build.
 test-windows: build windows
 	cd $(WINDOWS_BUILD) && ctest --output-on-failure --parallel 2
+
+# Builds the benchmarks and the floor program (bench/), runs the benchmarks,
+# then times dtk against the floor on /dev/shm (or on DIR); RUNS=N runs each.
+bench: deps
+	cmake -S . -B $(BUILD) $(GENERATOR) -DDTK_BUILD_BENCH=ON
+	cmake --build $(BUILD) --parallel
+	./$(BUILD)/bench/dtk_bench
+	BUILD=$(BUILD) bench/compare.sh $(DIR)
