@@ -6,8 +6,9 @@ set -euo pipefail
 needed=(cmake ninja-build g++ libgtest-dev "$@")
 # The manual page check (groff) and the Debian package (dpkg-shlibdeps, file).
 needed+=(groff-base dpkg-dev file)
-# The benchmarks (bench/), which CI builds but does not time.
-needed+=(libbenchmark-dev)
+# The benchmarks (bench/), which CI builds but does not time; GNU time
+# measures the peak memory of a run.
+needed+=(libbenchmark-dev time)
 # CI also cross-builds for Windows and runs that build under Wine.
 if [ "${CI:-}" = true ]; then
   needed+=(g++-mingw-w64-x86-64-posix wine64 wine)
