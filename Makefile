@@ -79,8 +79,10 @@ test-windows: build windows
 
 # Builds the benchmarks and the floor program (bench/), runs the benchmarks,
 # then times dtk against the floor on /dev/shm (or on DIR); RUNS=N runs each.
+RUNS ?= 11
+
 bench: deps
 	cmake -S . -B $(BUILD) $(GENERATOR) -DDTK_BUILD_BENCH=ON
 	cmake --build $(BUILD) --parallel
 	./$(BUILD)/bench/dtk_bench
-	BUILD=$(BUILD) bench/compare.sh $(DIR)
+	BUILD=$(BUILD) RUNS=$(RUNS) bench/compare.sh $(DIR)

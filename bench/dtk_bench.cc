@@ -99,9 +99,12 @@ TestConfig Workload(int64_t which) {
   return config;
 }
 
+// Bytes allocated and not yet released, from the heap and from the blocks
+// the C library maps on their own.
 size_t HeapInUse() {
 #if defined(__GLIBC__) && (__GLIBC__ > 2 || __GLIBC_MINOR__ >= 33)
-  return mallinfo2().uordblks;
+  struct mallinfo2 info = mallinfo2();
+  return info.uordblks + info.hblkhd;
 #else
   return 0;
 #endif
