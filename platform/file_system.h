@@ -8,6 +8,7 @@
 #ifndef DTK_PLATFORM_FILE_SYSTEM_H_
 #define DTK_PLATFORM_FILE_SYSTEM_H_
 
+#include <cstddef>
 #include <cstdint>
 
 namespace dtk {
@@ -56,6 +57,10 @@ FileSystem& SystemFileSystem();
 // The system's message for `code`, exactly as the system gives it, or an
 // empty text when it has none. The text stays valid until the process ends.
 const char* SystemErrorText(ErrorCode code);
+
+// The longest path, in bytes without its terminating NUL, that the file
+// calls accept; a longer path names nothing that exists.
+size_t MaxPathLength();
 
 // Whether `code` says that a path does not exist: no such file, a component
 // of the path missing or not a directory, or a path too long to exist.

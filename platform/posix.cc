@@ -1,6 +1,7 @@
 // POSIX implementations of the platform layer.
 #include <errno.h>
 #include <fcntl.h>
+#include <limits.h>
 #include <signal.h>
 #include <string.h>
 #include <sys/stat.h>
@@ -141,6 +142,11 @@ const char* SystemErrorText(ErrorCode code) {
   // The C library names codes it has no message for "Unknown error N".
   if (text.rfind("Unknown error", 0) == 0) text.clear();
   return texts->emplace(code, std::move(text)).first->second.c_str();
+}
+
+size_t MaxPathLength() {
+  // PATH_MAX counts the terminating NUL.
+  return PATH_MAX - 1;
 }
 
 bool IsNotFoundError(ErrorCode code) {
