@@ -41,13 +41,28 @@ int RunDtk(int argc, const char* const* argv, RunEnvironment& environment) {
     return kExitParameterError;
   }
 
-  bool failed = tester.Create(plannedList, commandLine.targetDir) < 0;
+  tester.set_sync(commandLine.sync);
+  const char* targetDir = commandLine.targetDir;
+  bool failed = false;
+  bool crcsKnown = true;
+  if (!commandLine.noCreate) {
+    failed = tester.Create(plannedList, targetDir) < 0;
+  } else if (commandLine.verifyRequested) {
+    // The tree is on disk from an earlier run with the same settings: its
+    // CRCs are the ones that run's create phase recorded.
+    crcsKnown = tester.ComputeCrcs(plannedList) == 0;
+    failed = !crcsKnown;
+  }
   // After a stop request the tree is only cleaned up.
-  if (commandLine.verifyRequested && StopRequested() == 0) {
-    failed |= tester.Verify(plannedList, commandLine.targetDir) < 0;
+  if (commandLine.verifyRequested && crcsKnown && StopRequested() == 0) {
+    failed |= tester.Verify(plannedList, targetDir) < 0;
     failed |= tester.verified().second != 0;
   }
-  failed |= tester.Remove() < 0;
+  if (!commandLine.noRemove) {
+    int removed =
+        commandLine.noCreate ? tester.RemovePlanned(plannedList, targetDir) : tester.Remove();
+    failed |= removed < 0;
+  }
   console.Flush();
   if (int signal = StopRequested(); signal != 0) return kExitInterrupted + signal;
   return failed ? kExitFailed : kExitOk;

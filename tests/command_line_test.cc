@@ -75,6 +75,33 @@ TEST(CommandLineTest, ValueWords) {
   EXPECT_EQ(Parse({"T", "-maxDirFiles", "99999999999"}).line.config.maxDirFiles, 2147483647u);
 }
 
+TEST(CommandLineTest, AcrossRunOptions) {
+  Parsed none = Parse({"T"});
+  EXPECT_FALSE(none.line.noCreate);
+  EXPECT_FALSE(none.line.noRemove);
+  EXPECT_FALSE(none.line.sync);
+
+  Parsed all = Parse({"T", "-NOCREATE", "-noremove", "-Sync", "-verify"});
+  ASSERT_EQ(all.error, "");
+  EXPECT_TRUE(all.line.noCreate);
+  EXPECT_TRUE(all.line.noRemove);
+  EXPECT_TRUE(all.line.sync);
+  // Flags take no value word: a number after one is a plain word.
+  EXPECT_STREQ(Parse({"-noCreate", "5"}).line.targetDir, "5");
+  Parsed windows = Parse({"T", "/noCreate", "/NoRemove", "/verify"}, kWindowsOptionRules);
+  ASSERT_EQ(windows.error, "");
+  EXPECT_TRUE(windows.line.noCreate && windows.line.noRemove);
+
+  // Neither creating, verifying nor removing is a run that does nothing.
+  EXPECT_EQ(Parse({"T", "-noCreate", "-noRemove"}).error, "Parameter error! (noRemove)\n");
+  EXPECT_EQ(Parse({"T", "-noRemove", "-NoCreate"}).error, "Parameter error! (noRemove)\n");
+  EXPECT_EQ(Parse({"T", "-noCreate"}).error, "");
+  EXPECT_EQ(Parse({"T", "-noRemove"}).error, "");
+  // The missing target is still reported first.
+  EXPECT_EQ(Parse({"-noCreate", "-noRemove"}).error, "Parameter error!\n");
+  EXPECT_EQ(Parse({"T", "-noCreat"}).error, "Parameter error! (noCreat)\n");
+}
+
 TEST(CommandLineTest, ConvertNumberReadsAsAtoiDoes) {
   EXPECT_EQ(ConvertNumber("  42"), 42);
   EXPECT_EQ(ConvertNumber("+7x"), 7);

@@ -3,7 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <regex>
 
@@ -163,7 +166,184 @@ TEST(RunTest, StopRequestSkipsVerifyCleansUpAndReportsTheSignal) {
   EXPECT_TRUE(dir.List().empty());
 }
 
+TEST(RunTest, SyncFlushesEveryFileAndEveryDirectoryAndPrintsTheSameLines) {
+  TempDir plainDir;
+  InProcessRun plain = RunTool({plainDir.path().c_str(), "-filesize", "1", "-maxDirFiles", "5"});
+  TempDir dir;
+  FaultFileSystem counting(SystemFileSystem());
+  InProcessRun synced =
+      RunTool({dir.path().c_str(), "-filesize", "1", "-maxDirFiles", "5", "-SYNC"}, counting);
+  EXPECT_EQ(synced.status, 0);
+  std::string lines = synced.lines;
+  for (size_t at; (at = lines.find(dir.path())) != std::string::npos;) {
+    lines.replace(at, dir.path().size(), plainDir.path());
+  }
+  EXPECT_EQ(lines, plain.lines);
+  // 22 files in the target and four directories below it.
+  EXPECT_EQ(counting.CountOf(Op::kFlush), 22);
+  EXPECT_EQ(counting.CountOf(Op::kFlushDirectory), 5);
+  const auto& calls = counting.calls();
+  for (size_t i = 0; i < calls.size(); ++i) {
+    if (calls[i].op == Op::kFlush) {
+      ASSERT_LT(i + 1, calls.size());
+      EXPECT_EQ(calls[i + 1].op, Op::kClose);  // each file is flushed before it is closed
+    }
+    if (calls[i].op == Op::kFlushDirectory && i + 1 < calls.size() &&
+        calls[i + 1].op != Op::kFlushDirectory) {
+      // Nothing is made in a directory once it has been flushed.
+      for (size_t k = i + 1; k < calls.size(); ++k) {
+        if (calls[k].op == Op::kOpenForWrite || calls[k].op == Op::kMakeDirectory) {
+          EXPECT_NE(calls[k].path.rfind(calls[i].path + "/", 0), 0u) << calls[k].path;
+        }
+      }
+    }
+  }
+  // Nothing is flushed in the remove phase.
+  auto firstRemoval = std::find_if(calls.begin(), calls.end(),
+                                   [](const auto& call) { return call.op == Op::kDeleteFile; });
+  EXPECT_TRUE(std::none_of(firstRemoval, calls.end(), [](const auto& call) {
+    return call.op == Op::kFlush || call.op == Op::kFlushDirectory;
+  }));
+
+  FaultFileSystem failing(SystemFileSystem());
+  failing.FailCall(Op::kFlush, 3, EIO);
+  InProcessRun failed = RunTool({dir.path().c_str(), "-filesize", "1", "-sync"}, failing);
+  EXPECT_EQ(failed.status, 2);
+  EXPECT_NE(failed.lines.find("No.3\nE WriteFile Error!: Input/output error\nE TS Finish\n"
+                              "E DtkTest Error!\n"),
+            std::string::npos);
+  FaultFileSystem failingDir(SystemFileSystem());
+  failingDir.FailCall(Op::kFlushDirectory, 1, EIO);
+  InProcessRun failedDir =
+      RunTool({dir.path().c_str(), "-filesize", "1", "-maxDirFiles", "5", "-sync"}, failingDir);
+  EXPECT_EQ(failedDir.status, 2);
+  EXPECT_NE(failedDir.lines.find("E WriteFile Error!: Input/output error\nE TS Finish\n"
+                                 "E DtkTest Error!\n"),
+            std::string::npos);
+  EXPECT_TRUE(dir.List().empty());
+}
+
+TEST(RunTest, NoCreateWithNoRemoveNeedsVerify) {
+  InProcessRun run = RunTool({"T", "-noCreate", "-noRemove"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.lines, "E Parameter error! (noRemove)\n");
+}
+
+TEST(RunTest, TreeLeftByAnInterruptedRunIsCleanedUpLater) {
+  TempDir dir;
+  struct Stopping : FaultFileSystem {
+    using FaultFileSystem::FaultFileSystem;
+    ErrorCode OpenForWrite(const char* path, FileHandle* file) override {
+      if (CountOf(Op::kOpenForWrite) == 30) RequestStop(2);
+      return FaultFileSystem::OpenForWrite(path, file);
+    }
+  } stopping(SystemFileSystem());
+  const char* T = dir.path().c_str();
+  InProcessRun run = RunTool({T, "-filesize", "2", "-maxDirFiles", "4", "-noRemove"}, stopping);
+  ClearStopRequest();
+  EXPECT_EQ(run.status, 130);
+  EXPECT_EQ(run.lines.find("Remove"), std::string::npos);
+  ASSERT_FALSE(dir.List().empty());
+
+  InProcessRun cleanup = RunTool({T, "-filesize", "2", "-maxDirFiles", "4", "-noCreate"});
+  EXPECT_EQ(cleanup.status, 0);
+  EXPECT_TRUE(dir.List().empty());
+  // The file being opened when the stop came is finished: 31 files, in
+  // seven directories.
+  EXPECT_NE(cleanup.lines.find("O Remove 31 files, 7 directories\n"), std::string::npos)
+      << cleanup.lines;
+  EXPECT_EQ(cleanup.lines.find("Create"), std::string::npos);
+  EXPECT_EQ(cleanup.lines.find("Verify"), std::string::npos);
+}
+
 #ifndef _WIN32
+// The three runs of a power-cut test, each a process of its own: create and
+// keep, verify and keep (after the cut), clean up.
+TEST(ProgramTest, AKeptTreeIsVerifiedByALaterRunAndDamageIsCaught) {
+  TempDir dir;
+  const std::string T = dir.path();
+  auto run = [&](std::vector<std::string> options) {
+    std::vector<std::string> args = {DTK_BINARY, T, "-filesize", "2", "-maxDirFiles", "5"};
+    args.insert(args.end(), options.begin(), options.end());
+    ChildResult result = RunChild(args);
+    result.err = MaskTimeStamps(result.err);
+    return result;
+  };
+  auto verifyLines = [](const std::string& err) {
+    size_t first = err.find("Verify ");
+    return first == std::string::npos ? std::string() : err.substr(first);
+  };
+
+  ChildResult create = run({"-verify", "-noRemove"});
+  ASSERT_EQ(create.status, 0) << create.err;
+  EXPECT_EQ(create.out.find("Remove"), std::string::npos);
+  std::vector<std::string> tree = dir.List();
+  ASSERT_GT(tree.size(), 40u);
+
+  ChildResult verify = run({"-noCreate", "-verify", "-noRemove"});
+  EXPECT_EQ(verify.status, 0);
+  EXPECT_EQ(verify.out.substr(0, verify.out.find('\n') + 1), "Verify 43 files, 0 CRC Errors\n");
+  EXPECT_EQ(verify.out.find("Create"), std::string::npos);
+  EXPECT_EQ(verify.out.find("Remove"), std::string::npos);
+  // The same CRCs as the run that wrote the tree, line for line.
+  EXPECT_EQ(verifyLines(verify.err), verifyLines(create.err));
+  EXPECT_EQ(dir.List(), tree);
+
+  const std::string victim = dir / "DIR-0/file-7";
+  const std::string original = ReadWholeFile(victim);
+  std::string flipped = original;
+  flipped[1000] ^= 0x01;
+  WriteWholeFile(victim, flipped);
+  ChildResult corrupt = run({"-noCreate", "-verify", "-noRemove"});
+  EXPECT_EQ(corrupt.status, 2);
+  EXPECT_NE(corrupt.err.find("/DIR-0/file-7 ("), std::string::npos);
+  EXPECT_NE(corrupt.err.find(" No.8\nCRC Error!\nVerify " + T + "/DIR-0/file-8 ("),
+            std::string::npos);
+  EXPECT_NE(corrupt.out.find("Verify 43 files, 1 CRC Errors\n"), std::string::npos);
+
+  WriteWholeFile(victim, original.substr(0, original.size() - 1));
+  ChildResult truncated = run({"-noCreate", "-verify", "-noRemove"});
+  EXPECT_EQ(truncated.status, 2);
+  EXPECT_NE(truncated.err.find(" No.8\nFileSize Error!\nTS Finish\nVerify Error!\n"),
+            std::string::npos)
+      << truncated.err;
+  EXPECT_EQ(truncated.out, "");
+
+  std::filesystem::remove(victim);
+  ChildResult deleted = run({"-noCreate", "-verify", "-noRemove"});
+  EXPECT_EQ(deleted.status, 2);
+  EXPECT_NE(deleted.err.find(" No.8\nCreateFile Error!: No such file or directory\nTS Finish\n"
+                             "Verify Error!\n"),
+            std::string::npos);
+
+  ChildResult cleanup = run({"-noCreate"});
+  EXPECT_EQ(cleanup.status, 0) << cleanup.err;
+  EXPECT_EQ(cleanup.out.substr(0, cleanup.out.find('\n') + 1), "Remove 42 files, 8 directories\n");
+  EXPECT_EQ(cleanup.err.find("file-7 "), std::string::npos);
+  EXPECT_TRUE(dir.List().empty());
+}
+
+TEST(ProgramTest, AHalfMadeMillionDeepTreeIsCleanedUp) {
+  TempDir dir;
+  std::vector<std::string> deep = {DTK_BINARY,     dir.path(), "-filesize",    "1",
+                                   "-minFileSize", "1",        "-maxFileSize", "1",
+                                   "-maxDirFiles", "1",        "-maxDirLevel", "2147483647"};
+  // The create phase stops where the paths outgrow the system, and the
+  // remove phase at once at that file, so the chain stays.
+  ChildResult create = RunChild(deep);
+  EXPECT_EQ(create.status, 2);
+  EXPECT_NE(create.err.find("CreateFile Error!: File name too long\n"), std::string::npos);
+  ASSERT_GT(dir.List().size(), 200u);
+
+  deep.push_back("-noCreate");
+  auto start = std::chrono::steady_clock::now();
+  ChildResult cleanup = RunChild(deep);
+  double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_EQ(cleanup.status, 0) << cleanup.err.substr(0, 2000);
+  EXPECT_TRUE(dir.List().empty());
+  std::printf("cleanup of a half-made chain of a million directories: %.2f s\n", seconds);
+}
+
 TEST(ProgramTest, LinesKeepTheirOrderWhenBothStreamsShareAPipe) {
   TempDir dir;
   ChildResult run = RunChild({DTK_BINARY, dir.path(), "-filesize", "1", "-minFileSize", "524288",
