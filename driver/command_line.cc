@@ -37,7 +37,8 @@ enum Option {
   kMaxFileSize,
   kNoCreate,
   kNoRemove,
-  kSync
+  kSync,
+  kReport
 };
 
 bool IsOptionWord(const char* word, const OptionRules& rules) {
@@ -58,9 +59,9 @@ const OptionRules& NativeOptionRules() {
 #endif
 }
 
-const char* const kOptionNames[] = {"verify",      "filesize",    "maxDirLevel",
-                                    "maxDirFiles", "minFileSize", "maxFileSize",
-                                    "noCreate",    "noRemove",    "sync"};
+const char* const kOptionNames[] = {"verify",      "filesize",    "maxDirLevel", "maxDirFiles",
+                                    "minFileSize", "maxFileSize", "noCreate",    "noRemove",
+                                    "sync",        "report"};
 const int kOptionCount = sizeof(kOptionNames) / sizeof(kOptionNames[0]);
 
 int32_t ConvertNumber(const char* text) {
@@ -102,6 +103,12 @@ std::string ParseCommandLine(int argc, const char* const* argv, const OptionRule
     }
     if (option < 0 || i + 1 >= argc || IsOptionWord(argv[i + 1], rules)) {
       return std::string("Parameter error! (") + name + ")\n";
+    }
+    if (option == kReport) {
+      // A file name is taken as written; an empty one names no file.
+      if (argv[i + 1][0] == '\0') return std::string("Parameter error! (") + name + ")\n";
+      result->reportPath = argv[++i];
+      continue;
     }
     int32_t value = ConvertNumber(argv[i + 1]);
     // A value of 0 or less is not taken; its word is then read as a plain

@@ -232,6 +232,7 @@ int DtkTest::VerifyOneFile(const char* path, const FileEntry& entry) {
   if (crc_.Value() != entry.crcValue) {
     ++verified_.second;
     console_.Error("CRC Error!\n");
+    if (observer_ != nullptr) observer_->OnCrcMismatch(path, entry.crcValue, crc_.Value());
   }
   return 0;
 }

@@ -17,6 +17,15 @@
 
 namespace dtk {
 
+// What the tester tells besides its console lines.
+class TestObserver {
+ public:
+  virtual ~TestObserver() = default;
+  // The verify phase read the file `path` to its planned size, and its CRC
+  // was not the one recorded for it.
+  virtual void OnCrcMismatch(const char* path, uint32_t expected, uint32_t actual) = 0;
+};
+
 class DtkTest {
  public:
   static constexpr uint32_t kIoBufferSize = 0x20000;  // 128 KiB per read or write call
@@ -65,6 +74,8 @@ class DtkTest {
   // Flush every file to stable storage before closing it, and every
   // directory after its last entry is made.
   void set_sync(bool sync) { sync_ = sync; }
+  // Borrows `observer` (may be null) until it is replaced.
+  void set_observer(TestObserver* observer) { observer_ = observer; }
 
   uint32_t ioBufferSize() const { return ioBufferSize_; }
   const uint8_t* ioBuffer() const { return ioBuffer_.get(); }
@@ -98,6 +109,7 @@ class DtkTest {
   Clock& clock_;
   const PathStyle& pathStyle_;
   bool sync_ = false;
+  TestObserver* observer_ = nullptr;
 
   PhaseTimes times_;
   uint32_t ioBufferSize_ = 0;

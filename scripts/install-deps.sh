@@ -3,7 +3,7 @@
 # otherwise names what is missing and stops.
 set -euo pipefail
 
-needed=(cmake ninja-build g++ libgtest-dev "$@")
+needed=(cmake ninja-build g++ libgtest-dev nlohmann-json3-dev "$@")
 missing=()
 for package in "${needed[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then

@@ -102,6 +102,24 @@ TEST(CommandLineTest, AcrossRunOptions) {
   EXPECT_EQ(Parse({"T", "-noCreat"}).error, "Parameter error! (noCreat)\n");
 }
 
+TEST(CommandLineTest, ReportTakesAFileNameAsWritten) {
+  EXPECT_EQ(Parse({"T"}).line.reportPath, nullptr);
+  Parsed p = Parse({"T", "-REPORT", "0010 run.json"});
+  ASSERT_EQ(p.error, "");
+  EXPECT_STREQ(p.line.reportPath, "0010 run.json");  // not read as a number
+  EXPECT_STREQ(p.line.targetDir, "T");
+  EXPECT_STREQ(Parse({"-report", "r.json", "T"}).line.targetDir, "T");
+  EXPECT_STREQ(Parse({"T", "-report", "/tmp/r.json"}).line.reportPath, "/tmp/r.json");
+  EXPECT_STREQ(Parse({"T", "-report", "a", "-report", "b"}).line.reportPath, "b");
+  EXPECT_EQ(Parse({"T", "-report"}).error, "Parameter error! (report)\n");
+  EXPECT_EQ(Parse({"T", "-report", "-r.json"}).error, "Parameter error! (report)\n");
+  EXPECT_EQ(Parse({"T", "-report", ""}).error, "Parameter error! (report)\n");
+  EXPECT_EQ(Parse({"T", "/Report", "/r.json"}, kWindowsOptionRules).error,
+            "Parameter error! (Report)\n");
+  EXPECT_STREQ(Parse({"T", "/Report", "C:\\r.json"}, kWindowsOptionRules).line.reportPath,
+               "C:\\r.json");
+}
+
 TEST(CommandLineTest, ConvertNumberReadsAsAtoiDoes) {
   EXPECT_EQ(ConvertNumber("  42"), 42);
   EXPECT_EQ(ConvertNumber("+7x"), 7);
