@@ -28,7 +28,18 @@ int CompareMultibyteNoCase(const char* given, const char* known) {
 }
 #endif
 
-enum Option { kVerify, kFileSize, kMaxDirLevel, kMaxDirFiles, kMinFileSize, kMaxFileSize };
+enum Option {
+  kVerify,
+  kFileSize,
+  kMaxDirLevel,
+  kMaxDirFiles,
+  kMinFileSize,
+  kMaxFileSize,
+  kNoCreate,
+  kNoRemove,
+  kSync,
+  kReport
+};
 
 bool IsOptionWord(const char* word, const OptionRules& rules) {
   return word[0] == '-' || (rules.slashIntroducesOption && word[0] == '/');
@@ -48,8 +59,9 @@ const OptionRules& NativeOptionRules() {
 #endif
 }
 
-const char* const kOptionNames[] = {"verify",      "filesize",    "maxDirLevel",
-                                    "maxDirFiles", "minFileSize", "maxFileSize"};
+const char* const kOptionNames[] = {"verify",      "filesize",    "maxDirLevel", "maxDirFiles",
+                                    "minFileSize", "maxFileSize", "noCreate",    "noRemove",
+                                    "sync",        "report"};
 const int kOptionCount = sizeof(kOptionNames) / sizeof(kOptionNames[0]);
 
 int32_t ConvertNumber(const char* text) {
@@ -81,12 +93,22 @@ std::string ParseCommandLine(int argc, const char* const* argv, const OptionRule
     for (int k = 0; k < kOptionCount && option < 0; ++k) {
       if (rules.compareNames(name, kOptionNames[k]) == 0) option = k;
     }
-    if (option == kVerify) {
-      result->verifyRequested = true;
+    // Options without a value word.
+    if (option == kVerify || option == kNoCreate || option == kNoRemove || option == kSync) {
+      if (option == kVerify) result->verifyRequested = true;
+      if (option == kNoCreate) result->noCreate = true;
+      if (option == kNoRemove) result->noRemove = true;
+      if (option == kSync) result->sync = true;
       continue;
     }
     if (option < 0 || i + 1 >= argc || IsOptionWord(argv[i + 1], rules)) {
       return std::string("Parameter error! (") + name + ")\n";
+    }
+    if (option == kReport) {
+      // A file name is taken as written; an empty one names no file.
+      if (argv[i + 1][0] == '\0') return std::string("Parameter error! (") + name + ")\n";
+      result->reportPath = argv[++i];
+      continue;
     }
     int32_t value = ConvertNumber(argv[i + 1]);
     // A value of 0 or less is not taken; its word is then read as a plain
@@ -110,9 +132,15 @@ std::string ParseCommandLine(int argc, const char* const* argv, const OptionRule
       case kMaxFileSize:
         config.maxFileSize = value;
         break;
+      default:
+        break;
     }
   }
   if (result->targetDir == nullptr) return "Parameter error!\n";
+  // Neither creating nor verifying nor removing would do nothing at all.
+  if (result->noCreate && result->noRemove && !result->verifyRequested) {
+    return "Parameter error! (noRemove)\n";
+  }
   if (result->fileSizeMiB != 0) result->config.totalSize = int64_t{result->fileSizeMiB} * 1048576;
   if (result->config.minFileSize > result->config.maxFileSize) return "Min/Max Filesize error!\n";
   return std::string();

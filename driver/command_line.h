@@ -27,7 +27,11 @@ const OptionRules& NativeOptionRules();        // Windows: the C runtime's _mbsi
 struct CommandLine {
   const char* targetDir = nullptr;  // the word itself, as typed
   bool verifyRequested = false;
-  int32_t fileSizeMiB = 0;  // 0: totalSize keeps its default
+  bool noCreate = false;             // the tree is on disk from an earlier run
+  bool noRemove = false;             // the tree stays on disk
+  bool sync = false;                 // files and directories flushed to stable storage
+  const char* reportPath = nullptr;  // where the JSON report goes: the word as typed
+  int32_t fileSizeMiB = 0;           // 0: totalSize keeps its default
   TestConfig config;
 };
 

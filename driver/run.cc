@@ -1,12 +1,45 @@
 #include "driver/run.h"
 
 #include <climits>
+#include <optional>
 
+#include "driver/report_recorder.h"
 #include "engine/dtk_test.h"
+#include "engine/timed_file_system.h"
 #include "platform/process.h"
+#include "reporting/run_report.h"
 #include "tree/planner.h"
 
 namespace dtk {
+namespace {
+
+RunReport StartReport(const CommandLine& commandLine) {
+  RunReport report;
+  report.version = DTK_VERSION;
+  report.platform = PlatformName();
+  report.target = commandLine.targetDir;
+  std::string type = FileSystemTypeName(commandLine.targetDir);
+  if (!type.empty()) report.fileSystem = type;
+  const TestConfig& config = commandLine.config;
+  report.settings = {config.totalSize,     config.minFileSize,   config.maxFileSize,
+                     config.maxDirFiles,   config.maxDirLevel,   commandLine.verifyRequested,
+                     commandLine.noCreate, commandLine.noRemove, commandLine.sync};
+  return report;
+}
+
+// Writes the report and returns the exit status: a report that cannot be
+// written fails a run that had succeeded.
+int FinishReport(RunReport& report, int status, const char* path, FileSystem& fileSystem,
+                 Console& console) {
+  report.exitStatus = status;
+  ErrorCode code = WriteReportFile(fileSystem, path, ReportJson(report));
+  if (code == 0) return status;
+  console.ErrorF("Report Error!: %s\n", SystemErrorText(code));
+  console.Flush();
+  return status == kExitOk ? kExitFailed : status;
+}
+
+}  // namespace
 
 bool PlanMayFit(const TestConfig& config, uint64_t physicalMemory) {
   if (config.totalSize <= 0) return true;
@@ -23,7 +56,11 @@ int RunDtk(int argc, const char* const* argv, RunEnvironment& environment) {
   Console& console = environment.console;
   FileList plannedList;
   CommandLine commandLine;
-  DtkTest tester(environment.fileSystem, console, environment.clock, environment.pathStyle);
+  // Every file-system call of the phases goes through the timer; it only
+  // times them when a report is asked for.
+  TimedFileSystem timed(environment.fileSystem);
+  DtkTest tester(timed, console, environment.clock, environment.pathStyle);
+  ReportRecorder recorder(timed);
 
   std::string error = ParseCommandLine(argc, argv, environment.optionRules, &commandLine);
   if (!error.empty()) {
@@ -31,6 +68,18 @@ int RunDtk(int argc, const char* const* argv, RunEnvironment& environment) {
     console.Flush();
     return kExitParameterError;
   }
+  std::optional<RunReport> report;
+  if (commandLine.reportPath != nullptr) {
+    report = StartReport(commandLine);
+    timed.set_enabled(true);
+    tester.set_observer(&recorder);
+  }
+  auto finish = [&](int status) {
+    if (!report) return status;
+    report->phases = std::move(recorder.phases());
+    return FinishReport(*report, status, commandLine.reportPath, environment.fileSystem, console);
+  };
+
   uint64_t entryBudget = environment.physicalMemory == 0
                              ? UINT64_MAX
                              : environment.physicalMemory / kBytesPerPlannedEntry;
@@ -38,19 +87,52 @@ int RunDtk(int argc, const char* const* argv, RunEnvironment& environment) {
       CreateFileList(plannedList, commandLine.config, environment.sizeRandom, entryBudget) < 0) {
     console.Error("CreateFileList error!\n");
     console.Flush();
-    return kExitParameterError;
+    return finish(kExitParameterError);
+  }
+  if (report) {
+    PlanTotals totals = CountPlan(plannedList);
+    report->plan = ReportPlan{totals.files, totals.directories, totals.bytes};
   }
 
-  bool failed = tester.Create(plannedList, commandLine.targetDir) < 0;
+  // Runs one phase, recorded for the report.
+  auto runPhase = [&](const char* name, const PhaseCounters& counters, auto&& phase) {
+    recorder.BeginPhase(name);
+    int result = phase();
+    recorder.EndPhase(result, counters, StopRequested() != 0);
+    return result;
+  };
+
+  tester.set_sync(commandLine.sync);
+  const char* targetDir = commandLine.targetDir;
+  bool failed = false;
+  bool crcsKnown = true;
+  if (!commandLine.noCreate) {
+    failed = runPhase("create", tester.created(),
+                      [&] { return tester.Create(plannedList, targetDir); }) < 0;
+  } else if (commandLine.verifyRequested) {
+    // The tree is on disk from an earlier run with the same settings: its
+    // CRCs are the ones that run's create phase recorded.
+    crcsKnown = tester.ComputeCrcs(plannedList) == 0;
+    failed = !crcsKnown;
+  }
   // After a stop request the tree is only cleaned up.
-  if (commandLine.verifyRequested && StopRequested() == 0) {
-    failed |= tester.Verify(plannedList, commandLine.targetDir) < 0;
+  if (commandLine.verifyRequested && crcsKnown && StopRequested() == 0) {
+    failed |= runPhase("verify", tester.verified(),
+                       [&] { return tester.Verify(plannedList, targetDir); }) < 0;
     failed |= tester.verified().second != 0;
   }
-  failed |= tester.Remove() < 0;
+  // A remove phase with nothing to remove prints nothing and is no phase.
+  if (!commandLine.noRemove &&
+      !(commandLine.noCreate ? plannedList.empty() : tester.createdList().empty())) {
+    failed |= runPhase("remove", tester.removed(), [&] {
+                return commandLine.noCreate ? tester.RemovePlanned(plannedList, targetDir)
+                                            : tester.Remove();
+              }) < 0;
+  }
   console.Flush();
-  if (int signal = StopRequested(); signal != 0) return kExitInterrupted + signal;
-  return failed ? kExitFailed : kExitOk;
+  int status = failed ? kExitFailed : kExitOk;
+  if (int signal = StopRequested(); signal != 0) status = kExitInterrupted + signal;
+  return finish(status);
 }
 
 }  // namespace dtk

@@ -77,9 +77,34 @@ void DtkTest::TakePattern(uint8_t* dest, uint32_t count) {
   }
 }
 
-int DtkTest::Create(FileList& plannedList, const char* targetDir) {
+void DtkTest::TakeChunk(uint32_t count) {
+  TakePattern(ioBuffer_.get(), count);
+  crc_.Update(count, ioBuffer_.get());
+}
+
+int DtkTest::SetUpCreateBuffers() {
   if (SetUpTransferBuffer() != 0) return -1;
   if (!pattern_ && MakePattern(kPatternSize) < 0) return -1;
+  return 0;
+}
+
+int DtkTest::ComputeCrcs(FileList& plannedList) {
+  if (SetUpCreateBuffers() != 0) return -1;
+  return WalkPlannedEntries(plannedList, [&](FileEntry& entry) {
+    if (entry.IsDirectory()) return 0;
+    crc_.Reset();
+    for (int64_t remaining = entry.size; remaining > 0;) {
+      uint32_t chunk = static_cast<uint32_t>(std::min<int64_t>(remaining, ioBufferSize_));
+      TakeChunk(chunk);
+      remaining -= chunk;
+    }
+    entry.crcValue = crc_.Value();
+    return 0;
+  });
+}
+
+int DtkTest::Create(FileList& plannedList, const char* targetDir) {
+  if (SetUpCreateBuffers() != 0) return -1;
   created_ = PhaseCounters();
   return RunPhaseFrame(console_, clock_, kCreateText, created_, times_,
                        [&] { return CreateTree(plannedList, targetDir); });
@@ -154,8 +179,7 @@ int DtkTest::CreateOneFile(const char* path, FileEntry& entry) {
   crc_.Reset();
   for (int64_t remaining = entry.size; remaining > 0;) {
     uint32_t chunk = static_cast<uint32_t>(std::min<int64_t>(remaining, ioBufferSize_));
-    TakePattern(ioBuffer_.get(), chunk);
-    crc_.Update(chunk, ioBuffer_.get());
+    TakeChunk(chunk);
     code = fileSystem_.Write(file, ioBuffer_.get(), chunk);
     if (code != 0) break;
     remaining -= chunk;
@@ -232,6 +256,7 @@ int DtkTest::VerifyOneFile(const char* path, const FileEntry& entry) {
   if (crc_.Value() != entry.crcValue) {
     ++verified_.second;
     console_.Error("CRC Error!\n");
+    if (observer_ != nullptr) observer_->OnCrcMismatch(path, entry.crcValue, crc_.Value());
   }
   return 0;
 }
@@ -260,6 +285,37 @@ int DtkTest::RemoveWalk() {
     }
   }
   return 0;
+}
+
+int DtkTest::RemovePlanned(const FileList& plannedList, const char* targetDir) {
+  if (plannedList.empty()) return 0;
+  removed_ = PhaseCounters();
+  return RunPhaseFrame(console_, clock_, kRemoveText, removed_, times_,
+                       [&] { return RemovePlannedWalk(plannedList, targetDir); });
+}
+
+int DtkTest::RemovePlannedWalk(const FileList& plannedList, const char* targetDir) {
+  // Each entry is tried before its line is printed, so that an entry that
+  // is not there leaves no line. The remove phase does not heed a stop
+  // request.
+  auto removeEntry = [&](const FileEntry& entry, const std::string& path) -> int {
+    if (entry.IsDirectory()) {
+      ErrorCode code = fileSystem_.RemoveDirectory(path.c_str());
+      if (code != 0 && IsNotFoundError(code)) return 0;
+      ErrorLine(console_).Add("RemoveDirecrory ").Add(path).Add("\n").Send();
+      if (code != 0) return -1;
+      ++removed_.second;
+      return 0;
+    }
+    ErrorCode code = fileSystem_.DeleteFile(path.c_str());
+    if (code != 0 && IsNotFoundError(code)) return 0;
+    PrintFileLine(console_, "RemoveFile ", path, entry.size, removed_.files + 1);
+    if (code != 0) return -1;
+    ++removed_.files;
+    removed_.bytes += entry.size;
+    return 0;
+  };
+  return WalkPlannedTreeReversed(plannedList, targetDir, pathStyle_, MaxPathLength(), removeEntry);
 }
 
 }  // namespace dtk

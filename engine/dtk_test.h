@@ -17,6 +17,15 @@
 
 namespace dtk {
 
+// What the tester tells besides its console lines.
+class TestObserver {
+ public:
+  virtual ~TestObserver() = default;
+  // The verify phase read the file `path` to its planned size, and its CRC
+  // was not the one recorded for it.
+  virtual void OnCrcMismatch(const char* path, uint32_t expected, uint32_t actual) = 0;
+};
+
 class DtkTest {
  public:
   static constexpr uint32_t kIoBufferSize = 0x20000;  // 128 KiB per read or write call
@@ -49,9 +58,24 @@ class DtkTest {
   // Prints nothing and returns 0 when nothing was attempted.
   int Remove();
 
+  // Stores in every planned file the CRC that the create phase records for
+  // it, from the data pattern taken exactly as the create phase takes it
+  // (the ring position carried on from file to file), without touching the
+  // disk. Prints nothing. Returns 0, or -1 when a buffer cannot be allocated
+  // or a stop was requested.
+  int ComputeCrcs(FileList& plannedList);
+  // The remove phase for a tree an earlier run left below `targetDir`: walks
+  // the planned tree in the reverse of the create order and deletes each
+  // file and removes each directory. An entry that is not there is passed
+  // over without a line and without a count; any other failure stops the
+  // walk. Prints nothing and returns 0 when nothing is planned.
+  int RemovePlanned(const FileList& plannedList, const char* targetDir);
+
   // Flush every file to stable storage before closing it, and every
   // directory after its last entry is made.
   void set_sync(bool sync) { sync_ = sync; }
+  // Borrows `observer` (may be null) until it is replaced.
+  void set_observer(TestObserver* observer) { observer_ = observer; }
 
   uint32_t ioBufferSize() const { return ioBufferSize_; }
   const uint8_t* ioBuffer() const { return ioBuffer_.get(); }
@@ -71,14 +95,21 @@ class DtkTest {
   int VerifyTree(const FileList& plannedList, const char* targetDir);
   int VerifyOneFile(const char* path, const FileEntry& entry);
   int RemoveWalk();
+  int RemovePlannedWalk(const FileList& plannedList, const char* targetDir);
   // Copies the next `count` pattern bytes, from `patternPos` on, into `dest`.
   void TakePattern(uint8_t* dest, uint32_t count);
+  // The next `count` (at most ioBufferSize) bytes of a file's data: taken
+  // from the pattern into the transfer buffer and folded into the CRC.
+  void TakeChunk(uint32_t count);
+  // Transfer buffer and pattern, as the create phase needs them.
+  int SetUpCreateBuffers();
 
   FileSystem& fileSystem_;
   Console& console_;
   Clock& clock_;
   const PathStyle& pathStyle_;
   bool sync_ = false;
+  TestObserver* observer_ = nullptr;
 
   PhaseTimes times_;
   uint32_t ioBufferSize_ = 0;

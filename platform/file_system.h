@@ -8,7 +8,9 @@
 #ifndef DTK_PLATFORM_FILE_SYSTEM_H_
 #define DTK_PLATFORM_FILE_SYSTEM_H_
 
+#include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace dtk {
 
@@ -56,6 +58,18 @@ FileSystem& SystemFileSystem();
 // The system's message for `code`, exactly as the system gives it, or an
 // empty text when it has none. The text stays valid until the process ends.
 const char* SystemErrorText(ErrorCode code);
+
+// The longest path, in bytes without its terminating NUL, that the file
+// calls accept; a longer path names nothing that exists.
+size_t MaxPathLength();
+
+// The type of the file system that holds `path` ("ext4", "tmpfs", "ntfs",
+// ...), or an empty text when the system does not tell.
+std::string FileSystemTypeName(const char* path);
+
+// Renames the file `from` to `to` in one step, replacing a file `to` that
+// exists: a reader of `to` sees the old file or the new one, never a part.
+ErrorCode RenameOver(const char* from, const char* to);
 
 // Whether `code` says that a path does not exist: no such file, a component
 // of the path missing or not a directory, or a path too long to exist.

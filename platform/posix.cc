@@ -1,9 +1,16 @@
 // POSIX implementations of the platform layer.
 #include <errno.h>
 #include <fcntl.h>
+#include <limits.h>
 #include <signal.h>
 #include <string.h>
 #include <sys/stat.h>
+#if defined(__linux__)
+#include <sys/statfs.h>
+#elif defined(__APPLE__) || defined(__FreeBSD__) || defined(__OpenBSD__)
+#include <sys/mount.h>
+#include <sys/param.h>
+#endif
 #include <unistd.h>
 
 #include <atomic>
@@ -141,6 +148,56 @@ const char* SystemErrorText(ErrorCode code) {
   // The C library names codes it has no message for "Unknown error N".
   if (text.rfind("Unknown error", 0) == 0) text.clear();
   return texts->emplace(code, std::move(text)).first->second.c_str();
+}
+
+size_t MaxPathLength() {
+  // PATH_MAX counts the terminating NUL.
+  return PATH_MAX - 1;
+}
+
+std::string FileSystemTypeName(const char* path) {
+#if defined(__linux__)
+  struct statfs info {};
+  if (::statfs(path, &info) != 0) return std::string();
+  // The magic numbers of <linux/magic.h> and of file systems built outside
+  // the kernel.
+  static const struct {
+    uint64_t magic;
+    const char* name;
+  } kTypes[] = {
+      {0xEF53, "ext4"},  // ext2, ext3 and ext4 share one number
+      {0x01021994, "tmpfs"}, {0x858458F6, "ramfs"},    {0x58465342, "xfs"},
+      {0x9123683E, "btrfs"}, {0xCA451A4E, "bcachefs"}, {0xF2F52010, "f2fs"},
+      {0x2FC12FC1, "zfs"},   {0x3153464A, "jfs"},      {0x52654973, "reiserfs"},
+      {0x3434, "nilfs2"},    {0x6969, "nfs"},          {0xFF534D42, "cifs"},
+      {0xFE534D42, "smb2"},  {0x517B, "smb"},          {0x794C7630, "overlayfs"},
+      {0x65735546, "fuse"},  {0x4D44, "vfat"},         {0x2011BAB0, "exfat"},
+      {0x5346544E, "ntfs"},  {0x482B, "hfsplus"},      {0x9660, "iso9660"},
+      {0x15013346, "udf"},   {0x73717368, "squashfs"}, {0xE0F5E1E2, "erofs"},
+      {0x00C36400, "ceph"},  {0x01021997, "9p"},       {0x01161970, "gfs2"},
+      {0x7461636F, "ocfs2"}, {0x5346414F, "afs"},      {0x0BD00BD0, "lustre"},
+      {0xF15F, "ecryptfs"},  {0x9FA0, "proc"},         {0x62656572, "sysfs"},
+      {0x47504653, "gpfs"},  {0x19830326, "beegfs"},
+  };
+  uint64_t magic = static_cast<uint64_t>(info.f_type) & 0xFFFFFFFFu;
+  for (const auto& type : kTypes) {
+    if (type.magic == magic) return type.name;
+  }
+  char text[16];
+  std::snprintf(text, sizeof(text), "0x%08llX", static_cast<unsigned long long>(magic));
+  return text;
+#elif defined(__APPLE__) || defined(__FreeBSD__) || defined(__OpenBSD__)
+  struct statfs info {};
+  if (::statfs(path, &info) != 0) return std::string();
+  return info.f_fstypename;
+#else
+  (void)path;
+  return std::string();
+#endif
+}
+
+ErrorCode RenameOver(const char* from, const char* to) {
+  return ::rename(from, to) == 0 ? 0 : LastError();
 }
 
 bool IsNotFoundError(ErrorCode code) {

@@ -8,6 +8,25 @@
 
 namespace dtk {
 
+// The name of the system this program was built for.
+constexpr const char* PlatformName() {
+#if defined(_WIN32)
+  return "windows";
+#elif defined(__linux__)
+  return "linux";
+#elif defined(__APPLE__)
+  return "macos";
+#elif defined(__FreeBSD__)
+  return "freebsd";
+#elif defined(__NetBSD__)
+  return "netbsd";
+#elif defined(__OpenBSD__)
+  return "openbsd";
+#else
+  return "posix";
+#endif
+}
+
 // Whether `stream` is a terminal.
 bool IsTerminal(std::FILE* stream);
 

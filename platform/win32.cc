@@ -4,6 +4,8 @@
 #include <io.h>
 
 #include <atomic>
+#include <cctype>
+#include <string>
 #include <cstdio>
 
 #include "platform/file_system.h"
@@ -120,6 +122,30 @@ bool IsNotFoundError(ErrorCode code) {
   // A name with characters no file system allows cannot exist either.
   return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND ||
          code == ERROR_FILENAME_EXCED_RANGE || code == ERROR_INVALID_NAME;
+}
+
+size_t MaxPathLength() {
+  // The ANSI file calls take at most MAX_PATH characters, the NUL included.
+  return MAX_PATH - 1;
+}
+
+std::string FileSystemTypeName(const char* path) {
+  char volume[MAX_PATH + 1];
+  if (!::GetVolumePathNameA(path, volume, sizeof(volume))) return std::string();
+  char type[MAX_PATH + 1];
+  if (!::GetVolumeInformationA(volume, nullptr, 0, nullptr, nullptr, nullptr, type,
+                               sizeof(type))) {
+    return std::string();
+  }
+  std::string name(type);
+  for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return name;
+}
+
+ErrorCode RenameOver(const char* from, const char* to) {
+  return ::MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)
+             ? 0
+             : ::GetLastError();
 }
 
 bool IsTerminal(std::FILE* stream) { return ::_isatty(::_fileno(stream)) != 0; }

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <string>
 
 namespace dtk {
 
@@ -14,6 +15,12 @@ constexpr int kInt64Size = 24;      // 19 digits, a sign and a NUL
 // kTimeStampSize bytes) and returns it. A time the C library cannot convert
 // gives "????.??.?? ??:??:??".
 char* FormatTimeStamp(char* buffer, std::time_t time);
+
+// Local time of `unixMilliseconds` (milliseconds since 1970 UTC) in ISO 8601
+// with milliseconds and the offset from UTC in force then:
+// "2026-12-05T22:17:50.123+01:00". An empty text when the C library cannot
+// convert it.
+std::string FormatIsoLocalTime(int64_t unixMilliseconds);
 
 // Writes `value` in signed decimal into `buffer` (at least kInt64Size bytes)
 // and returns it.

@@ -3,7 +3,7 @@
 # otherwise names what is missing and stops.
 set -euo pipefail
 
-needed=(cmake ninja-build g++ libgtest-dev "$@")
+needed=(cmake ninja-build g++ libgtest-dev nlohmann-json3-dev "$@")
 # The manual page check (groff) and the Debian package (dpkg-shlibdeps, file).
 needed+=(groff-base dpkg-dev file)
 # The benchmarks (bench/), which CI builds but does not time; GNU time

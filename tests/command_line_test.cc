@@ -75,6 +75,51 @@ TEST(CommandLineTest, ValueWords) {
   EXPECT_EQ(Parse({"T", "-maxDirFiles", "99999999999"}).line.config.maxDirFiles, 2147483647u);
 }
 
+TEST(CommandLineTest, AcrossRunOptions) {
+  Parsed none = Parse({"T"});
+  EXPECT_FALSE(none.line.noCreate);
+  EXPECT_FALSE(none.line.noRemove);
+  EXPECT_FALSE(none.line.sync);
+
+  Parsed all = Parse({"T", "-NOCREATE", "-noremove", "-Sync", "-verify"});
+  ASSERT_EQ(all.error, "");
+  EXPECT_TRUE(all.line.noCreate);
+  EXPECT_TRUE(all.line.noRemove);
+  EXPECT_TRUE(all.line.sync);
+  // Flags take no value word: a number after one is a plain word.
+  EXPECT_STREQ(Parse({"-noCreate", "5"}).line.targetDir, "5");
+  Parsed windows = Parse({"T", "/noCreate", "/NoRemove", "/verify"}, kWindowsOptionRules);
+  ASSERT_EQ(windows.error, "");
+  EXPECT_TRUE(windows.line.noCreate && windows.line.noRemove);
+
+  // Neither creating, verifying nor removing is a run that does nothing.
+  EXPECT_EQ(Parse({"T", "-noCreate", "-noRemove"}).error, "Parameter error! (noRemove)\n");
+  EXPECT_EQ(Parse({"T", "-noRemove", "-NoCreate"}).error, "Parameter error! (noRemove)\n");
+  EXPECT_EQ(Parse({"T", "-noCreate"}).error, "");
+  EXPECT_EQ(Parse({"T", "-noRemove"}).error, "");
+  // The missing target is still reported first.
+  EXPECT_EQ(Parse({"-noCreate", "-noRemove"}).error, "Parameter error!\n");
+  EXPECT_EQ(Parse({"T", "-noCreat"}).error, "Parameter error! (noCreat)\n");
+}
+
+TEST(CommandLineTest, ReportTakesAFileNameAsWritten) {
+  EXPECT_EQ(Parse({"T"}).line.reportPath, nullptr);
+  Parsed p = Parse({"T", "-REPORT", "0010 run.json"});
+  ASSERT_EQ(p.error, "");
+  EXPECT_STREQ(p.line.reportPath, "0010 run.json");  // not read as a number
+  EXPECT_STREQ(p.line.targetDir, "T");
+  EXPECT_STREQ(Parse({"-report", "r.json", "T"}).line.targetDir, "T");
+  EXPECT_STREQ(Parse({"T", "-report", "/tmp/r.json"}).line.reportPath, "/tmp/r.json");
+  EXPECT_STREQ(Parse({"T", "-report", "a", "-report", "b"}).line.reportPath, "b");
+  EXPECT_EQ(Parse({"T", "-report"}).error, "Parameter error! (report)\n");
+  EXPECT_EQ(Parse({"T", "-report", "-r.json"}).error, "Parameter error! (report)\n");
+  EXPECT_EQ(Parse({"T", "-report", ""}).error, "Parameter error! (report)\n");
+  EXPECT_EQ(Parse({"T", "/Report", "/r.json"}, kWindowsOptionRules).error,
+            "Parameter error! (Report)\n");
+  EXPECT_STREQ(Parse({"T", "/Report", "C:\\r.json"}, kWindowsOptionRules).line.reportPath,
+               "C:\\r.json");
+}
+
 TEST(CommandLineTest, ConvertNumberReadsAsAtoiDoes) {
   EXPECT_EQ(ConvertNumber("  42"), 42);
   EXPECT_EQ(ConvertNumber("+7x"), 7);

@@ -5,6 +5,7 @@
 
 #include <cstring>
 
+#include "engine/tree_walk.h"
 #include "fault_file_system.h"
 #include "test_util.h"
 #include "tree/planner.h"
@@ -95,6 +96,76 @@ TEST(DtkTestTest, VerifyAfterCreateReusesTheTransferBuffer) {
   EXPECT_EQ(t.test.ioBuffer(), buffer);
   EXPECT_EQ(plan.front().crcValue, 0xEFE12EDCu);
   EXPECT_EQ(plan.back().crcValue, 0xEFE12EDCu);
+}
+
+// Takes every call and keeps nothing: the create phase at memory speed.
+class DiscardingFileSystem : public FileSystem {
+ public:
+  ErrorCode MakeDirectory(const char*) override { return 0; }
+  ErrorCode OpenForWrite(const char*, FileHandle* file) override { return *file = 3, 0; }
+  ErrorCode OpenForRead(const char*, FileHandle* file) override { return *file = 3, 0; }
+  ErrorCode Write(FileHandle, const void*, uint32_t) override { return 0; }
+  ErrorCode Read(FileHandle, void*, uint32_t, uint32_t* got) override { return *got = 0, 0; }
+  ErrorCode Flush(FileHandle) override { return 0; }
+  ErrorCode FlushDirectory(const char*) override { return 0; }
+  ErrorCode Close(FileHandle) override { return 0; }
+  ErrorCode DeleteFile(const char*) override { return 0; }
+  ErrorCode RemoveDirectory(const char*) override { return 0; }
+};
+
+std::vector<uint32_t> CrcsInCreateOrder(FileList& plan) {
+  std::vector<uint32_t> crcs;
+  WalkPlannedEntries(plan, [&](FileEntry& entry) {
+    if (!entry.IsDirectory()) crcs.push_back(entry.crcValue);
+    return 0;
+  });
+  return crcs;
+}
+
+TEST(DtkTestTest, CrcsWorkedOutWithoutWritingEqualThoseTheCreatePhaseRecords) {
+  TestConfig crossing;  // files of 100000 to 400000 bytes: most cross the pattern's end
+  crossing.totalSize = 5 << 20;
+  crossing.minFileSize = 100000;
+  crossing.maxFileSize = 400000;
+  crossing.maxDirFiles = 3;
+  crossing.maxDirLevel = 2;
+  for (const TestConfig& config : {TestConfig(), crossing}) {
+    FileList created;
+    FileList computed;
+    MtDefaultRandom sizes1;
+    MtDefaultRandom sizes2;
+    ASSERT_EQ(CreateFileList(created, config, sizes1), 0);
+    ASSERT_EQ(CreateFileList(computed, config, sizes2), 0);
+
+    DiscardingFileSystem discard;
+    MemoryConsole console;
+    FixedClock clock;
+    DtkTest writer(discard, console, clock);
+    ASSERT_EQ(writer.Create(created, "T"), 0);
+
+    FaultFileSystem untouched(discard);
+    MemoryConsole quiet;
+    DtkTest reader(untouched, quiet, clock);
+    ASSERT_EQ(reader.ComputeCrcs(computed), 0);
+    EXPECT_TRUE(untouched.calls().empty());
+    EXPECT_TRUE(quiet.lines().empty());
+
+    std::vector<uint32_t> recorded = CrcsInCreateOrder(created);
+    EXPECT_EQ(CrcsInCreateOrder(computed), recorded);
+    EXPECT_EQ(reader.patternPos(), writer.patternPos());
+    EXPECT_EQ(reader.patternPos(), CountPlan(created).bytes % 262144);
+    if (config.maxFileSize == 102400) {
+      EXPECT_EQ(recorded.size(), 2071u);
+      EXPECT_EQ(recorded.front(), 0xD7739188u);
+    }
+  }
+
+  // Two files of twice the pattern each start at pattern byte 0.
+  Tester t;
+  FileList twice;
+  PlanFiles(twice, {524288, 524288});
+  ASSERT_EQ(t.test.ComputeCrcs(twice), 0);
+  EXPECT_EQ(CrcsInCreateOrder(twice), (std::vector<uint32_t>{0xEFE12EDC, 0xEFE12EDC}));
 }
 
 }  // namespace

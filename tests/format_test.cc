@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "reporting/phase_frame.h"
 
@@ -71,6 +73,49 @@ TEST(FormatTest, TimeStampIsLocalTime) {
   EXPECT_STREQ(FormatTimeStamp(buffer, now), expected);
   EXPECT_EQ(std::strlen(buffer), 19u);
 }
+
+#ifndef _WIN32
+// Sets the time zone for one scope.
+class TimeZone {
+ public:
+  explicit TimeZone(const char* zone) {
+    const char* old = std::getenv("TZ");
+    if (old != nullptr) old_ = old;
+    hadOld_ = old != nullptr;
+    setenv("TZ", zone, 1);
+    tzset();
+  }
+  ~TimeZone() {
+    if (hadOld_) {
+      setenv("TZ", old_.c_str(), 1);
+    } else {
+      unsetenv("TZ");
+    }
+    tzset();
+  }
+
+ private:
+  std::string old_;
+  bool hadOld_ = false;
+};
+
+TEST(FormatTest, IsoLocalTimeCarriesMillisecondsAndTheOffsetInForce) {
+  {
+    TimeZone utc("UTC0");
+    EXPECT_EQ(FormatIsoLocalTime(1796595470123), "2026-12-06T22:17:50.123+00:00");
+    EXPECT_EQ(FormatIsoLocalTime(-1), "1969-12-31T23:59:59.999+00:00");
+  }
+  {
+    TimeZone india("<+0530>-5:30");
+    EXPECT_EQ(FormatIsoLocalTime(1796595470005), "2026-12-07T03:47:50.005+05:30");
+  }
+  {
+    TimeZone newYork("EST5EDT,M3.2.0,M11.1.0");
+    EXPECT_EQ(FormatIsoLocalTime(1796595470000), "2026-12-06T17:17:50.000-05:00");
+    EXPECT_EQ(FormatIsoLocalTime(1783000000999), "2026-07-02T09:46:40.999-04:00");
+  }
+}
+#endif
 
 }  // namespace
 }  // namespace dtk

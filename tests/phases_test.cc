@@ -389,5 +389,143 @@ TEST_F(PhasesTest, StopRequestEndsCreateAndVerifyButNotRemove) {
   EXPECT_TRUE(dir.List().empty());
 }
 
+TEST_F(PhasesTest, RemovingThePlannedTreeGivesTheLinesOfRemovingTheCreatedOne) {
+  Plan(10, 1, 2, 2, 2);
+  ASSERT_EQ(test.Create(plan, target()), 0);
+  console.Clear();
+  ASSERT_EQ(test.Remove(), 0);
+  std::string fromCreatedList = Lines();
+  ASSERT_EQ(test.Create(plan, target()), 0);
+  console.Clear();
+  DtkTest later(fs, console, clock);  // a later run that created nothing
+  ASSERT_EQ(later.RemovePlanned(plan, target()), 0);
+  EXPECT_EQ(Lines(), fromCreatedList);
+  EXPECT_TRUE(dir.List().empty());
+
+  // Nothing planned: nothing printed, as for the created list.
+  FileList nothing;
+  console.Clear();
+  EXPECT_EQ(later.RemovePlanned(nothing, target()), 0);
+  EXPECT_TRUE(console.lines().empty());
+}
+
+TEST_F(PhasesTest, RemovingAHalfMadeTreePassesOverWhatIsNotThere) {
+  // file-0, file-1, DIR-0{file-2, file-3, DIR-1{file-4, file-5}}, DIR-2{...
+  Plan(12, 1, 1, 2, 2);
+  fs.FailCall(Op::kOpenForWrite, 5, EIO);  // file-4: DIR-1 made, empty
+  ASSERT_EQ(test.Create(plan, target()), -1);
+  ASSERT_EQ(dir.List(), (std::vector<std::string>{"DIR-0/", "DIR-0/DIR-1/", "DIR-0/file-2",
+                                                  "DIR-0/file-3", "file-0", "file-1"}));
+  console.Clear();
+  DtkTest later(fs, console, clock);
+  ASSERT_EQ(later.RemovePlanned(plan, target()), 0);
+  EXPECT_TRUE(dir.List().empty());
+  EXPECT_EQ(Lines(),
+            "E TS Start\n"
+            "E RemoveDirecrory " +
+                T() +
+                "/DIR-0/DIR-1\n"
+                "E RemoveFile " +
+                T() +
+                "/DIR-0/file-3 (1 bytes) No.1\n"
+                "E RemoveFile " +
+                T() +
+                "/DIR-0/file-2 (1 bytes) No.2\n"
+                "E RemoveDirecrory " +
+                T() +
+                "/DIR-0\n"
+                "E RemoveFile " +
+                T() +
+                "/file-1 (1 bytes) No.3\n"
+                "E RemoveFile " +
+                T() +
+                "/file-0 (1 bytes) No.4\n"
+                "E TS Finish\n"
+                "O Remove 4 files, 2 directories\nO Remove filesize 4 bytes\n"
+                "O Remove time 1 sec\nO Remove speed 0.0KB/sec (4B/sec)\n");
+}
+
+TEST_F(PhasesTest, RemovingATreeWithEntriesDeletedByHand) {
+  Plan(12, 1, 1, 2, 2);
+  ASSERT_EQ(test.Create(plan, target()), 0);
+  std::filesystem::remove(dir / "file-1");
+  std::filesystem::remove_all(dir / "DIR-0/DIR-1");
+  std::filesystem::remove(dir / "DIR-2/file-7");
+  console.Clear();
+  DtkTest later(fs, console, clock);
+  ASSERT_EQ(later.RemovePlanned(plan, target()), 0);
+  EXPECT_TRUE(dir.List().empty());
+  EXPECT_EQ(later.removed().files, 12u - 4u);
+  EXPECT_EQ(later.removed().second, 5u - 1u);
+  EXPECT_EQ(later.removed().bytes, 8);
+  EXPECT_EQ(Lines().find("file-1 "), std::string::npos);
+  EXPECT_EQ(Lines().find("DIR-1\n"), std::string::npos);
+
+  // A tree that is gone altogether: nothing removed, and that is no failure.
+  console.Clear();
+  ASSERT_EQ(later.RemovePlanned(plan, target()), 0);
+  EXPECT_EQ(Lines(),
+            "E TS Start\nE TS Finish\n"
+            "O Remove 0 files, 0 directories\nO Remove filesize 0 bytes\n"
+            "O Remove time 1 sec\nO Remove speed 0.0KB/sec (0B/sec)\n");
+}
+
+TEST_F(PhasesTest, OtherFailuresStopThePlannedRemoval) {
+  Plan(4, 1, 1, 2, 4);  // file-0, file-1, DIR-0{file-2, file-3}
+  ASSERT_EQ(test.Create(plan, target()), 0);
+  WriteWholeFile(dir / "DIR-0/foreign", "x");
+  // Calls 3 and 4 find file-3 and file-2 gone; call 6 is file-0's.
+  fs.FailCall(Op::kDeleteFile, 6, EACCES);
+  console.Clear();
+  DtkTest later(fs, console, clock);
+  EXPECT_EQ(later.RemovePlanned(plan, target()), -1);
+  EXPECT_EQ(Lines(),
+            "E TS Start\n"
+            "E RemoveFile " +
+                T() +
+                "/DIR-0/file-3 (1 bytes) No.1\n"
+                "E RemoveFile " +
+                T() +
+                "/DIR-0/file-2 (1 bytes) No.2\n"
+                "E RemoveDirecrory " +
+                T() +
+                "/DIR-0\n"
+                "E TS Finish\nE Remove Error!\n");
+  std::filesystem::remove(dir / "DIR-0/foreign");
+  console.Clear();
+  EXPECT_EQ(later.RemovePlanned(plan, target()), -1);
+  EXPECT_NE(Lines().find("E RemoveFile " + T() +
+                         "/file-0 (1 bytes) No.2\nE TS Finish\n"
+                         "E Remove Error!\n"),
+            std::string::npos);
+  EXPECT_EQ(dir.List(), std::vector<std::string>{"file-0"});
+}
+
+TEST_F(PhasesTest, PathsTooLongToExistAreNeverBuilt) {
+  // A chain 3000 deep: file-0, DIR-0{file-1, DIR-1{file-2, ...}}. Its paths
+  // outgrow what the system accepts a few hundred levels down, where the
+  // create phase stops.
+  Plan(3000, 1, 1, 1, 3000);
+  EXPECT_EQ(test.Create(plan, target()), -1);
+  EXPECT_NE(console.ErrorText().find("CreateFile Error!: File name too long\n"), std::string::npos);
+  uint32_t made = test.created().second;
+  ASSERT_GT(made, 100u);
+  ASSERT_LT(made, 1000u);
+
+  size_t callsBefore = fs.calls().size();
+  console.Clear();
+  DtkTest later(fs, console, clock);
+  ASSERT_EQ(later.RemovePlanned(plan, target()), 0);
+  EXPECT_TRUE(dir.List().empty());
+  EXPECT_EQ(later.removed().second, made);
+  EXPECT_EQ(later.removed().files, test.created().files);
+  // Only the entries whose paths can exist were tried.
+  size_t tried = fs.calls().size() - callsBefore;
+  EXPECT_LE(tried, 2 * made + 2);
+  for (size_t i = callsBefore; i < fs.calls().size(); ++i) {
+    EXPECT_LE(fs.calls()[i].path.size(), MaxPathLength());
+  }
+}
+
 }  // namespace
 }  // namespace dtk

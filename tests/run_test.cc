@@ -3,12 +3,25 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <cstdio>
 #include <filesystem>
+#include <map>
+#include <nlohmann/json.hpp>
 #include <regex>
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
 
 #include "fault_file_system.h"
 #include "platform/process.h"
+#include "support/crc32.h"
 #include "test_util.h"
 
 namespace dtk {
@@ -167,7 +180,414 @@ TEST(RunTest, StopRequestSkipsVerifyCleansUpAndReportsTheSignal) {
   EXPECT_TRUE(dir.List().empty());
 }
 
+TEST(RunTest, SyncFlushesEveryFileAndEveryDirectoryAndPrintsTheSameLines) {
+  TempDir plainDir;
+  InProcessRun plain = RunTool({plainDir.path().c_str(), "-filesize", "1", "-maxDirFiles", "5"});
+  TempDir dir;
+  FaultFileSystem counting(SystemFileSystem());
+  InProcessRun synced =
+      RunTool({dir.path().c_str(), "-filesize", "1", "-maxDirFiles", "5", "-SYNC"}, counting);
+  EXPECT_EQ(synced.status, 0);
+  std::string lines = synced.lines;
+  for (size_t at; (at = lines.find(dir.path())) != std::string::npos;) {
+    lines.replace(at, dir.path().size(), plainDir.path());
+  }
+  EXPECT_EQ(lines, plain.lines);
+  // 22 files in the target and four directories below it.
+  EXPECT_EQ(counting.CountOf(Op::kFlush), 22);
+  EXPECT_EQ(counting.CountOf(Op::kFlushDirectory), 5);
+  const auto& calls = counting.calls();
+  for (size_t i = 0; i < calls.size(); ++i) {
+    if (calls[i].op == Op::kFlush) {
+      ASSERT_LT(i + 1, calls.size());
+      EXPECT_EQ(calls[i + 1].op, Op::kClose);  // each file is flushed before it is closed
+    }
+    if (calls[i].op == Op::kFlushDirectory && i + 1 < calls.size() &&
+        calls[i + 1].op != Op::kFlushDirectory) {
+      // Nothing is made in a directory once it has been flushed.
+      for (size_t k = i + 1; k < calls.size(); ++k) {
+        if (calls[k].op == Op::kOpenForWrite || calls[k].op == Op::kMakeDirectory) {
+          EXPECT_NE(calls[k].path.rfind(calls[i].path + "/", 0), 0u) << calls[k].path;
+        }
+      }
+    }
+  }
+  // Nothing is flushed in the remove phase.
+  auto firstRemoval = std::find_if(calls.begin(), calls.end(),
+                                   [](const auto& call) { return call.op == Op::kDeleteFile; });
+  EXPECT_TRUE(std::none_of(firstRemoval, calls.end(), [](const auto& call) {
+    return call.op == Op::kFlush || call.op == Op::kFlushDirectory;
+  }));
+
+  FaultFileSystem failing(SystemFileSystem());
+  failing.FailCall(Op::kFlush, 3, EIO);
+  InProcessRun failed = RunTool({dir.path().c_str(), "-filesize", "1", "-sync"}, failing);
+  EXPECT_EQ(failed.status, 2);
+  EXPECT_NE(failed.lines.find("No.3\nE WriteFile Error!: Input/output error\nE TS Finish\n"
+                              "E DtkTest Error!\n"),
+            std::string::npos);
+  FaultFileSystem failingDir(SystemFileSystem());
+  failingDir.FailCall(Op::kFlushDirectory, 1, EIO);
+  InProcessRun failedDir =
+      RunTool({dir.path().c_str(), "-filesize", "1", "-maxDirFiles", "5", "-sync"}, failingDir);
+  EXPECT_EQ(failedDir.status, 2);
+  EXPECT_NE(failedDir.lines.find("E WriteFile Error!: Input/output error\nE TS Finish\n"
+                                 "E DtkTest Error!\n"),
+            std::string::npos);
+  EXPECT_TRUE(dir.List().empty());
+}
+
+TEST(RunTest, NoCreateWithNoRemoveNeedsVerify) {
+  InProcessRun run = RunTool({"T", "-noCreate", "-noRemove"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.lines, "E Parameter error! (noRemove)\n");
+}
+
+TEST(RunTest, TreeLeftByAnInterruptedRunIsCleanedUpLater) {
+  TempDir dir;
+  struct Stopping : FaultFileSystem {
+    using FaultFileSystem::FaultFileSystem;
+    ErrorCode OpenForWrite(const char* path, FileHandle* file) override {
+      if (CountOf(Op::kOpenForWrite) == 30) RequestStop(2);
+      return FaultFileSystem::OpenForWrite(path, file);
+    }
+  } stopping(SystemFileSystem());
+  const char* T = dir.path().c_str();
+  InProcessRun run = RunTool({T, "-filesize", "2", "-maxDirFiles", "4", "-noRemove"}, stopping);
+  ClearStopRequest();
+  EXPECT_EQ(run.status, 130);
+  EXPECT_EQ(run.lines.find("Remove"), std::string::npos);
+  ASSERT_FALSE(dir.List().empty());
+
+  InProcessRun cleanup = RunTool({T, "-filesize", "2", "-maxDirFiles", "4", "-noCreate"});
+  EXPECT_EQ(cleanup.status, 0);
+  EXPECT_TRUE(dir.List().empty());
+  // The file being opened when the stop came is finished: 31 files, in
+  // seven directories.
+  EXPECT_NE(cleanup.lines.find("O Remove 31 files, 7 directories\n"), std::string::npos)
+      << cleanup.lines;
+  EXPECT_EQ(cleanup.lines.find("Create"), std::string::npos);
+  EXPECT_EQ(cleanup.lines.find("Verify"), std::string::npos);
+}
+
+// The report of a run, parsed.
+nlohmann::json ReadReport(const std::string& path) {
+  return nlohmann::json::parse(ReadWholeFile(path));
+}
+
+// The figure of the summary line of the console that matches `pattern`.
+int64_t SummaryFigure(const std::string& lines, const std::string& pattern) {
+  std::smatch match;
+  if (!std::regex_search(lines, match, std::regex(pattern))) return -1;
+  return std::stoll(match[1]);
+}
+
+TEST(ReportTest, ARealRunAgreesWithTheConsoleAndThePlan) {
+  TempDir dir;
+  TempDir reports;
+  const std::string reportPath = reports / "run.json";
+  auto wallStart = std::chrono::steady_clock::now();
+  InProcessRun run =
+      RunTool({dir.path().c_str(), "-filesize", "3", "-minFileSize", "100000", "-maxFileSize",
+               "300000", "-maxDirFiles", "4", "-verify", "-sync", "-report", reportPath.c_str()});
+  double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wallStart).count();
+  ASSERT_EQ(run.status, 0);
+  EXPECT_EQ(reports.List(), std::vector<std::string>{"run.json"});  // no temporary left
+  nlohmann::json report = ReadReport(reportPath);
+
+  // What the plan implies.
+  TestConfig config;
+  config.totalSize = 3 << 20;
+  config.minFileSize = 100000;
+  config.maxFileSize = 300000;
+  config.maxDirFiles = 4;
+  FileList plan;
+  MtDefaultRandom sizes;
+  ASSERT_EQ(CreateFileList(plan, config, sizes), 0);
+  PlanTotals totals = CountPlan(plan);
+  uint64_t chunks = 0;  // reads or writes of at most 128 KiB
+  std::vector<const FileList*> lists{&plan};
+  while (!lists.empty()) {
+    const FileList* list = lists.back();
+    lists.pop_back();
+    for (const auto& entry : *list) {
+      if (entry->children) lists.push_back(entry->children.get());
+      if (!entry->IsDirectory()) chunks += (entry->size + 131071) / 131072;
+    }
+  }
+  const uint64_t F = totals.files;
+  const uint64_t D = totals.directories;
+  ASSERT_GT(D, 0u);
+  ASSERT_GT(chunks, F);
+
+  EXPECT_EQ(report["version"], DTK_VERSION);
+  EXPECT_EQ(report["platform"], "linux");
+  EXPECT_EQ(report["target"], dir.path());
+  EXPECT_TRUE(report["fileSystem"].is_string());
+  EXPECT_EQ(report["settings"],
+            nlohmann::json::parse(R"({"totalSize": 3145728, "minFileSize": 100000,
+                "maxFileSize": 300000, "maxDirFiles": 4, "maxDirLevel": 4, "verify": true,
+                "noCreate": false, "noRemove": false, "sync": true})"));
+  EXPECT_EQ(report["plan"]["files"], F);
+  EXPECT_EQ(report["plan"]["directories"], D);
+  EXPECT_EQ(report["plan"]["bytes"], totals.bytes);
+  EXPECT_EQ(report["exitStatus"], 0);
+
+  const auto& phases = report["phases"];
+  ASSERT_EQ(phases.size(), 3u);
+  double phaseSeconds = 0;
+  std::map<std::string, std::map<std::string, uint64_t>> expectedCalls = {
+      {"create",
+       {{"mkdir", D}, {"open", F}, {"write", chunks}, {"flush", F + D + 1}, {"close", F}}},
+      {"verify", {{"open", F}, {"read", chunks}, {"close", F}}},
+      {"remove", {{"unlink", F}, {"rmdir", D}}}};
+  const char* names[] = {"create", "verify", "remove"};
+  const char* words[] = {"Create", "Verify", "Remove"};
+  for (int i = 0; i < 3; ++i) {
+    const auto& phase = phases[i];
+    SCOPED_TRACE(names[i]);
+    EXPECT_EQ(phase["name"], names[i]);
+    EXPECT_EQ(phase["status"], "ok");
+    EXPECT_TRUE(
+        std::regex_match(phase["start"].get<std::string>(),
+                         std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d)")));
+    double seconds = phase["seconds"];
+    EXPECT_GT(seconds, 0);
+    phaseSeconds += seconds;
+    // The counts of the console's summary lines.
+    std::string word = words[i];
+    EXPECT_EQ(phase["files"], SummaryFigure(run.lines, "O " + word + " (\\d+) files"));
+    EXPECT_EQ(phase["bytes"], SummaryFigure(run.lines, "O " + word + " filesize (\\d+) bytes"));
+    EXPECT_EQ(phase["bytes"], totals.bytes);
+    if (i == 1) {
+      EXPECT_EQ(phase["crcErrors"], SummaryFigure(run.lines, "O Verify \\d+ files, (\\d+) CRC"));
+      EXPECT_EQ(phase["crcMismatches"], nlohmann::json::array());
+      EXPECT_DOUBLE_EQ(phase["entriesPerSecond"].get<double>(), F / seconds);
+    } else {
+      EXPECT_EQ(phase["directories"],
+                SummaryFigure(run.lines, "O " + word + " \\d+ files, (\\d+) directories"));
+      EXPECT_DOUBLE_EQ(phase["entriesPerSecond"].get<double>(), (F + D) / seconds);
+    }
+    EXPECT_DOUBLE_EQ(phase["bytesPerSecond"].get<double>(), totals.bytes / seconds);
+    EXPECT_EQ(phase["failures"], nlohmann::json::array());
+
+    // One entry per kind of call made, counting every call the plan implies.
+    std::map<std::string, uint64_t> calls;
+    double callSeconds = 0;
+    for (const auto& [name, op] : phase["operations"].items()) {
+      calls[name] = op["count"];
+      double min = op["minMicros"], max = op["maxMicros"], mean = op["meanMicros"];
+      EXPECT_LE(min, op["p50Micros"].get<double>()) << name;
+      EXPECT_LE(op["p50Micros"].get<double>(), op["p90Micros"].get<double>()) << name;
+      EXPECT_LE(op["p90Micros"].get<double>(), op["p99Micros"].get<double>()) << name;
+      EXPECT_LE(op["p99Micros"].get<double>(), op["p999Micros"].get<double>()) << name;
+      EXPECT_LE(op["p999Micros"].get<double>(), max) << name;
+      EXPECT_TRUE(min <= mean && mean <= max) << name;
+      EXPECT_NEAR(op["seconds"].get<double>(), mean * op["count"].get<double>() / 1e6, 1e-9);
+      callSeconds += op["seconds"].get<double>();
+    }
+    EXPECT_EQ(calls, expectedCalls[names[i]]);
+    EXPECT_LE(callSeconds, seconds);
+  }
+  EXPECT_LT(phaseSeconds, wall);
+}
+
+TEST(ReportTest, FailuresAreListedAndPathsOfAnyBytesAreValidJson) {
+  TempDir dir;
+  TempDir reports;
+  const std::string reportPath = reports / "failed.json";
+  const std::string missing = dir / "gone\xFF";  // not UTF-8, and not there
+  InProcessRun run =
+      RunTool({missing.c_str(), "-filesize", "1", "-verify", "-report", reportPath.c_str()});
+  ASSERT_EQ(run.status, 2);
+  nlohmann::json report = ReadReport(reportPath);  // the parser takes only valid UTF-8
+  const std::string shown = dir.path() + "/gone\\xFF";
+  EXPECT_EQ(report["target"], shown);
+  EXPECT_TRUE(report["fileSystem"].is_null());
+  EXPECT_EQ(report["exitStatus"], 2);
+  const auto& phases = report["phases"];
+  ASSERT_EQ(phases.size(), 3u);
+  nlohmann::json noFile = {{"operation", "open"},
+                           {"path", shown + "/file-0"},
+                           {"code", ENOENT},
+                           {"message", "No such file or directory"}};
+  EXPECT_EQ(phases[0]["status"], "failed");
+  EXPECT_EQ(phases[0]["failures"], nlohmann::json::array({noFile}));
+  EXPECT_EQ(phases[0]["operations"]["open"]["count"], 1);
+  EXPECT_EQ(phases[1]["status"], "failed");
+  EXPECT_EQ(phases[1]["failures"], nlohmann::json::array({noFile}));
+  EXPECT_EQ(phases[2]["status"], "failed");
+  noFile["operation"] = "unlink";
+  EXPECT_EQ(phases[2]["failures"], nlohmann::json::array({noFile}));
+}
+
+TEST(ReportTest, CrcMismatchesCarryBothCrcs) {
+  TempDir dir;
+  const std::string target = dir / "caf\xE9";  // a Latin-1 name
+  ASSERT_TRUE(std::filesystem::create_directory(target));
+  const std::string reportPath = dir / "verify.json";
+  ASSERT_EQ(RunTool({target.c_str(), "-filesize", "1", "-noRemove"}).status, 0);
+  std::string damaged = ReadWholeFile(target + "/file-1");
+  damaged[10] ^= 0x20;
+  WriteWholeFile(target + "/file-1", damaged);
+  Crc32 crc;
+  crc.Update(static_cast<uint32_t>(damaged.size()), damaged.data());
+  char actual[16];
+  std::snprintf(actual, sizeof(actual), "%08X", crc.Value());
+
+  InProcessRun run = RunTool(
+      {target.c_str(), "-filesize", "1", "-noCreate", "-verify", "-report", reportPath.c_str()});
+  ASSERT_EQ(run.status, 2);
+  std::smatch line;
+  ASSERT_TRUE(std::regex_search(run.lines, line, std::regex("/file-1 \\(([0-9A-F]{8}):")));
+  nlohmann::json report = ReadReport(reportPath);
+  const auto& phases = report["phases"];
+  ASSERT_EQ(phases.size(), 2u);  // nothing created: verify and remove
+  EXPECT_EQ(phases[0]["name"], "verify");
+  EXPECT_EQ(phases[0]["status"], "ok");  // the walk went on to the end
+  EXPECT_EQ(phases[0]["crcErrors"], 1);
+  EXPECT_EQ(phases[0]["crcMismatches"],
+            nlohmann::json::array({{{"path", dir.path() + "/caf\\xE9/file-1"},
+                                    {"expected", line[1].str()},
+                                    {"actual", actual}}}));
+  EXPECT_NE(line[1].str(), actual);
+  EXPECT_EQ(phases[1]["name"], "remove");
+  EXPECT_EQ(report["exitStatus"], 2);
+}
+
+TEST(ReportTest, WrittenAfterAStopAndAfterAPlanningError) {
+  TempDir dir;
+  const std::string reportPath = dir / "stopped.json";
+  TempDir target;
+  struct Stopping : FaultFileSystem {
+    using FaultFileSystem::FaultFileSystem;
+    ErrorCode OpenForWrite(const char* path, FileHandle* file) override {
+      if (CountOf(Op::kOpenForWrite) == 3) RequestStop(2);
+      return FaultFileSystem::OpenForWrite(path, file);
+    }
+  } stopping(SystemFileSystem());
+  InProcessRun run =
+      RunTool({target.path().c_str(), "-filesize", "1", "-verify", "-report", reportPath.c_str()},
+              stopping);
+  ClearStopRequest();
+  EXPECT_EQ(run.status, 130);
+  nlohmann::json report = ReadReport(reportPath);
+  EXPECT_EQ(report["exitStatus"], 130);
+  ASSERT_EQ(report["phases"].size(), 2u);
+  EXPECT_EQ(report["phases"][0]["status"], "interrupted");
+  EXPECT_EQ(report["phases"][0]["files"], 4);
+  EXPECT_EQ(report["phases"][1]["name"], "remove");
+  EXPECT_EQ(report["phases"][1]["status"], "ok");
+
+  InProcessRun unplanned =
+      RunTool({"T", "-filesize", "2147483647", "-maxFileSize", "1", "-report", reportPath.c_str()});
+  EXPECT_EQ(unplanned.status, 1);
+  EXPECT_EQ(unplanned.lines, "E CreateFileList error!\n");
+  report = ReadReport(reportPath);
+  EXPECT_TRUE(report["plan"].is_null());
+  EXPECT_EQ(report["phases"], nlohmann::json::array());
+  EXPECT_EQ(report["exitStatus"], 1);
+  EXPECT_EQ(report["settings"]["totalSize"], int64_t{2147483647} << 20);
+}
+
+TEST(ReportTest, AReportThatCannotBeWrittenFailsTheRun) {
+  TempDir dir;
+  const std::string nowhere = dir / "missing/report.json";
+  InProcessRun run = RunTool({dir.path().c_str(), "-filesize", "1", "-report", nowhere.c_str()});
+  EXPECT_EQ(run.status, 2);
+  EXPECT_EQ(run.lines.substr(run.lines.rfind("E ")),
+            "E Report Error!: No such file or directory\n");
+  EXPECT_TRUE(dir.List().empty());
+}
+
 #ifndef _WIN32
+// The three runs of a power-cut test, each a process of its own: create and
+// keep, verify and keep (after the cut), clean up.
+TEST(ProgramTest, AKeptTreeIsVerifiedByALaterRunAndDamageIsCaught) {
+  TempDir dir;
+  const std::string T = dir.path();
+  auto run = [&](std::vector<std::string> options) {
+    std::vector<std::string> args = {DTK_BINARY, T, "-filesize", "2", "-maxDirFiles", "5"};
+    args.insert(args.end(), options.begin(), options.end());
+    ChildResult result = RunChild(args);
+    result.err = MaskTimeStamps(result.err);
+    return result;
+  };
+  auto verifyLines = [](const std::string& err) {
+    size_t first = err.find("Verify ");
+    return first == std::string::npos ? std::string() : err.substr(first);
+  };
+
+  ChildResult create = run({"-verify", "-noRemove"});
+  ASSERT_EQ(create.status, 0) << create.err;
+  EXPECT_EQ(create.out.find("Remove"), std::string::npos);
+  std::vector<std::string> tree = dir.List();
+  ASSERT_GT(tree.size(), 40u);
+
+  ChildResult verify = run({"-noCreate", "-verify", "-noRemove"});
+  EXPECT_EQ(verify.status, 0);
+  EXPECT_EQ(verify.out.substr(0, verify.out.find('\n') + 1), "Verify 43 files, 0 CRC Errors\n");
+  EXPECT_EQ(verify.out.find("Create"), std::string::npos);
+  EXPECT_EQ(verify.out.find("Remove"), std::string::npos);
+  // The same CRCs as the run that wrote the tree, line for line.
+  EXPECT_EQ(verifyLines(verify.err), verifyLines(create.err));
+  EXPECT_EQ(dir.List(), tree);
+
+  const std::string victim = dir / "DIR-0/file-7";
+  const std::string original = ReadWholeFile(victim);
+  std::string flipped = original;
+  flipped[1000] ^= 0x01;
+  WriteWholeFile(victim, flipped);
+  ChildResult corrupt = run({"-noCreate", "-verify", "-noRemove"});
+  EXPECT_EQ(corrupt.status, 2);
+  EXPECT_NE(corrupt.err.find("/DIR-0/file-7 ("), std::string::npos);
+  EXPECT_NE(corrupt.err.find(" No.8\nCRC Error!\nVerify " + T + "/DIR-0/file-8 ("),
+            std::string::npos);
+  EXPECT_NE(corrupt.out.find("Verify 43 files, 1 CRC Errors\n"), std::string::npos);
+
+  WriteWholeFile(victim, original.substr(0, original.size() - 1));
+  ChildResult truncated = run({"-noCreate", "-verify", "-noRemove"});
+  EXPECT_EQ(truncated.status, 2);
+  EXPECT_NE(truncated.err.find(" No.8\nFileSize Error!\nTS Finish\nVerify Error!\n"),
+            std::string::npos)
+      << truncated.err;
+  EXPECT_EQ(truncated.out, "");
+
+  std::filesystem::remove(victim);
+  ChildResult deleted = run({"-noCreate", "-verify", "-noRemove"});
+  EXPECT_EQ(deleted.status, 2);
+  EXPECT_NE(deleted.err.find(" No.8\nCreateFile Error!: No such file or directory\nTS Finish\n"
+                             "Verify Error!\n"),
+            std::string::npos);
+
+  ChildResult cleanup = run({"-noCreate"});
+  EXPECT_EQ(cleanup.status, 0) << cleanup.err;
+  EXPECT_EQ(cleanup.out.substr(0, cleanup.out.find('\n') + 1), "Remove 42 files, 8 directories\n");
+  EXPECT_EQ(cleanup.err.find("file-7 "), std::string::npos);
+  EXPECT_TRUE(dir.List().empty());
+}
+
+TEST(ProgramTest, AHalfMadeMillionDeepTreeIsCleanedUp) {
+  TempDir dir;
+  std::vector<std::string> deep = {DTK_BINARY,     dir.path(), "-filesize",    "1",
+                                   "-minFileSize", "1",        "-maxFileSize", "1",
+                                   "-maxDirFiles", "1",        "-maxDirLevel", "2147483647"};
+  // The create phase stops where the paths outgrow the system, and the
+  // remove phase at once at that file, so the chain stays.
+  ChildResult create = RunChild(deep);
+  EXPECT_EQ(create.status, 2);
+  EXPECT_NE(create.err.find("CreateFile Error!: File name too long\n"), std::string::npos);
+  ASSERT_GT(dir.List().size(), 200u);
+
+  deep.push_back("-noCreate");
+  auto start = std::chrono::steady_clock::now();
+  ChildResult cleanup = RunChild(deep);
+  double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_EQ(cleanup.status, 0) << cleanup.err.substr(0, 2000);
+  EXPECT_TRUE(dir.List().empty());
+  std::printf("cleanup of a half-made chain of a million directories: %.2f s\n", seconds);
+}
+
 TEST(ProgramTest, LinesKeepTheirOrderWhenBothStreamsShareAPipe) {
   TempDir dir;
   ChildResult run = RunChild({DTK_BINARY, dir.path(), "-filesize", "1", "-minFileSize", "524288",
@@ -249,6 +669,77 @@ TEST(ProgramTest, FileSizeLimitFailsTheWriteNotTheProcess) {
   EXPECT_NE(run.err.find("No.1\nWriteFile Error!: File too large\n"), std::string::npos);
   EXPECT_NE(run.out.find("Remove 1 files, 0 directories\n"), std::string::npos);
   EXPECT_TRUE(dir.List().empty());
+}
+
+TEST(ProgramTest, CtrlCStillCleansUpAndWritesTheReport) {
+  TempDir dir;
+  TempDir reports;
+  const std::string reportPath = reports / "stopped.json";
+  // A million files of one byte: the create phase is still running when the
+  // signal comes.
+  std::vector<std::string> args = {DTK_BINARY,     dir.path(), "-filesize", "1",
+                                   "-maxFileSize", "1",        "-report",   reportPath};
+  int errPipe[2];
+  ASSERT_EQ(pipe(errPipe), 0);
+  pid_t pid = fork();
+  if (pid == 0) {
+    dup2(errPipe[1], 2);
+    int null = open("/dev/null", O_WRONLY);
+    dup2(null, 1);
+    close(errPipe[0]);
+    close(errPipe[1]);
+    std::vector<char*> argv;
+    for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  close(errPipe[1]);
+  std::string err;
+  char buffer[4096];
+  bool signalled = false;
+  for (ssize_t n; (n = read(errPipe[0], buffer, sizeof(buffer))) > 0;) {
+    err.append(buffer, static_cast<size_t>(n));
+    if (!signalled && err.find("CreateFile ") != std::string::npos) {
+      kill(pid, SIGINT);
+      signalled = true;
+    }
+  }
+  close(errPipe[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  ASSERT_TRUE(signalled);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 130);
+  EXPECT_TRUE(dir.List().empty());
+  nlohmann::json report = ReadReport(reportPath);
+  EXPECT_EQ(report["exitStatus"], 130);
+  ASSERT_EQ(report["phases"].size(), 2u);
+  EXPECT_EQ(report["phases"][0]["status"], "interrupted");
+  EXPECT_EQ(report["phases"][1]["status"], "ok");
+  EXPECT_EQ(report["phases"][1]["files"], report["phases"][0]["files"]);
+}
+
+TEST(ProgramTest, TheConsoleIsTheSameWithOrWithoutAReport) {
+  TempDir plainDir;
+  TempDir reportedDir;
+  TempDir reports;
+  std::vector<std::string> options = {"-filesize", "2", "-maxDirFiles", "7", "-verify"};
+  std::vector<std::string> plainArgs = {DTK_BINARY, plainDir.path()};
+  plainArgs.insert(plainArgs.end(), options.begin(), options.end());
+  std::vector<std::string> reportedArgs = {DTK_BINARY, reportedDir.path()};
+  reportedArgs.insert(reportedArgs.end(), options.begin(), options.end());
+  reportedArgs.push_back("-report");
+  reportedArgs.push_back(reports / "r.json");
+  ChildResult plain = RunChild(plainArgs, /*merged=*/true);
+  ChildResult reported = RunChild(reportedArgs, /*merged=*/true);
+  EXPECT_EQ(reported.status, 0);
+  std::string lines = MaskTimeStamps(reported.out);
+  for (size_t at; (at = lines.find(reportedDir.path())) != std::string::npos;) {
+    lines.replace(at, reportedDir.path().size(), plainDir.path());
+  }
+  EXPECT_EQ(lines, MaskTimeStamps(plain.out));
+  EXPECT_EQ(ReadReport(reports / "r.json")["exitStatus"], 0);
 }
 #endif
 

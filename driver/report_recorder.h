@@ -1,0 +1,43 @@
+// Gathers what the phases of a run tell (times, counters, the timed calls,
+// CRC mismatches) into the phases of a run report.
+#ifndef DTK_DRIVER_REPORT_RECORDER_H_
+#define DTK_DRIVER_REPORT_RECORDER_H_
+
+#include <chrono>
+#include <vector>
+
+#include "engine/dtk_test.h"
+#include "engine/timed_file_system.h"
+#include "reporting/phase_frame.h"
+#include "reporting/run_report.h"
+
+namespace dtk {
+
+class ReportRecorder : public TestObserver {
+ public:
+  // At most this many CRC mismatches are listed per phase: the first ones.
+  static constexpr size_t kMaxListedMismatches = 1000;
+
+  explicit ReportRecorder(TimedFileSystem& timed) : timed_(timed) {}
+
+  // Before a phase named `name` runs: clears the timed calls and takes the
+  // start time.
+  void BeginPhase(const char* name);
+  // After it returned `result` (0 or -1) with `counters`; `stopRequested`
+  // tells whether a stop request ended it.
+  void EndPhase(int result, const PhaseCounters& counters, bool stopRequested);
+
+  void OnCrcMismatch(const char* path, uint32_t expected, uint32_t actual) override;
+
+  std::vector<PhaseReport>& phases() { return phases_; }
+
+ private:
+  TimedFileSystem& timed_;
+  std::vector<PhaseReport> phases_;
+  std::chrono::steady_clock::time_point start_;
+  bool inPhase_ = false;
+};
+
+}  // namespace dtk
+
+#endif  // DTK_DRIVER_REPORT_RECORDER_H_

@@ -1,0 +1,109 @@
+// The report of a run for scripts: what ran, on what, with which settings,
+// and for each phase its precise time, counts, latency per kind of call,
+// failures and CRC mismatches. Written as one JSON object.
+#ifndef DTK_REPORTING_RUN_REPORT_H_
+#define DTK_REPORTING_RUN_REPORT_H_
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/file_system.h"
+#include "support/latency_histogram.h"
+
+namespace dtk {
+
+// One kind of call in one phase; times in microseconds unless named
+// otherwise.
+struct LatencySummary {
+  std::string name;  // "mkdir", "open", "write", "read", "flush", "close", "unlink", "rmdir"
+  uint64_t count = 0;
+  double seconds = 0;  // all calls together
+  double meanMicros = 0;
+  double minMicros = 0;
+  double maxMicros = 0;
+  double p50Micros = 0;
+  double p90Micros = 0;
+  double p99Micros = 0;
+  double p999Micros = 0;
+};
+LatencySummary SummarizeLatencies(std::string name, const LatencyHistogram& histogram);
+
+struct FailureEntry {
+  std::string operation;
+  std::string path;  // bytes as the system took them
+  ErrorCode code = 0;
+  std::string message;  // SystemErrorText(code)
+};
+
+struct CrcMismatchEntry {
+  std::string path;
+  uint32_t expected = 0;
+  uint32_t actual = 0;
+};
+
+struct PhaseReport {
+  std::string name;    // "create", "verify", "remove"
+  std::string status;  // "ok", "failed", "interrupted"
+  std::string start;   // ISO 8601 local time with milliseconds and offset
+  double seconds = 0;  // steady clock
+  uint64_t files = 0;
+  uint64_t second = 0;  // directories (create, remove) or CRC errors (verify)
+  int64_t bytes = 0;
+  std::vector<LatencySummary> operations;  // kinds with at least one call
+  std::vector<FailureEntry> failures;
+  uint64_t failuresNotListed = 0;
+  std::vector<CrcMismatchEntry> crcMismatches;
+  uint64_t crcMismatchesNotListed = 0;
+
+  bool IsVerify() const { return name == "verify"; }
+};
+
+struct ReportSettings {
+  int64_t totalSize = 0;
+  int64_t minFileSize = 0;
+  int64_t maxFileSize = 0;
+  uint32_t maxDirFiles = 0;
+  uint32_t maxDirLevel = 0;
+  bool verify = false;
+  bool noCreate = false;
+  bool noRemove = false;
+  bool sync = false;
+};
+
+struct ReportPlan {
+  uint64_t files = 0;
+  uint64_t directories = 0;
+  int64_t bytes = 0;
+};
+
+struct RunReport {
+  std::string version;
+  std::string platform;
+  std::string target;                     // as given
+  std::optional<std::string> fileSystem;  // none where the system does not tell
+  ReportSettings settings;
+  std::optional<ReportPlan> plan;  // none when no plan could be made
+  std::vector<PhaseReport> phases;
+  int exitStatus = 0;
+};
+
+// The report as JSON text, indented, ending in a line break.
+std::string ReportJson(const RunReport& report);
+
+// `bytes` as text that is valid UTF-8: every well-formed UTF-8 sequence is
+// kept, and every other byte becomes the four characters \xNN (upper-case
+// hexadecimal).
+std::string ValidUtf8Text(std::string_view bytes);
+
+// Writes `text` to `path` through `fileSystem` so that a reader never sees a
+// part of it: into `path` + ".tmp", flushed to stable storage, then renamed
+// over `path`. Returns 0 or the system's error code (the temporary file is
+// then removed).
+ErrorCode WriteReportFile(FileSystem& fileSystem, const char* path, std::string_view text);
+
+}  // namespace dtk
+
+#endif  // DTK_REPORTING_RUN_REPORT_H_

@@ -1,0 +1,88 @@
+// The log-linear latency histogram: bucket layout, accuracy and quantiles.
+#include "support/latency_histogram.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+#include "support/mt_random.h"
+
+namespace dtk {
+namespace {
+
+TEST(LatencyHistogramTest, BucketsTileTheRangeWithoutGapsOrOverlaps) {
+  using H = LatencyHistogram;
+  EXPECT_EQ(H::BucketLow(0), 0u);
+  for (int bucket = 0; bucket + 1 < H::kBucketCount; ++bucket) {
+    ASSERT_EQ(H::BucketLow(bucket) + H::BucketWidth(bucket), H::BucketLow(bucket + 1)) << bucket;
+    ASSERT_EQ(H::BucketOf(H::BucketLow(bucket)), bucket);
+    ASSERT_EQ(H::BucketOf(H::BucketLow(bucket + 1) - 1), bucket);
+  }
+  // Exact below 256 ns; beyond 2^44 ns everything shares the last bucket.
+  EXPECT_EQ(H::BucketOf(255), 255);
+  EXPECT_EQ(H::BucketWidth(255), 1u);
+  EXPECT_EQ(H::BucketWidth(256), 2u);
+  EXPECT_EQ(H::BucketOf(uint64_t{1} << 44), H::kBucketCount - 1);
+  EXPECT_EQ(H::BucketOf(UINT64_MAX), H::kBucketCount - 1);
+  EXPECT_EQ(H::BucketLow(H::kBucketCount - 1) + H::BucketWidth(H::kBucketCount - 1),
+            uint64_t{1} << 44);
+}
+
+TEST(LatencyHistogramTest, EveryValueIsKnownWithinOnePercent) {
+  MtDefaultRandom random;
+  for (int i = 0; i < 200000; ++i) {
+    // Values spread over every scale from nanoseconds to hours.
+    uint64_t value = (uint64_t{random.Next()} << 12 | random.Next() >> 20) >> (random.Next() % 44);
+    int bucket = LatencyHistogram::BucketOf(value);
+    double middle = static_cast<double>(LatencyHistogram::BucketLow(bucket)) +
+                    static_cast<double>(LatencyHistogram::BucketWidth(bucket)) / 2;
+    ASSERT_LE(std::fabs(middle - static_cast<double>(value)), value / 256.0 + 0.5) << value;
+  }
+}
+
+TEST(LatencyHistogramTest, QuantilesFollowTheSamples) {
+  LatencyHistogram histogram;
+  EXPECT_EQ(histogram.count(), 0u);
+  EXPECT_EQ(histogram.Quantile(0.5), 0u);
+  EXPECT_EQ(histogram.min(), 0u);
+
+  // 1, 2, ..., 100000 microseconds, in a scrambled order.
+  std::vector<uint64_t> samples;
+  for (uint64_t k = 1; k <= 100000; ++k) samples.push_back(k * 1000);
+  MtDefaultRandom random;
+  for (size_t i = samples.size() - 1; i > 0; --i)
+    std::swap(samples[i], samples[random.Next() % (i + 1)]);
+  for (uint64_t sample : samples) histogram.Record(sample);
+
+  EXPECT_EQ(histogram.count(), 100000u);
+  EXPECT_EQ(histogram.total(), uint64_t{100000} * 100001 / 2 * 1000);
+  EXPECT_EQ(histogram.min(), 1000u);
+  EXPECT_EQ(histogram.max(), 100000000u);
+  EXPECT_EQ(histogram.Quantile(0), 1000u);
+  EXPECT_EQ(histogram.Quantile(1), 100000000u);
+  for (double q : {0.5, 0.9, 0.99, 0.999}) {
+    double exact = q * 100000 * 1000;  // the sample of rank q * count
+    EXPECT_NEAR(static_cast<double>(histogram.Quantile(q)), exact, exact / 256) << q;
+  }
+
+  // One slow call among many fast ones shows in the top quantile only.
+  LatencyHistogram skewed;
+  for (int i = 0; i < 999; ++i) skewed.Record(100);
+  skewed.Record(5000000);
+  EXPECT_EQ(skewed.Quantile(0.5), 100u);
+  EXPECT_EQ(skewed.Quantile(0.99), 100u);
+  EXPECT_EQ(skewed.Quantile(0.999), 100u);
+  EXPECT_EQ(skewed.Quantile(1), 5000000u);
+
+  skewed.Clear();
+  EXPECT_EQ(skewed.count(), 0u);
+  EXPECT_EQ(skewed.max(), 0u);
+  skewed.Record(7);
+  EXPECT_EQ(skewed.Quantile(0.5), 7u);
+  EXPECT_EQ(skewed.min(), 7u);
+}
+
+}  // namespace
+}  // namespace dtk

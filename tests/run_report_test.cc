@@ -1,0 +1,139 @@
+// The JSON report: its text, whatever the bytes of the paths, and how it is
+// written to disk.
+#include "reporting/run_report.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <nlohmann/json.hpp>
+
+#include "fault_file_system.h"
+#include "test_util.h"
+
+namespace dtk {
+namespace {
+
+TEST(RunReportTest, TextIsValidUtf8WhateverTheBytes) {
+  EXPECT_EQ(ValidUtf8Text("plain/path"), "plain/path");
+  EXPECT_EQ(ValidUtf8Text("caf\xC3\xA9/\xE2\x82\xAC/\xF0\x9F\x98\x80"),
+            "caf\xC3\xA9/\xE2\x82\xAC/\xF0\x9F\x98\x80");  // é, €, an emoji
+  EXPECT_EQ(ValidUtf8Text(std::string("a\0b", 3)), std::string("a\0b", 3));
+  // Latin-1 é, a lone continuation byte, a cut sequence, an overlong "/",
+  // a UTF-16 surrogate, a code point beyond U+10FFFF, and 0xFF.
+  EXPECT_EQ(ValidUtf8Text("caf\xE9"), "caf\\xE9");
+  EXPECT_EQ(ValidUtf8Text("\x80x"), "\\x80x");
+  EXPECT_EQ(ValidUtf8Text("\xE2\x82"), "\\xE2\\x82");
+  EXPECT_EQ(ValidUtf8Text("\xC0\xAF"), "\\xC0\\xAF");
+  EXPECT_EQ(ValidUtf8Text("\xED\xA0\x80"), "\\xED\\xA0\\x80");
+  EXPECT_EQ(ValidUtf8Text("\xF4\x90\x80\x80"), "\\xF4\\x90\\x80\\x80");
+  EXPECT_EQ(ValidUtf8Text("\xFF\xC3\xA9"), "\\xFF\xC3\xA9");
+}
+
+RunReport SampleReport() {
+  RunReport report;
+  report.version = "1.2.3";
+  report.platform = "linux";
+  report.target = "/mnt/t\xFF";
+  report.settings = {1048576, 1, 102400, 100, 4, true, false, true, false};
+  report.plan = ReportPlan{22, 0, 1048576};
+  PhaseReport create;
+  create.name = "create";
+  create.status = "failed";
+  create.start = "2026-12-05T22:17:50.123+01:00";
+  create.seconds = 0.5;
+  create.files = 3;
+  create.second = 1;
+  create.bytes = 1000;
+  LatencyHistogram writes;
+  writes.Record(2000);
+  writes.Record(4000);
+  create.operations.push_back(SummarizeLatencies("write", writes));
+  create.failures.push_back({"open", "/mnt/t\xFF/file-3", ENOENT, "No such file or directory"});
+  PhaseReport verify;
+  verify.name = "verify";
+  verify.status = "ok";
+  verify.seconds = 0;  // too quick to measure: no rates
+  verify.files = 2;
+  verify.second = 1;
+  verify.crcMismatches.push_back({"/mnt/t\xFF/file-1", 0xACFF1B51, 0x0000BEEF});
+  report.phases = {create, verify};
+  report.exitStatus = 2;
+  return report;
+}
+
+TEST(RunReportTest, JsonHoldsEveryFieldUnderItsName) {
+  std::string text = ReportJson(SampleReport());
+  ASSERT_EQ(text.back(), '\n');
+  nlohmann::json json = nlohmann::json::parse(text);  // strict: fails on invalid UTF-8
+
+  EXPECT_EQ(json["version"], "1.2.3");
+  EXPECT_EQ(json["platform"], "linux");
+  EXPECT_EQ(json["target"], "/mnt/t\\xFF");
+  EXPECT_TRUE(json["fileSystem"].is_null());
+  EXPECT_EQ(json["settings"]["totalSize"], 1048576);
+  EXPECT_EQ(json["settings"]["maxDirLevel"], 4);
+  EXPECT_EQ(json["settings"]["verify"], true);
+  EXPECT_EQ(json["settings"]["noCreate"], false);
+  EXPECT_EQ(json["settings"]["noRemove"], true);
+  EXPECT_EQ(json["settings"]["sync"], false);
+  EXPECT_EQ(json["plan"], nlohmann::json({{"files", 22}, {"directories", 0}, {"bytes", 1048576}}));
+  EXPECT_EQ(json["exitStatus"], 2);
+
+  const auto& create = json["phases"][0];
+  EXPECT_EQ(create["name"], "create");
+  EXPECT_EQ(create["status"], "failed");
+  EXPECT_EQ(create["start"], "2026-12-05T22:17:50.123+01:00");
+  EXPECT_EQ(create["files"], 3);
+  EXPECT_EQ(create["directories"], 1);
+  EXPECT_FALSE(create.contains("crcErrors"));
+  EXPECT_FALSE(create.contains("crcMismatches"));
+  EXPECT_EQ(create["bytesPerSecond"], 2000.0);
+  EXPECT_EQ(create["entriesPerSecond"], 8.0);  // three files and a directory in half a second
+  const auto& write = create["operations"]["write"];
+  EXPECT_EQ(write["count"], 2);
+  EXPECT_DOUBLE_EQ(write["seconds"].get<double>(), 6e-6);
+  EXPECT_DOUBLE_EQ(write["meanMicros"].get<double>(), 3.0);
+  EXPECT_DOUBLE_EQ(write["minMicros"].get<double>(), 2.0);
+  EXPECT_DOUBLE_EQ(write["maxMicros"].get<double>(), 4.0);
+  for (const char* name : {"p50Micros", "p90Micros", "p99Micros", "p999Micros"}) {
+    EXPECT_TRUE(write.contains(name)) << name;
+  }
+  EXPECT_EQ(create["operations"].size(), 1u);
+  EXPECT_EQ(create["failures"][0], nlohmann::json({{"operation", "open"},
+                                                   {"path", "/mnt/t\\xFF/file-3"},
+                                                   {"code", ENOENT},
+                                                   {"message", "No such file or directory"}}));
+
+  const auto& verify = json["phases"][1];
+  EXPECT_EQ(verify["crcErrors"], 1);
+  EXPECT_FALSE(verify.contains("directories"));
+  EXPECT_EQ(verify["bytesPerSecond"], 0.0);
+  EXPECT_EQ(verify["crcMismatches"][0], nlohmann::json({{"path", "/mnt/t\\xFF/file-1"},
+                                                        {"expected", "ACFF1B51"},
+                                                        {"actual", "0000BEEF"}}));
+  EXPECT_TRUE(verify["operations"].is_object());
+  EXPECT_TRUE(verify["failures"].is_array());
+}
+
+TEST(RunReportTest, FileIsReplacedWholeAndNoTemporaryStays) {
+  TempDir dir;
+  const std::string path = dir / "report.json";
+  WriteWholeFile(path, "old");
+  FaultFileSystem fs(SystemFileSystem());
+  ASSERT_EQ(WriteReportFile(fs, path.c_str(), "{}\n"), 0u);
+  EXPECT_EQ(ReadWholeFile(path), "{}\n");
+  EXPECT_EQ(dir.List(), std::vector<std::string>{"report.json"});
+  EXPECT_EQ(fs.CountOf(Op::kFlush), 1);  // on stable storage before it replaces the old one
+
+  // A failed write leaves the old report and no temporary file.
+  fs.FailCall(Op::kWrite, 2, ENOSPC);
+  EXPECT_EQ(WriteReportFile(fs, path.c_str(), "{\"new\": 1}\n"), static_cast<ErrorCode>(ENOSPC));
+  EXPECT_EQ(ReadWholeFile(path), "{}\n");
+  EXPECT_EQ(dir.List(), std::vector<std::string>{"report.json"});
+
+  const std::string nowhere = dir / "missing/report.json";
+  EXPECT_EQ(WriteReportFile(fs, nowhere.c_str(), "{}\n"), static_cast<ErrorCode>(ENOENT));
+}
+
+}  // namespace
+}  // namespace dtk

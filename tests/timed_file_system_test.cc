@@ -1,0 +1,95 @@
+// The timing decorator: what it counts, which failures it lists, and that it
+// changes nothing in the calls.
+#include "engine/timed_file_system.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+
+#include "fault_file_system.h"
+#include "test_util.h"
+
+namespace dtk {
+namespace {
+
+TEST(TimedFileSystemTest, CountsEveryCallByKindAndListsFailuresWithTheirPaths) {
+  TempDir dir;
+  FaultFileSystem inner(SystemFileSystem());
+  TimedFileSystem timed(inner);
+  timed.set_enabled(true);
+  const std::string sub = dir / "sub";
+  const std::string file = dir / "sub/file";
+  ASSERT_EQ(timed.MakeDirectory(sub.c_str()), 0u);
+  EXPECT_EQ(timed.MakeDirectory(sub.c_str()), static_cast<ErrorCode>(EEXIST));
+  FileHandle handle;
+  ASSERT_EQ(timed.OpenForWrite(file.c_str(), &handle), 0u);
+  ASSERT_EQ(timed.Write(handle, "abc", 3), 0u);
+  inner.FailCall(Op::kWrite, 2, ENOSPC);
+  EXPECT_EQ(timed.Write(handle, "def", 3), static_cast<ErrorCode>(ENOSPC));
+  ASSERT_EQ(timed.Flush(handle), 0u);
+  ASSERT_EQ(timed.FlushDirectory(sub.c_str()), 0u);
+  ASSERT_EQ(timed.Close(handle), 0u);
+  ASSERT_EQ(timed.OpenForRead(file.c_str(), &handle), 0u);
+  char buffer[8];
+  uint32_t got = 0;
+  ASSERT_EQ(timed.Read(handle, buffer, sizeof(buffer), &got), 0u);
+  EXPECT_EQ(got, 3u);  // the calls themselves are untouched
+  ASSERT_EQ(timed.Close(handle), 0u);
+  ASSERT_EQ(timed.DeleteFile(file.c_str()), 0u);
+  EXPECT_EQ(timed.DeleteFile(file.c_str()), static_cast<ErrorCode>(ENOENT));
+  ASSERT_EQ(timed.RemoveDirectory(sub.c_str()), 0u);
+
+  auto count = [&](Operation op) { return timed.latencies(op).count(); };
+  EXPECT_EQ(count(Operation::kMkdir), 2u);
+  EXPECT_EQ(count(Operation::kOpen), 2u);
+  EXPECT_EQ(count(Operation::kWrite), 2u);
+  EXPECT_EQ(count(Operation::kRead), 1u);
+  EXPECT_EQ(count(Operation::kFlush), 2u);
+  EXPECT_EQ(count(Operation::kClose), 2u);
+  EXPECT_EQ(count(Operation::kUnlink), 2u);
+  EXPECT_EQ(count(Operation::kRmdir), 1u);
+  EXPECT_GT(timed.latencies(Operation::kMkdir).total(), 0u);
+
+  const auto& failures = timed.failures();
+  ASSERT_EQ(failures.size(), 3u);
+  EXPECT_EQ(failures[0].operation, Operation::kMkdir);
+  EXPECT_EQ(failures[0].path, sub);
+  EXPECT_EQ(failures[0].code, static_cast<ErrorCode>(EEXIST));
+  EXPECT_EQ(failures[1].operation, Operation::kWrite);
+  EXPECT_EQ(failures[1].path, file);  // a call on a handle names the handle's file
+  EXPECT_EQ(failures[2].operation, Operation::kUnlink);
+  EXPECT_STREQ(OperationName(failures[2].operation), "unlink");
+
+  timed.Clear();
+  EXPECT_EQ(count(Operation::kMkdir), 0u);
+  EXPECT_TRUE(timed.failures().empty());
+}
+
+TEST(TimedFileSystemTest, OffItOnlyPassesCallsOn) {
+  TempDir dir;
+  FaultFileSystem inner(SystemFileSystem());
+  TimedFileSystem timed(inner);
+  const std::string missing = dir / "missing/x";
+  EXPECT_EQ(timed.DeleteFile(missing.c_str()), static_cast<ErrorCode>(ENOENT));
+  EXPECT_EQ(inner.CountOf(Op::kDeleteFile), 1);
+  EXPECT_EQ(timed.latencies(Operation::kUnlink).count(), 0u);
+  EXPECT_TRUE(timed.failures().empty());
+}
+
+TEST(TimedFileSystemTest, AFullListKeepsTheFirstFailuresAndTheLast) {
+  TempDir dir;
+  TimedFileSystem timed(SystemFileSystem());
+  timed.set_enabled(true);
+  for (int i = 0; i < 1500; ++i) {
+    std::string path = dir / ("gone-" + std::to_string(i));
+    timed.DeleteFile(path.c_str());
+  }
+  ASSERT_EQ(timed.failures().size(), TimedFileSystem::kMaxListedFailures);
+  EXPECT_EQ(timed.failuresNotListed(), 500u);
+  EXPECT_EQ(timed.failures()[998].path, dir / "gone-998");
+  EXPECT_EQ(timed.failures().back().path, dir / "gone-1499");
+  EXPECT_EQ(timed.latencies(Operation::kUnlink).count(), 1500u);
+}
+
+}  // namespace
+}  // namespace dtk
