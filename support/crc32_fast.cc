@@ -1,15 +1,14 @@
 // The fast forms of the CRC-32 register update: slicing-by-16 everywhere,
-// and folding by carry-less multiplication on x86-64 processors that have
-// it. Both give exactly the register of the byte-at-a-time table form.
+// and folding by carry-less multiplication, on 128-bit or 256-bit registers,
+// on x86-64 processors that have it. All give exactly the register of the
+// byte-at-a-time table form; the fastest one is chosen once, at run time.
 //
 // The CRC is taken most significant bit first, so a byte run is the
 // polynomial whose highest coefficient is the top bit of the first byte, and
 // bit i of an integer is the coefficient of x^i: no bit reflection anywhere.
 // With P = x^32 + 0x04C11DB7 and the register R before a run M of n bytes,
 // the register after it is (R * x^(8n) + M * x^32) mod P; R may be XORed into
-// the first four bytes of M instead, which is how both forms take it in.
-#include <cstring>
-
+// the first four bytes of M instead, which is how every form takes it in.
 #include "support/crc32.h"
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
