@@ -45,9 +45,13 @@ class FixedClock : public Clock {
 // What the system says when a path's last name does not exist, and when a
 // directory on the way to it does not (both ENOENT on POSIX).
 #ifdef _WIN32
-constexpr ErrorCode kNoSuchFile = 2;  // ERROR_FILE_NOT_FOUND
-constexpr ErrorCode kNoSuchPath = 3;  // ERROR_PATH_NOT_FOUND
+constexpr ErrorCode kNoSuchFile = 2;     // ERROR_FILE_NOT_FOUND
+constexpr ErrorCode kNoSuchPath = 3;     // ERROR_PATH_NOT_FOUND
+constexpr ErrorCode kExists = 183;       // ERROR_ALREADY_EXISTS
+constexpr const char* kPlatform = "windows";
 #else
+constexpr ErrorCode kExists = EEXIST;
+constexpr const char* kPlatform = "linux";
 constexpr ErrorCode kNoSuchFile = ENOENT;
 constexpr ErrorCode kNoSuchPath = ENOENT;
 #endif
