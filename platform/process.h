@@ -3,10 +3,21 @@
 #ifndef DTK_PLATFORM_PROCESS_H_
 #define DTK_PLATFORM_PROCESS_H_
 
+#include <climits>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 
 namespace dtk {
+
+// The longest path, in bytes, that the system's file calls take.
+#if defined(_WIN32)
+constexpr size_t kLongestPath = 32767;  // with long paths enabled; 259 without
+#elif defined(PATH_MAX)
+constexpr size_t kLongestPath = PATH_MAX - 1;
+#else
+constexpr size_t kLongestPath = 4095;
+#endif
 
 // Whether `stream` is a terminal.
 bool IsTerminal(std::FILE* stream);
