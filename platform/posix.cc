@@ -177,8 +177,15 @@ void InstallStopHandlers() {
   ::signal(SIGXFSZ, SIG_IGN);
   struct sigaction action {};
   action.sa_handler = OnStopSignal;
+  // One request is handled at a time, so two that come together are a first
+  // and a second.
   sigemptyset(&action.sa_mask);
-  action.sa_flags = 0;  // no SA_RESTART: a blocked call returns at once
+  sigaddset(&action.sa_mask, SIGINT);
+  sigaddset(&action.sa_mask, SIGTERM);
+  // Calls under way carry on: a line half written to a pipe or terminal
+  // would otherwise fail with EINTR and be lost. The walks notice the
+  // request at the next entry.
+  action.sa_flags = SA_RESTART;
   ::sigaction(SIGINT, &action, nullptr);
   ::sigaction(SIGTERM, &action, nullptr);
 }
