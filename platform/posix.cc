@@ -40,9 +40,11 @@ ErrorCode PosixFileSystem::MakeDirectory(const char* path) {
 }
 
 ErrorCode PosixFileSystem::OpenForWrite(const char* path, FileHandle* file) {
-  // POSIX has no share modes: other openers may always read and write.
+  // POSIX has no share modes: other openers may always read and write. A
+  // symbolic link in the place of a file is not followed: truncating what it
+  // points to would destroy data outside the tree.
   int fd = RetryOnInterrupt(
-      [&] { return ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666); });
+      [&] { return ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0666); });
   if (fd < 0) {
     *file = kInvalidFile;
     return LastError();

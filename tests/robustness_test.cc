@@ -22,6 +22,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
+#ifndef _WIN32
 struct ToolRun {
   int status;
   std::string lines;  // time stamps masked, streams tagged
@@ -45,7 +46,6 @@ int CountLines(const std::string& text, const std::string& word) {
   return count + (text.rfind(word, 0) == 0 ? 1 : 0);
 }
 
-#ifndef _WIN32
 TEST(RobustnessTest, TargetWithATrailingSeparatorGetsNoSecondOne) {
   TempDir dir;
   ToolRun run = RunInProcess(dir.path() + "/", {"-filesize", "1", "-maxDirFiles", "10"});

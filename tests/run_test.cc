@@ -101,7 +101,16 @@ TEST(RunTest, MemoryEstimatesOfPlans) {
   EXPECT_GT(chainBytes, 1048576 * (kPlannedFileBytes + kPlannedDirectoryBytes));
 }
 
-#if defined(__GLIBC__) && !defined(__SANITIZE_ADDRESS__)
+// The heap is measured with glibc's allocator, which AddressSanitizer
+// replaces.
+#if defined(__SANITIZE_ADDRESS__)
+#define DTK_UNDER_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define DTK_UNDER_ASAN 1
+#endif
+#endif
+#if defined(__GLIBC__) && !defined(DTK_UNDER_ASAN)
 #define DTK_CAN_MEASURE_HEAP 1
 #endif
 
