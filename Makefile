@@ -4,7 +4,8 @@ GENERATOR := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
 DIR ?=
 ARGS ?= -verify
 
-.PHONY: all build test run deps clean install uninstall package windows test-windows bench
+.PHONY: all build test run deps clean install uninstall package windows test-windows \
+        test-sanitize fuzz bench
 
 all: build
 
@@ -56,9 +57,6 @@ uninstall:
 package: build
 	cmake --build $(BUILD) --target package
 
-clean:
-	rm -rf $(BUILD) $(WINDOWS_BUILD)
-
 # The native Windows program, cross-built with mingw-w64: $(WINDOWS_BUILD)/dtk.exe,
 # and its unit tests, $(WINDOWS_BUILD)/tests/dtk_tests.exe.
 WINDOWS_BUILD ?= build-windows
@@ -76,6 +74,42 @@ windows: $(WINDOWS_BUILD)/CMakeCache.txt
 # them against the Linux build.
 test-windows: build windows
 	cd $(WINDOWS_BUILD) && ctest --output-on-failure --parallel 2
+
+# The whole test suite again, built with AddressSanitizer and
+# UndefinedBehaviorSanitizer.
+ASAN_BUILD ?= build-asan
+test-sanitize: deps
+	@[ -f $(ASAN_BUILD)/CMakeCache.txt ] || cmake -S . -B $(ASAN_BUILD) $(GENERATOR) \
+	  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDTK_SANITIZE=ON
+	cmake --build $(ASAN_BUILD) --parallel
+	cd $(ASAN_BUILD) && ctest --output-on-failure --parallel 2
+
+# Fuzzes the command-line parser and path joining with libFuzzer, for
+# FUZZ_SECONDS each, starting from the seeds in fuzz/corpus (which it leaves
+# as they are). A finding stops with its input saved in FUZZ_BUILD.
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 30
+FUZZERS := command_line_fuzzer join_path_fuzzer
+fuzz:
+	@./scripts/install-deps.sh clang libclang-rt-14-dev
+	@[ -f $(FUZZ_BUILD)/CMakeCache.txt ] || cmake -S . -B $(FUZZ_BUILD) $(GENERATOR) \
+	  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
+	  -DDTK_BUILD_FUZZERS=ON -DDTK_BUILD_TESTS=OFF
+	cmake --build $(FUZZ_BUILD) --target $(FUZZERS)
+	@for fuzzer in $(FUZZERS); do \
+	  corpus=$(FUZZ_BUILD)/corpus/$$fuzzer; mkdir -p $$corpus; \
+	  cp fuzz/corpus/$$fuzzer/* $$corpus/; \
+	  if $(FUZZ_BUILD)/fuzz/$$fuzzer -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 \
+	       -artifact_prefix=$(FUZZ_BUILD)/$$fuzzer- $$corpus > $(FUZZ_BUILD)/$$fuzzer.log 2>&1; then \
+	    echo "$$fuzzer: $$(grep -o 'stat::number_of_executed_units: *[0-9]*' \
+	      $(FUZZ_BUILD)/$$fuzzer.log | grep -o '[0-9]*$$') inputs in $(FUZZ_SECONDS) s, no finding"; \
+	  else \
+	    tail -n 40 $(FUZZ_BUILD)/$$fuzzer.log; exit 1; \
+	  fi; \
+	done
+
+clean:
+	rm -rf $(BUILD) $(WINDOWS_BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)
 
 # Builds the benchmarks and the floor program (bench/), runs the benchmarks,
 # then times dtk against the floor on /dev/shm (or on DIR); RUNS=N runs each.

@@ -137,6 +137,10 @@ std::string ParseCommandLine(int argc, const char* const* argv, const OptionRule
     }
   }
   if (result->targetDir == nullptr) return "Parameter error!\n";
+  // An empty word takes the target's place like any plain word, but an
+  // empty target would put the tree at the root of the file system (or of
+  // the current drive): refuse it as a missing one.
+  if (result->targetDir[0] == '\0') return "Parameter error!\n";
   // Neither creating nor verifying nor removing would do nothing at all.
   if (result->noCreate && result->noRemove && !result->verifyRequested) {
     return "Parameter error! (noRemove)\n";

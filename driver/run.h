@@ -2,6 +2,7 @@
 #ifndef DTK_DRIVER_RUN_H_
 #define DTK_DRIVER_RUN_H_
 
+#include <cstddef>
 #include <cstdint>
 
 #include "driver/command_line.h"
@@ -10,6 +11,8 @@
 #include "reporting/path.h"
 #include "reporting/phase_frame.h"
 #include "support/mt_random.h"
+#include "tree/file_list.h"
+#include "tree/planner.h"
 
 namespace dtk {
 
@@ -30,15 +33,35 @@ struct RunEnvironment {
   uint64_t physicalMemory;  // 0: unknown, no limit
 };
 
-// Estimated memory of one planned entry together with the copy the create
-// phase keeps of it.
-constexpr uint64_t kBytesPerPlannedEntry = 200;
+// Heap bytes a plan takes, per entry, as the C++ library lays it out,
+// rounded up: the entry object with its name, its slot in a list whose
+// storage may have grown to twice what it holds, and the slot the create
+// phase reserves for its copy; a directory adds its own list and that
+// list's smallest storage block.
+constexpr uint64_t kPlannedFileBytes = 96;
+constexpr uint64_t kPlannedDirectoryBytes = 192;
+// The create phase keeps a copy of every entry it attempts: the entry
+// object and the heap block of its full path, beyond the path's own bytes,
+// which come on top.
+constexpr uint64_t kCopyBytes = 112;
 
-// Checks before planning that a plan for `config` can be named and held:
-// at least ceil(totalSize / maxFileSize) files, numbered with signed 32-bit
-// numbers, and their entries within `physicalMemory`. Returns true when it
-// may be tried.
-bool PlanMayFit(const TestConfig& config, uint64_t physicalMemory);
+// Heap bytes for the plan `root` and for the copies the create phase makes
+// of its entries below a target directory named with `targetLength` bytes.
+// The create phase stops at the first file whose path is longer than
+// `longestPath`, so no entry after it is copied.
+uint64_t EstimatePlanMemory(const FileList& root, size_t targetLength, size_t longestPath);
+
+// The fewest heap bytes one planned entry, with its copy, can take for
+// `config`; bounds the planner's entry count.
+uint64_t LeastBytesPerEntry(const TestConfig& config, size_t targetLength, size_t longestPath);
+
+// Checks before planning that a plan for `config` can be named and held: it
+// has at least ceil(totalSize / maxFileSize) files, numbered with signed
+// 32-bit numbers, and those files with the directories they need must fit
+// in `physicalMemory` (0: unknown, no limit). Returns false only for plans
+// that certainly cannot be made.
+bool PlanMayFit(const TestConfig& config, size_t targetLength, size_t longestPath,
+                uint64_t physicalMemory);
 
 // Runs the tool on `argv` and returns the exit status.
 int RunDtk(int argc, const char* const* argv, RunEnvironment& environment);

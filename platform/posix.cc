@@ -47,9 +47,11 @@ ErrorCode PosixFileSystem::MakeDirectory(const char* path) {
 }
 
 ErrorCode PosixFileSystem::OpenForWrite(const char* path, FileHandle* file) {
-  // POSIX has no share modes: other openers may always read and write.
+  // POSIX has no share modes: other openers may always read and write. A
+  // symbolic link in the place of a file is not followed: truncating what it
+  // points to would destroy data outside the tree.
   int fd = RetryOnInterrupt(
-      [&] { return ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666); });
+      [&] { return ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0666); });
   if (fd < 0) {
     *file = kInvalidFile;
     return LastError();
@@ -234,8 +236,15 @@ void InstallStopHandlers() {
   ::signal(SIGXFSZ, SIG_IGN);
   struct sigaction action {};
   action.sa_handler = OnStopSignal;
+  // One request is handled at a time, so two that come together are a first
+  // and a second.
   sigemptyset(&action.sa_mask);
-  action.sa_flags = 0;  // no SA_RESTART: a blocked call returns at once
+  sigaddset(&action.sa_mask, SIGINT);
+  sigaddset(&action.sa_mask, SIGTERM);
+  // Calls under way carry on: a line half written to a pipe or terminal
+  // would otherwise fail with EINTR and be lost. The walks notice the
+  // request at the next entry.
+  action.sa_flags = SA_RESTART;
   ::sigaction(SIGINT, &action, nullptr);
   ::sigaction(SIGTERM, &action, nullptr);
 }

@@ -3,6 +3,8 @@
 #ifndef DTK_PLATFORM_PROCESS_H_
 #define DTK_PLATFORM_PROCESS_H_
 
+#include <climits>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 

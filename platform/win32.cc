@@ -125,8 +125,10 @@ bool IsNotFoundError(ErrorCode code) {
 }
 
 size_t MaxPathLength() {
-  // The ANSI file calls take at most MAX_PATH characters, the NUL included.
-  return MAX_PATH - 1;
+  // MAX_PATH binds the ANSI calls only where long paths are not enabled for
+  // the process (Windows 10 and later can lift it, as Wine does); no path
+  // the system accepts is longer than its internal limit of 32,767.
+  return 32767;
 }
 
 std::string FileSystemTypeName(const char* path) {

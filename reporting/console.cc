@@ -92,20 +92,30 @@ StdioConsole::StdioConsole(std::FILE* out, std::FILE* err) : out_(out), err_(err
 StdioConsole::~StdioConsole() { Flush(); }
 
 void StdioConsole::Error(std::string_view text) {
-  if (last_ == Last::kOut) std::fflush(out_);
+  if (last_ == Last::kOut) FlushStream(out_);
   last_ = Last::kErr;
-  std::fwrite(text.data(), 1, text.size(), err_);
+  WriteStream(err_, text);
 }
 
 void StdioConsole::Output(std::string_view text) {
-  if (last_ == Last::kErr) std::fflush(err_);
+  if (last_ == Last::kErr) FlushStream(err_);
   last_ = Last::kOut;
-  std::fwrite(text.data(), 1, text.size(), out_);
+  WriteStream(out_, text);
 }
 
 void StdioConsole::Flush() {
-  std::fflush(err_);
-  std::fflush(out_);
+  FlushStream(err_);
+  FlushStream(out_);
+}
+
+// A stream that failed once (a closed pipe, a full disk) is not written
+// again: the run goes on without its lines.
+void StdioConsole::WriteStream(std::FILE* stream, std::string_view text) {
+  if (!std::ferror(stream)) std::fwrite(text.data(), 1, text.size(), stream);
+}
+
+void StdioConsole::FlushStream(std::FILE* stream) {
+  if (!std::ferror(stream)) std::fflush(stream);
 }
 
 void MemoryConsole::Add(bool isError, std::string_view text) {

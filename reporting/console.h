@@ -65,7 +65,8 @@ class ErrorLine {
 
 // The process's own streams. When standard error is not a terminal it is
 // buffered in full; each stream is flushed before the other is written, so
-// lines keep their order when both go to one file or pipe.
+// lines keep their order when both go to one file or pipe. A stream that
+// fails to take a line (a closed pipe) is left alone from then on.
 class StdioConsole : public Console {
  public:
   StdioConsole(std::FILE* out, std::FILE* err);
@@ -75,6 +76,9 @@ class StdioConsole : public Console {
   void Flush() override;
 
  private:
+  static void WriteStream(std::FILE* stream, std::string_view text);
+  static void FlushStream(std::FILE* stream);
+
   std::FILE* out_;
   std::FILE* err_;
   enum class Last { kNone, kOut, kErr } last_ = Last::kNone;

@@ -69,7 +69,9 @@ TEST(CommandLineTest, ValueWords) {
   Parsed later = Parse({"T", "U", "-verify", "3"});
   EXPECT_STREQ(later.line.targetDir, "T");
   EXPECT_TRUE(later.line.verifyRequested);
+  // An empty first word is the target, and an empty target is refused.
   Parsed empty = Parse({"", "T"});
+  EXPECT_EQ(empty.error, "Parameter error!\n");
   EXPECT_STREQ(empty.line.targetDir, "");
   // Numbers beyond 32 bits saturate rather than wrap.
   EXPECT_EQ(Parse({"T", "-maxDirFiles", "99999999999"}).line.config.maxDirFiles, 2147483647u);

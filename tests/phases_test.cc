@@ -397,7 +397,7 @@ TEST_F(PhasesTest, RemovingThePlannedTreeGivesTheLinesOfRemovingTheCreatedOne) {
   std::string fromCreatedList = Lines();
   ASSERT_EQ(test.Create(plan, target()), 0);
   console.Clear();
-  DtkTest later(fs, console, clock);  // a later run that created nothing
+  DtkTest later(fs, console, clock, kPosixPathStyle);  // a later run that created nothing
   ASSERT_EQ(later.RemovePlanned(plan, target()), 0);
   EXPECT_EQ(Lines(), fromCreatedList);
   EXPECT_TRUE(dir.List().empty());
@@ -417,7 +417,7 @@ TEST_F(PhasesTest, RemovingAHalfMadeTreePassesOverWhatIsNotThere) {
   ASSERT_EQ(dir.List(), (std::vector<std::string>{"DIR-0/", "DIR-0/DIR-1/", "DIR-0/file-2",
                                                   "DIR-0/file-3", "file-0", "file-1"}));
   console.Clear();
-  DtkTest later(fs, console, clock);
+  DtkTest later(fs, console, clock, kPosixPathStyle);
   ASSERT_EQ(later.RemovePlanned(plan, target()), 0);
   EXPECT_TRUE(dir.List().empty());
   EXPECT_EQ(Lines(),
@@ -452,7 +452,7 @@ TEST_F(PhasesTest, RemovingATreeWithEntriesDeletedByHand) {
   std::filesystem::remove_all(dir / "DIR-0/DIR-1");
   std::filesystem::remove(dir / "DIR-2/file-7");
   console.Clear();
-  DtkTest later(fs, console, clock);
+  DtkTest later(fs, console, clock, kPosixPathStyle);
   ASSERT_EQ(later.RemovePlanned(plan, target()), 0);
   EXPECT_TRUE(dir.List().empty());
   EXPECT_EQ(later.removed().files, 12u - 4u);
@@ -477,7 +477,7 @@ TEST_F(PhasesTest, OtherFailuresStopThePlannedRemoval) {
   // Calls 3 and 4 find file-3 and file-2 gone; call 6 is file-0's.
   fs.FailCall(Op::kDeleteFile, 6, EACCES);
   console.Clear();
-  DtkTest later(fs, console, clock);
+  DtkTest later(fs, console, clock, kPosixPathStyle);
   EXPECT_EQ(later.RemovePlanned(plan, target()), -1);
   EXPECT_EQ(Lines(),
             "E TS Start\n"
@@ -507,21 +507,31 @@ TEST_F(PhasesTest, PathsTooLongToExistAreNeverBuilt) {
   // create phase stops.
   Plan(3000, 1, 1, 1, 3000);
   EXPECT_EQ(test.Create(plan, target()), -1);
+#ifdef _WIN32
+  EXPECT_NE(console.ErrorText().find("CreateFile Error!: "), std::string::npos);
+  const uint32_t fewest = 20;  // MAX_PATH holds a few dozen levels
+#else
   EXPECT_NE(console.ErrorText().find("CreateFile Error!: File name too long\n"), std::string::npos);
+  const uint32_t fewest = 100;
+#endif
   uint32_t made = test.created().second;
-  ASSERT_GT(made, 100u);
+  ASSERT_GT(made, fewest);
   ASSERT_LT(made, 1000u);
 
   size_t callsBefore = fs.calls().size();
   console.Clear();
-  DtkTest later(fs, console, clock);
-  ASSERT_EQ(later.RemovePlanned(plan, target()), 0);
+  DtkTest later(fs, console, clock, kPosixPathStyle);
+  ASSERT_EQ(later.RemovePlanned(plan, target()), 0) << Lines();
   EXPECT_TRUE(dir.List().empty());
   EXPECT_EQ(later.removed().second, made);
   EXPECT_EQ(later.removed().files, test.created().files);
   // Only the entries whose paths can exist were tried.
   size_t tried = fs.calls().size() - callsBefore;
+#ifndef _WIN32
   EXPECT_LE(tried, 2 * made + 2);
+#else
+  (void)tried;  // Windows may accept paths beyond MAX_PATH: all are tried
+#endif
   for (size_t i = callsBefore; i < fs.calls().size(); ++i) {
     EXPECT_LE(fs.calls()[i].path.size(), MaxPathLength());
   }

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 
@@ -51,6 +52,21 @@ TEST(PosixFileSystemTest, OperationsAndTheirErrors) {
   EXPECT_TRUE(IsNotFoundError(ENOENT));
   EXPECT_TRUE(IsNotFoundError(ENAMETOOLONG));
   EXPECT_FALSE(IsNotFoundError(EACCES));
+}
+
+TEST(PosixFileSystemTest, ALinkInThePlaceOfAFileIsNotWrittenThrough) {
+  TempDir dir;
+  PosixFileSystem fs;
+  std::string victim = dir / "victim";
+  WriteWholeFile(victim, "keep");
+  std::string link = dir / "file-0";
+  ASSERT_EQ(symlink(victim.c_str(), link.c_str()), 0);
+  FileHandle file;
+  EXPECT_EQ(fs.OpenForWrite(link.c_str(), &file), static_cast<ErrorCode>(ELOOP));
+  EXPECT_EQ(ReadWholeFile(victim), "keep");
+  // Reading through a link harms nothing.
+  ASSERT_EQ(fs.OpenForRead(link.c_str(), &file), 0u);
+  EXPECT_EQ(fs.Close(file), 0u);
 }
 
 TEST(PosixFileSystemTest, FilesAndDirectoriesFollowTheUmask) {

@@ -132,7 +132,7 @@ TEST(RunReportTest, FileIsReplacedWholeAndNoTemporaryStays) {
   EXPECT_EQ(dir.List(), std::vector<std::string>{"report.json"});
 
   const std::string nowhere = dir / "missing/report.json";
-  EXPECT_EQ(WriteReportFile(fs, nowhere.c_str(), "{}\n"), static_cast<ErrorCode>(ENOENT));
+  EXPECT_EQ(WriteReportFile(fs, nowhere.c_str(), "{}\n"), kNoSuchPath);
 }
 
 }  // namespace

@@ -6,6 +6,8 @@
 #include <sstream>
 
 #ifndef _WIN32
+#include <dirent.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -28,10 +30,7 @@ TempDir::TempDir() {
   }
 }
 
-TempDir::~TempDir() {
-  std::error_code ignored;
-  fs::remove_all(path_, ignored);
-}
+TempDir::~TempDir() { RemoveTree(path_); }
 
 std::vector<std::string> TempDir::List() const {
   std::vector<std::string> paths;
@@ -116,6 +115,133 @@ ChildResult RunChild(const std::vector<std::string>& args, bool merged, uint64_t
     unlink(errName);
   }
   return result;
+}
+
+Child::Child(const std::vector<std::string>& args) {
+  int pipeEnds[2];
+  if (pipe(pipeEnds) != 0) return;
+  pid_ = fork();
+  if (pid_ == 0) {
+    dup2(pipeEnds[1], 1);
+    dup2(pipeEnds[1], 2);
+    close(pipeEnds[0]);
+    close(pipeEnds[1]);
+    // The child starts with the signal dispositions a shell would give it.
+    signal(SIGPIPE, SIG_DFL);
+    std::vector<char*> argv;
+    for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  close(pipeEnds[1]);
+  fd_ = pipeEnds[0];
+}
+
+Child::~Child() {
+  if (pid_ > 0) {
+    kill(pid_, SIGKILL);
+    Finish();
+  }
+  if (fd_ >= 0) close(fd_);
+}
+
+bool Child::ReadSome() {
+  if (fd_ < 0) return false;
+  char buffer[65536];
+  for (;;) {
+    ssize_t n = read(fd_, buffer, sizeof(buffer));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    output_.append(buffer, static_cast<size_t>(n));
+    return true;
+  }
+}
+
+bool Child::ReadUntil(const std::string& text, size_t from) {
+  while (output_.find(text, from) == std::string::npos) {
+    if (!ReadSome()) return false;
+  }
+  return true;
+}
+
+void Child::ReadAndClose(size_t count) {
+  while (output_.size() < count && ReadSome()) {
+  }
+  close(fd_);
+  fd_ = -1;
+}
+
+void Child::Signal(int signal) {
+  if (pid_ > 0) kill(pid_, signal);
+}
+
+ChildResult Child::Finish() {
+  while (ReadSome()) {
+  }
+  ChildResult result;
+  if (pid_ > 0) {
+    int status = 0;
+    while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+    }
+    pid_ = -1;
+    killedBySignal_ = WIFSIGNALED(status);
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  }
+  result.out = output_;
+  return result;
+}
+
+bool RemoveTree(const std::string& path) {
+  int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return unlink(path.c_str()) == 0 || errno == ENOENT;
+  size_t depth = 0;
+  for (;;) {
+    // Empty the directory `fd` of files and empty directories; stop at the
+    // first directory that is not empty and go down into it.
+    DIR* scan = fdopendir(dup(fd));
+    if (scan == nullptr) break;
+    std::string down;
+    bool stuck = false;
+    while (struct dirent* item = readdir(scan)) {
+      std::string name = item->d_name;
+      if (name == "." || name == "..") continue;
+      if (unlinkat(fd, name.c_str(), 0) == 0) continue;
+      if (errno == EISDIR || errno == EPERM) {
+        if (unlinkat(fd, name.c_str(), AT_REMOVEDIR) == 0) continue;
+        if (errno == ENOTEMPTY || errno == EEXIST) {
+          down = name;
+          break;
+        }
+      }
+      stuck = true;
+    }
+    closedir(scan);
+    if (stuck) break;
+    int next;
+    if (!down.empty()) {
+      next = openat(fd, down.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+      ++depth;
+    } else if (depth == 0) {
+      close(fd);
+      return rmdir(path.c_str()) == 0;
+    } else {
+      // Back up; the directory just emptied goes on the parent's next scan.
+      next = openat(fd, "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+      --depth;
+    }
+    close(fd);
+    fd = next;
+    if (fd < 0) return false;
+  }
+  close(fd);
+  return false;
+}
+#else
+bool RemoveTree(const std::string& path) {
+  std::error_code ignored;
+  fs::remove_all(path, ignored);
+  return !fs::exists(path);
 }
 #endif
 

@@ -45,9 +45,13 @@ class FixedClock : public Clock {
 // What the system says when a path's last name does not exist, and when a
 // directory on the way to it does not (both ENOENT on POSIX).
 #ifdef _WIN32
-constexpr ErrorCode kNoSuchFile = 2;  // ERROR_FILE_NOT_FOUND
-constexpr ErrorCode kNoSuchPath = 3;  // ERROR_PATH_NOT_FOUND
+constexpr ErrorCode kNoSuchFile = 2;     // ERROR_FILE_NOT_FOUND
+constexpr ErrorCode kNoSuchPath = 3;     // ERROR_PATH_NOT_FOUND
+constexpr ErrorCode kExists = 183;       // ERROR_ALREADY_EXISTS
+constexpr const char* kPlatform = "windows";
 #else
+constexpr ErrorCode kExists = EEXIST;
+constexpr const char* kPlatform = "linux";
 constexpr ErrorCode kNoSuchFile = ENOENT;
 constexpr ErrorCode kNoSuchPath = ENOENT;
 #endif
@@ -68,7 +72,41 @@ struct ChildResult {
 // `merged`, both streams go to one pipe, read into `out`.
 ChildResult RunChild(const std::vector<std::string>& args, bool merged = false,
                      uint64_t fileSizeLimit = 0);
+
+// A child whose standard output and error share one pipe that the test reads
+// as the child runs, so it can signal the child or close the pipe midway.
+class Child {
+ public:
+  explicit Child(const std::vector<std::string>& args);
+  ~Child();
+  Child(const Child&) = delete;
+  Child& operator=(const Child&) = delete;
+
+  // Reads until the output holds `text` after position `from`; false when
+  // the pipe ended first.
+  bool ReadUntil(const std::string& text, size_t from = 0);
+  // Reads `count` bytes, then closes the pipe as a reader that stops early.
+  void ReadAndClose(size_t count);
+  void Signal(int signal);
+  // Reads the rest and waits for the child.
+  ChildResult Finish();
+  bool killedBySignal() const { return killedBySignal_; }
+  const std::string& output() const { return output_; }
+
+ private:
+  bool ReadSome();
+
+  int pid_ = -1;
+  int fd_ = -1;
+  std::string output_;
+  bool killedBySignal_ = false;
+};
 #endif
+
+// Removes `path` and everything below it, however deep, holding one
+// directory open at a time (std::filesystem::remove_all follows paths that
+// can grow past what the system takes). True when it is gone.
+bool RemoveTree(const std::string& path);
 
 }  // namespace dtk
 

@@ -20,7 +20,7 @@ TEST(TimedFileSystemTest, CountsEveryCallByKindAndListsFailuresWithTheirPaths) {
   const std::string sub = dir / "sub";
   const std::string file = dir / "sub/file";
   ASSERT_EQ(timed.MakeDirectory(sub.c_str()), 0u);
-  EXPECT_EQ(timed.MakeDirectory(sub.c_str()), static_cast<ErrorCode>(EEXIST));
+  EXPECT_EQ(timed.MakeDirectory(sub.c_str()), kExists);
   FileHandle handle;
   ASSERT_EQ(timed.OpenForWrite(file.c_str(), &handle), 0u);
   ASSERT_EQ(timed.Write(handle, "abc", 3), 0u);
@@ -36,7 +36,7 @@ TEST(TimedFileSystemTest, CountsEveryCallByKindAndListsFailuresWithTheirPaths) {
   EXPECT_EQ(got, 3u);  // the calls themselves are untouched
   ASSERT_EQ(timed.Close(handle), 0u);
   ASSERT_EQ(timed.DeleteFile(file.c_str()), 0u);
-  EXPECT_EQ(timed.DeleteFile(file.c_str()), static_cast<ErrorCode>(ENOENT));
+  EXPECT_EQ(timed.DeleteFile(file.c_str()), kNoSuchFile);
   ASSERT_EQ(timed.RemoveDirectory(sub.c_str()), 0u);
 
   auto count = [&](Operation op) { return timed.latencies(op).count(); };
@@ -54,7 +54,7 @@ TEST(TimedFileSystemTest, CountsEveryCallByKindAndListsFailuresWithTheirPaths) {
   ASSERT_EQ(failures.size(), 3u);
   EXPECT_EQ(failures[0].operation, Operation::kMkdir);
   EXPECT_EQ(failures[0].path, sub);
-  EXPECT_EQ(failures[0].code, static_cast<ErrorCode>(EEXIST));
+  EXPECT_EQ(failures[0].code, kExists);
   EXPECT_EQ(failures[1].operation, Operation::kWrite);
   EXPECT_EQ(failures[1].path, file);  // a call on a handle names the handle's file
   EXPECT_EQ(failures[2].operation, Operation::kUnlink);
@@ -70,7 +70,7 @@ TEST(TimedFileSystemTest, OffItOnlyPassesCallsOn) {
   FaultFileSystem inner(SystemFileSystem());
   TimedFileSystem timed(inner);
   const std::string missing = dir / "missing/x";
-  EXPECT_EQ(timed.DeleteFile(missing.c_str()), static_cast<ErrorCode>(ENOENT));
+  EXPECT_EQ(timed.DeleteFile(missing.c_str()), kNoSuchPath);
   EXPECT_EQ(inner.CountOf(Op::kDeleteFile), 1);
   EXPECT_EQ(timed.latencies(Operation::kUnlink).count(), 0u);
   EXPECT_TRUE(timed.failures().empty());

@@ -240,6 +240,29 @@ case_same_tree_as_linux() {
   expect_empty_dir windows/T
 }
 
+case_across_runs() {
+  mkdir T
+  local words=(-filesize 1 -maxDirFiles 5 -maxDirLevel 2)
+  run_dtk T "${words[@]}" /noRemove
+  expect_status 0
+  [ -f 'T/DIR-0/DIR-1/file-10' ] || fail "the kept tree is not on disk"
+  run_dtk T "${words[@]}" /noCreate /verify /NOREMOVE
+  expect_status 0
+  grep -q '^Verify 22 files, 0 CRC Errors$' <<<"$(lines_of out.txt)" ||
+    fail "the kept tree did not verify"
+  # One byte changed: the CRC error is caught and the run fails.
+  printf 'X' | dd of=T/file-3 bs=1 seek=7 conv=notrunc status=none
+  run_dtk T "${words[@]}" -noCreate -verify -noRemove
+  expect_status 2
+  grep -q '^Verify 22 files, 1 CRC Errors$' <<<"$(lines_of out.txt)" ||
+    fail "the changed byte was not caught"
+  # Cleaning up, with one file already gone.
+  rm T/file-4
+  run_dtk T "${words[@]}" -noCreate
+  expect_status 0
+  expect_empty_dir T
+}
+
 if ! declare -F "case_$case_name" >/dev/null; then
   echo "no such case: $case_name" >&2
   exit 1
