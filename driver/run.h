@@ -34,16 +34,16 @@ struct RunEnvironment {
 };
 
 // Heap bytes a plan takes, per entry, as the C++ library lays it out,
-// rounded up: the entry object with its name, its slot in a list whose
-// storage may have grown to twice what it holds, and the slot the create
-// phase reserves for its copy; a directory adds its own list and that
-// list's smallest storage block.
-constexpr uint64_t kPlannedFileBytes = 96;
-constexpr uint64_t kPlannedDirectoryBytes = 192;
-// The create phase keeps a copy of every entry it attempts: the entry
-// object and the heap block of its full path, beyond the path's own bytes,
+// rounded up: the entry itself in its list's storage, which may have grown
+// to twice what it holds, and the entry-sized slot the create phase
+// reserves for its copy; a directory adds its own list object and the spare
+// slot of a list made for one directory more than it may hold.
+constexpr uint64_t kPlannedFileBytes = 3 * sizeof(FileEntry);
+constexpr uint64_t kPlannedDirectoryBytes = kPlannedFileBytes + 48 + sizeof(FileEntry);
+// The create phase's copy of an entry lies in its reserved slot; what it
+// adds is the heap block of its full path, beyond the path's own bytes,
 // which come on top.
-constexpr uint64_t kCopyBytes = 112;
+constexpr uint64_t kCopyBytes = 32;
 
 // Heap bytes for the plan `root` and for the copies the create phase makes
 // of its entries below a target directory named with `targetLength` bytes.
