@@ -115,7 +115,7 @@ int main(int argc, char** argv) {
       ::mkdir(path(entry), 0777);
       continue;
     }
-    int fd = ::open(path(entry), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    int fd = ::open(path(entry), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0666);
     if (fd < 0) return 1;
     for (int64_t remaining = entry.size; remaining > 0;) {
       uint32_t chunk = remaining < kChunk ? static_cast<uint32_t>(remaining) : kChunk;

@@ -10,7 +10,10 @@ int main(int argc, char** argv) {
   // A terminal sees each line as it comes; a file or pipe gets its lines in
   // blocks, flushed before the standard output stream is written and at the
   // end of every phase.
-  if (!dtk::IsTerminal(stderr)) std::setvbuf(stderr, nullptr, _IOFBF, 1 << 16);
+  // The buffer is given, not just its size: the C library may size a buffer
+  // it allocates itself by the file's block size instead (4 KiB on Linux).
+  static char errorBuffer[1 << 16];
+  if (!dtk::IsTerminal(stderr)) std::setvbuf(stderr, errorBuffer, _IOFBF, sizeof(errorBuffer));
   dtk::StdioConsole console(stdout, stderr);
   dtk::SystemClock clock;
   dtk::RunEnvironment environment{dtk::SystemFileSystem(),
