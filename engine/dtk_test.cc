@@ -19,7 +19,10 @@ std::unique_ptr<uint8_t[]> AllocateBytes(size_t count) {
 }  // namespace
 
 DtkTest::DtkTest(FileSystem& fileSystem, Console& console, Clock& clock, const PathStyle& pathStyle)
-    : fileSystem_(fileSystem), console_(console), clock_(clock), pathStyle_(pathStyle) {}
+    : fileSystem_(fileSystem),
+      console_(console),
+      pathStyle_(pathStyle),
+      consoleFrame_(console, clock) {}
 
 DtkTest::~DtkTest() = default;
 
@@ -87,7 +90,7 @@ int DtkTest::ComputeCrcs(FileList& plannedList) {
 int DtkTest::Create(FileList& plannedList, const char* targetDir) {
   if (SetUpCreateBuffers() != 0) return -1;
   created_ = PhaseCounters();
-  return RunPhaseFrame(console_, clock_, kCreateText, created_, times_,
+  return RunPhaseFrame(*frame_, kCreateText, created_, times_,
                        [&] { return CreateTree(plannedList, targetDir); });
 }
 
@@ -126,7 +129,7 @@ int DtkTest::CreateTree(FileList& plannedList, const char* targetDir) {
         copy->crcValue = entry.crcValue;
         if (createdList_.Append(std::move(copy)) != 0) return -1;
         if (entry.IsDirectory()) {
-          console_.ErrorF("CreateDirecrory %s\n", path.c_str());
+          console_.ProgressF("CreateDirecrory %s\n", path.c_str());
           // A directory that cannot be made stops nothing here: the first
           // file below it fails instead.
           fileSystem_.MakeDirectory(path.c_str());
@@ -135,8 +138,8 @@ int DtkTest::CreateTree(FileList& plannedList, const char* targetDir) {
           return 0;
         }
         char bytes[kInt64Size];
-        console_.ErrorF("CreateFile %s (%s bytes) No.%u\n", path.c_str(),
-                        FormatInt64(bytes, entry.size), created_.files + 1);
+        console_.ProgressF("CreateFile %s (%s bytes) No.%u\n", path.c_str(),
+                           FormatInt64(bytes, entry.size), created_.files + 1);
         return CreateOneFile(path.c_str(), entry);
       });
   if (status == 0 && sync_) {
@@ -185,7 +188,7 @@ int DtkTest::CreateOneFile(const char* path, FileEntry& entry) {
 int DtkTest::Verify(const FileList& plannedList, const char* targetDir) {
   if (SetUpTransferBuffer() != 0) return -1;
   verified_ = PhaseCounters();
-  return RunPhaseFrame(console_, clock_, kVerifyText, verified_, times_,
+  return RunPhaseFrame(*frame_, kVerifyText, verified_, times_,
                        [&] { return VerifyTree(plannedList, targetDir); });
 }
 
@@ -194,9 +197,9 @@ int DtkTest::VerifyTree(const FileList& plannedList, const char* targetDir) {
                          [&](const FileEntry& entry, const std::string& path) -> int {
                            if (entry.IsDirectory()) return 0;
                            char bytes[kInt64Size];
-                           console_.ErrorF("Verify %s (%08X:%s bytes) No.%u\n", path.c_str(),
-                                           entry.crcValue, FormatInt64(bytes, entry.size),
-                                           verified_.files + 1);
+                           console_.ProgressF("Verify %s (%08X:%s bytes) No.%u\n", path.c_str(),
+                                              entry.crcValue, FormatInt64(bytes, entry.size),
+                                              verified_.files + 1);
                            return VerifyOneFile(path.c_str(), entry);
                          });
 }
@@ -240,8 +243,7 @@ int DtkTest::VerifyOneFile(const char* path, const FileEntry& entry) {
 int DtkTest::Remove() {
   if (createdList_.empty()) return 0;
   removed_ = PhaseCounters();
-  return RunPhaseFrame(console_, clock_, kRemoveText, removed_, times_,
-                       [&] { return RemoveWalk(); });
+  return RunPhaseFrame(*frame_, kRemoveText, removed_, times_, [&] { return RemoveWalk(); });
 }
 
 int DtkTest::RemoveWalk() {
@@ -250,13 +252,13 @@ int DtkTest::RemoveWalk() {
   for (auto it = createdList_.rbegin(); it != createdList_.rend(); ++it) {
     const FileEntry& entry = **it;
     if (entry.IsDirectory()) {
-      console_.ErrorF("RemoveDirecrory %s\n", entry.name.c_str());
+      console_.ProgressF("RemoveDirecrory %s\n", entry.name.c_str());
       if (fileSystem_.RemoveDirectory(entry.name.c_str()) != 0) return -1;
       ++removed_.second;
     } else {
       char bytes[kInt64Size];
-      console_.ErrorF("RemoveFile %s (%s bytes) No.%u\n", entry.name.c_str(),
-                      FormatInt64(bytes, entry.size), removed_.files + 1);
+      console_.ProgressF("RemoveFile %s (%s bytes) No.%u\n", entry.name.c_str(),
+                         FormatInt64(bytes, entry.size), removed_.files + 1);
       if (fileSystem_.DeleteFile(entry.name.c_str()) != 0) return -1;
       ++removed_.files;
       removed_.bytes += entry.size;
@@ -268,7 +270,7 @@ int DtkTest::RemoveWalk() {
 int DtkTest::RemovePlanned(const FileList& plannedList, const char* targetDir) {
   if (plannedList.empty()) return 0;
   removed_ = PhaseCounters();
-  return RunPhaseFrame(console_, clock_, kRemoveText, removed_, times_,
+  return RunPhaseFrame(*frame_, kRemoveText, removed_, times_,
                        [&] { return RemovePlannedWalk(plannedList, targetDir); });
 }
 
@@ -280,7 +282,7 @@ int DtkTest::RemovePlannedWalk(const FileList& plannedList, const char* targetDi
     if (entry.IsDirectory()) {
       ErrorCode code = fileSystem_.RemoveDirectory(path.c_str());
       if (code != 0 && IsNotFoundError(code)) return 0;
-      console_.ErrorF("RemoveDirecrory %s\n", path.c_str());
+      console_.ProgressF("RemoveDirecrory %s\n", path.c_str());
       if (code != 0) return -1;
       ++removed_.second;
       return 0;
@@ -288,8 +290,8 @@ int DtkTest::RemovePlannedWalk(const FileList& plannedList, const char* targetDi
     ErrorCode code = fileSystem_.DeleteFile(path.c_str());
     if (code != 0 && IsNotFoundError(code)) return 0;
     char bytes[kInt64Size];
-    console_.ErrorF("RemoveFile %s (%s bytes) No.%u\n", path.c_str(),
-                    FormatInt64(bytes, entry.size), removed_.files + 1);
+    console_.ProgressF("RemoveFile %s (%s bytes) No.%u\n", path.c_str(),
+                       FormatInt64(bytes, entry.size), removed_.files + 1);
     if (code != 0) return -1;
     ++removed_.files;
     removed_.bytes += entry.size;

@@ -43,6 +43,13 @@ void Console::OutputF(const char* format, ...) {
   va_end(args);
 }
 
+void Console::ProgressF(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  FormatTo([this](std::string_view text) { Progress(text); }, format, args);
+  va_end(args);
+}
+
 StdioConsole::StdioConsole(std::FILE* out, std::FILE* err) : out_(out), err_(err) {}
 
 StdioConsole::~StdioConsole() { Flush(); }

@@ -15,6 +15,9 @@ class Console {
   virtual ~Console() = default;
   // One line (or part of one) for the standard error stream.
   virtual void Error(std::string_view text) = 0;
+  // One progress line, announcing an entry before it is handled; it goes
+  // where error lines go unless a console tells them apart.
+  virtual void Progress(std::string_view text) { Error(text); }
   // One line for the standard output stream.
   virtual void Output(std::string_view text) = 0;
   // Pushes out everything written so far.
@@ -26,6 +29,11 @@ class Console {
 #endif
       ;
   void OutputF(const char* format, ...)
+#if defined(__GNUC__)
+      __attribute__((format(printf, 2, 3)))
+#endif
+      ;
+  void ProgressF(const char* format, ...)
 #if defined(__GNUC__)
       __attribute__((format(printf, 2, 3)))
 #endif

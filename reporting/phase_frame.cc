@@ -24,14 +24,42 @@ void PrintFinishLine(Console& console, int64_t time) {
 
 void PrintSummary(Console& console, const PhaseText& text, const PhaseCounters& counters,
                   uint32_t secs) {
-  char bytes[kInt64Size];
-  SpeedFigures speed = ComputeSpeed(counters.bytes, secs);
-  console.OutputF("%s %u files, %u %s\n", text.word, counters.files, counters.second,
-                  text.secondCount);
-  console.OutputF("%s filesize %s bytes\n", text.word, FormatInt64(bytes, counters.bytes));
+  PrintSummary(console, text, counters.files, counters.second, counters.bytes, secs);
+}
+
+void PrintSummary(Console& console, const PhaseText& text, uint64_t files, uint64_t second,
+                  int64_t bytes, uint32_t secs) {
+  char filesText[kInt64Size];
+  char secondText[kInt64Size];
+  char bytesText[kInt64Size];
+  SpeedFigures speed = ComputeSpeed(bytes, secs);
+  console.OutputF("%s %s files, %s %s\n", text.word,
+                  FormatInt64(filesText, static_cast<int64_t>(files)),
+                  FormatInt64(secondText, static_cast<int64_t>(second)), text.secondCount);
+  console.OutputF("%s filesize %s bytes\n", text.word, FormatInt64(bytesText, bytes));
   console.OutputF("%s time %u sec\n", text.word, secs);
   console.OutputF("%s speed %u.%uKB/sec (%uB/sec)\n", text.word, speed.kilobytesPerSecond,
                   speed.tenths, speed.bytesPerSecond);
+}
+
+void ConsolePhaseFrame::Start(PhaseTimes& times) {
+  times.startTime = clock_.Now();
+  PrintStartLine(console_, times.startTime);
+}
+
+int ConsolePhaseFrame::Finish(const PhaseText& text, const PhaseCounters& counters,
+                              PhaseTimes& times, int status) {
+  times.endTime = clock_.Now();
+  PrintFinishLine(console_, times.endTime);
+  int result = 0;
+  if (status < 0) {
+    console_.Error(text.errorLine);
+    result = -1;
+  } else {
+    PrintSummary(console_, text, counters, ElapsedSecondsOf(times));
+  }
+  console_.Flush();
+  return result;
 }
 
 uint32_t ElapsedSecondsOf(const PhaseTimes& times) {
