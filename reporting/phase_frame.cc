@@ -24,22 +24,33 @@ void PrintFinishLine(Console& console, int64_t time) {
 
 void PrintSummary(Console& console, const PhaseText& text, const PhaseCounters& counters,
                   uint32_t secs) {
-  PrintSummary(console, text, counters.files, counters.second, counters.bytes, secs);
+  char bytes[kInt64Size];
+  SpeedFigures speed = ComputeSpeed(counters.bytes, secs);
+  console.OutputF("%s %u files, %u %s\n", text.word, counters.files, counters.second,
+                  text.secondCount);
+  console.OutputF("%s filesize %s bytes\n", text.word, FormatInt64(bytes, counters.bytes));
+  console.OutputF("%s time %u sec\n", text.word, secs);
+  console.OutputF("%s speed %u.%uKB/sec (%uB/sec)\n", text.word, speed.kilobytesPerSecond,
+                  speed.tenths, speed.bytesPerSecond);
 }
 
 void PrintSummary(Console& console, const PhaseText& text, uint64_t files, uint64_t second,
                   int64_t bytes, uint32_t secs) {
+  // The same lines with every figure in full.
   char filesText[kInt64Size];
   char secondText[kInt64Size];
   char bytesText[kInt64Size];
-  SpeedFigures speed = ComputeSpeed(bytes, secs);
+  char kilobytesText[kInt64Size];
+  char perSecondText[kInt64Size];
+  const int64_t d = static_cast<int64_t>(secs == 0 ? 1 : secs);
   console.OutputF("%s %s files, %s %s\n", text.word,
                   FormatInt64(filesText, static_cast<int64_t>(files)),
                   FormatInt64(secondText, static_cast<int64_t>(second)), text.secondCount);
   console.OutputF("%s filesize %s bytes\n", text.word, FormatInt64(bytesText, bytes));
   console.OutputF("%s time %u sec\n", text.word, secs);
-  console.OutputF("%s speed %u.%uKB/sec (%uB/sec)\n", text.word, speed.kilobytesPerSecond,
-                  speed.tenths, speed.bytesPerSecond);
+  console.OutputF(
+      "%s speed %s.%dKB/sec (%sB/sec)\n", text.word, FormatInt64(kilobytesText, (bytes / 1000) / d),
+      static_cast<int>(((bytes / 100) / d) % 10), FormatInt64(perSecondText, bytes / d));
 }
 
 void ConsolePhaseFrame::Start(PhaseTimes& times) {

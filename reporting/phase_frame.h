@@ -54,7 +54,8 @@ void PrintFinishLine(Console& console, int64_t time);
 // The four summary lines on the standard output stream.
 void PrintSummary(Console& console, const PhaseText& text, const PhaseCounters& counters,
                   uint32_t secs);
-// The same for counts that may pass 32 bits (sums over many processes).
+// The same lines with every figure in full, also beyond 32 bits, for the
+// sums of many processes.
 void PrintSummary(Console& console, const PhaseText& text, uint64_t files, uint64_t second,
                   int64_t bytes, uint32_t secs);
 

@@ -6,6 +6,8 @@ set -euo pipefail
 needed=(cmake ninja-build g++ libgtest-dev nlohmann-json3-dev "$@")
 # The manual page check (groff) and the Debian package (dpkg-shlibdeps, file).
 needed+=(groff-base dpkg-dev file)
+# dtk-mpi and its tests under mpirun.
+needed+=(libopenmpi-dev openmpi-bin)
 # CI also cross-builds for Windows and runs that build under Wine.
 if [ "${CI:-}" = true ]; then
   needed+=(g++-mingw-w64-x86-64-posix wine64 wine)
