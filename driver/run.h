@@ -94,18 +94,13 @@ class PhaseHooks {
   virtual bool Anywhere(bool local) { return local; }
   bool Everywhere(bool local) { return !Anywhere(!local); }
   // Before the tester starts the phase `text`.
-  virtual void BeginPhase(const PhaseText& text) { (void)text; }
+  virtual void BeginPhase(const PhaseText& /*text*/) {}
   // Right after the tester's walk of the phase returned `result` (0 or -1),
   // while the phase is still being recorded; returns the phase's result.
-  virtual int EndWalk(const PhaseText& text, int result) {
-    (void)text;
-    return result;
-  }
+  virtual int EndWalk(const PhaseText& /*text*/, int result) { return result; }
   // After the phase was recorded with `result` and `counters`; returns the
   // phase's result.
-  virtual int EndPhase(const PhaseText& text, const PhaseCounters& counters, int result) {
-    (void)text;
-    (void)counters;
+  virtual int EndPhase(const PhaseText& /*text*/, const PhaseCounters& /*counters*/, int result) {
     return result;
   }
 };
