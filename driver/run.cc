@@ -1,8 +1,8 @@
 #include "driver/run.h"
 
 #include <climits>
-#include <optional>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 #include "driver/report_recorder.h"
@@ -13,9 +13,8 @@
 #include "tree/planner.h"
 
 namespace dtk {
-namespace {
 
-RunReport StartReport(const CommandLine& commandLine) {
+RunReport StartRunReport(const CommandLine& commandLine) {
   RunReport report;
   report.version = DTK_VERSION;
   report.platform = PlatformName();
@@ -29,10 +28,8 @@ RunReport StartReport(const CommandLine& commandLine) {
   return report;
 }
 
-// Writes the report and returns the exit status: a report that cannot be
-// written fails a run that had succeeded.
-int FinishReport(RunReport& report, int status, const char* path, FileSystem& fileSystem,
-                 Console& console) {
+int FinishRunReport(RunReport& report, int status, const char* path, FileSystem& fileSystem,
+                    Console& console) {
   report.exitStatus = status;
   ErrorCode code = WriteReportFile(fileSystem, path, ReportJson(report));
   if (code == 0) return status;
@@ -40,8 +37,6 @@ int FinishReport(RunReport& report, int status, const char* path, FileSystem& fi
   console.Flush();
   return status == kExitOk ? kExitFailed : status;
 }
-
-}  // namespace
 
 namespace {
 
@@ -108,6 +103,64 @@ bool PlanMayFit(const TestConfig& config, size_t targetLength, size_t longestPat
   return bytes <= physicalMemory;
 }
 
+bool PlanRun(const CommandLine& commandLine, size_t targetLength, uint64_t physicalMemory,
+             MtRandom& sizeRandom, FileList& plannedList) {
+  uint64_t entryBudget =
+      physicalMemory == 0
+          ? UINT64_MAX
+          : physicalMemory / LeastBytesPerEntry(commandLine.config, targetLength, MaxPathLength());
+  return PlanMayFit(commandLine.config, targetLength, MaxPathLength(), physicalMemory) &&
+         CreateFileList(plannedList, commandLine.config, sizeRandom, entryBudget) >= 0 &&
+         (physicalMemory == 0 ||
+          EstimatePlanMemory(plannedList, targetLength, MaxPathLength()) <= physicalMemory);
+}
+
+bool RunPhases(const PhaseRun& run, PhaseHooks& hooks) {
+  const CommandLine& commandLine = run.commandLine;
+  DtkTest& tester = run.tester;
+  FileList& plannedList = run.plannedList;
+  const char* targetDir = run.targetDir;
+
+  // Runs one phase, recorded for the report.
+  auto runPhase = [&](const char* name, const PhaseText& text, const PhaseCounters& counters,
+                      auto&& phase) {
+    hooks.BeginPhase(text);
+    if (run.recorder != nullptr) run.recorder->BeginPhase(name);
+    int result = hooks.EndWalk(text, phase());
+    if (run.recorder != nullptr) run.recorder->EndPhase(result, counters, StopRequested() != 0);
+    return hooks.EndPhase(text, counters, result);
+  };
+
+  tester.set_sync(commandLine.sync);
+  bool failed = false;
+  bool crcsKnown = true;
+  if (!commandLine.noCreate) {
+    failed = runPhase("create", kCreateText, tester.created(),
+                      [&] { return tester.Create(plannedList, targetDir); }) < 0;
+  } else if (commandLine.verifyRequested) {
+    // The tree is on disk from an earlier run with the same settings: its
+    // CRCs are the ones that run's create phase recorded.
+    crcsKnown = tester.ComputeCrcs(plannedList) == 0;
+    failed = !crcsKnown;
+  }
+  // After a stop request the tree is only cleaned up.
+  if (commandLine.verifyRequested && hooks.Everywhere(crcsKnown && StopRequested() == 0)) {
+    failed |= runPhase("verify", kVerifyText, tester.verified(),
+                       [&] { return tester.Verify(plannedList, targetDir); }) < 0;
+    failed |= tester.verified().second != 0;
+  }
+  // A remove phase with nothing to remove prints nothing and is no phase.
+  if (!commandLine.noRemove &&
+      hooks.Anywhere(
+          !(commandLine.noCreate ? plannedList.empty() : tester.createdList().empty()))) {
+    failed |= runPhase("remove", kRemoveText, tester.removed(), [&] {
+                return commandLine.noCreate ? tester.RemovePlanned(plannedList, targetDir)
+                                            : tester.Remove();
+              }) < 0;
+  }
+  return failed;
+}
+
 int RunDtk(int argc, const char* const* argv, RunEnvironment& environment) {
   Console& console = environment.console;
   FileList plannedList;
@@ -126,24 +179,19 @@ int RunDtk(int argc, const char* const* argv, RunEnvironment& environment) {
   }
   std::optional<RunReport> report;
   if (commandLine.reportPath != nullptr) {
-    report = StartReport(commandLine);
+    report = StartRunReport(commandLine);
     timed.set_enabled(true);
     tester.set_observer(&recorder);
   }
   auto finish = [&](int status) {
     if (!report) return status;
     report->phases = std::move(recorder.phases());
-    return FinishReport(*report, status, commandLine.reportPath, environment.fileSystem, console);
+    return FinishRunReport(*report, status, commandLine.reportPath, environment.fileSystem,
+                           console);
   };
 
-  size_t targetLength = std::strlen(commandLine.targetDir);
-  uint64_t memory = environment.physicalMemory;
-  uint64_t entryBudget =
-      memory == 0 ? UINT64_MAX
-                  : memory / LeastBytesPerEntry(commandLine.config, targetLength, MaxPathLength());
-  if (!PlanMayFit(commandLine.config, targetLength, MaxPathLength(), memory) ||
-      CreateFileList(plannedList, commandLine.config, environment.sizeRandom, entryBudget) < 0 ||
-      (memory != 0 && EstimatePlanMemory(plannedList, targetLength, MaxPathLength()) > memory)) {
+  if (!PlanRun(commandLine, std::strlen(commandLine.targetDir), environment.physicalMemory,
+               environment.sizeRandom, plannedList)) {
     console.Error("CreateFileList error!\n");
     console.Flush();
     return finish(kExitParameterError);
@@ -153,41 +201,10 @@ int RunDtk(int argc, const char* const* argv, RunEnvironment& environment) {
     report->plan = ReportPlan{totals.files, totals.directories, totals.bytes};
   }
 
-  // Runs one phase, recorded for the report.
-  auto runPhase = [&](const char* name, const PhaseCounters& counters, auto&& phase) {
-    recorder.BeginPhase(name);
-    int result = phase();
-    recorder.EndPhase(result, counters, StopRequested() != 0);
-    return result;
-  };
-
-  tester.set_sync(commandLine.sync);
-  const char* targetDir = commandLine.targetDir;
-  bool failed = false;
-  bool crcsKnown = true;
-  if (!commandLine.noCreate) {
-    failed = runPhase("create", tester.created(),
-                      [&] { return tester.Create(plannedList, targetDir); }) < 0;
-  } else if (commandLine.verifyRequested) {
-    // The tree is on disk from an earlier run with the same settings: its
-    // CRCs are the ones that run's create phase recorded.
-    crcsKnown = tester.ComputeCrcs(plannedList) == 0;
-    failed = !crcsKnown;
-  }
-  // After a stop request the tree is only cleaned up.
-  if (commandLine.verifyRequested && crcsKnown && StopRequested() == 0) {
-    failed |= runPhase("verify", tester.verified(),
-                       [&] { return tester.Verify(plannedList, targetDir); }) < 0;
-    failed |= tester.verified().second != 0;
-  }
-  // A remove phase with nothing to remove prints nothing and is no phase.
-  if (!commandLine.noRemove &&
-      !(commandLine.noCreate ? plannedList.empty() : tester.createdList().empty())) {
-    failed |= runPhase("remove", tester.removed(), [&] {
-                return commandLine.noCreate ? tester.RemovePlanned(plannedList, targetDir)
-                                            : tester.Remove();
-              }) < 0;
-  }
+  PhaseHooks onItsOwn;
+  bool failed = RunPhases(
+      {commandLine, commandLine.targetDir, plannedList, tester, report ? &recorder : nullptr},
+      onItsOwn);
   console.Flush();
   int status = failed ? kExitFailed : kExitOk;
   if (int signal = StopRequested(); signal != 0) status = kExitInterrupted + signal;

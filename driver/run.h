@@ -6,10 +6,13 @@
 #include <cstdint>
 
 #include "driver/command_line.h"
+#include "driver/report_recorder.h"
+#include "engine/dtk_test.h"
 #include "platform/file_system.h"
 #include "reporting/console.h"
 #include "reporting/path.h"
 #include "reporting/phase_frame.h"
+#include "reporting/run_report.h"
 #include "support/mt_random.h"
 #include "tree/file_list.h"
 #include "tree/planner.h"
@@ -62,6 +65,60 @@ uint64_t LeastBytesPerEntry(const TestConfig& config, size_t targetLength, size_
 // that certainly cannot be made.
 bool PlanMayFit(const TestConfig& config, size_t targetLength, size_t longestPath,
                 uint64_t physicalMemory);
+
+// Plans the tree that `commandLine` asks for into `plannedList`, for a
+// target directory named with `targetLength` bytes, within `physicalMemory`
+// (0: unknown, no limit). False, printing nothing, when no plan could be
+// made or held; the caller prints "CreateFileList error!".
+bool PlanRun(const CommandLine& commandLine, size_t targetLength, uint64_t physicalMemory,
+             MtRandom& sizeRandom, FileList& plannedList);
+
+// A report of the run that `commandLine` asks for, as far as it is known
+// before planning.
+RunReport StartRunReport(const CommandLine& commandLine);
+// Writes `report` with the exit status `status` to `path` and returns the
+// exit status: a report that cannot be written ("Report Error!: ...") fails
+// a run that had succeeded.
+int FinishRunReport(RunReport& report, int status, const char* path, FileSystem& fileSystem,
+                    Console& console);
+
+// What the phase sequence leaves to the program that runs it. The defaults
+// are those of a process that runs the phases on its own; a program that
+// runs them in step in many processes at once decides together with the
+// others and frames each phase for all of them.
+class PhaseHooks {
+ public:
+  virtual ~PhaseHooks() = default;
+  // Whether `local` holds in this process or in any other that runs the
+  // phases in step with it; every one of them gets the same answer.
+  virtual bool Anywhere(bool local) { return local; }
+  bool Everywhere(bool local) { return !Anywhere(!local); }
+  // Before the tester starts the phase `text`.
+  virtual void BeginPhase(const PhaseText& /*text*/) {}
+  // Right after the tester's walk of the phase returned `result` (0 or -1),
+  // while the phase is still being recorded; returns the phase's result.
+  virtual int EndWalk(const PhaseText& /*text*/, int result) { return result; }
+  // After the phase was recorded with `result` and `counters`; returns the
+  // phase's result.
+  virtual int EndPhase(const PhaseText& /*text*/, const PhaseCounters& /*counters*/, int result) {
+    return result;
+  }
+};
+
+// What the phases of a run work with.
+struct PhaseRun {
+  const CommandLine& commandLine;
+  const char* targetDir;  // where the tree goes
+  FileList& plannedList;
+  DtkTest& tester;
+  ReportRecorder* recorder;  // null: no report
+};
+
+// Runs the phases that the command line asks for, in their order: create
+// (unless -noCreate), verify (with -verify), remove (unless -noRemove).
+// After a stop request the tree is only cleaned up. Returns true when a
+// phase failed or a file did not verify.
+bool RunPhases(const PhaseRun& run, PhaseHooks& hooks);
 
 // Runs the tool on `argv` and returns the exit status.
 int RunDtk(int argc, const char* const* argv, RunEnvironment& environment);

@@ -15,7 +15,7 @@ namespace {
 // "<word><path> (<size> bytes) No.<number>\n", the progress line of a file.
 void PrintFileLine(Console& console, std::string_view word, std::string_view path, int64_t size,
                    uint32_t number) {
-  ErrorLine(console)
+  ErrorLine(console, ErrorLine::kProgress)
       .Add(word)
       .Add(path)
       .Add(" (")
@@ -38,7 +38,10 @@ DtkTest::AlignedBytes DtkTest::AllocateBytes(size_t count) {
 }
 
 DtkTest::DtkTest(FileSystem& fileSystem, Console& console, Clock& clock, const PathStyle& pathStyle)
-    : fileSystem_(fileSystem), console_(console), clock_(clock), pathStyle_(pathStyle) {}
+    : fileSystem_(fileSystem),
+      console_(console),
+      pathStyle_(pathStyle),
+      consoleFrame_(console, clock) {}
 
 DtkTest::~DtkTest() = default;
 
@@ -106,7 +109,7 @@ int DtkTest::ComputeCrcs(FileList& plannedList) {
 int DtkTest::Create(FileList& plannedList, const char* targetDir) {
   if (SetUpCreateBuffers() != 0) return -1;
   created_ = PhaseCounters();
-  return RunPhaseFrame(console_, clock_, kCreateText, created_, times_,
+  return RunPhaseFrame(*frame_, kCreateText, created_, times_,
                        [&] { return CreateTree(plannedList, targetDir); });
 }
 
@@ -145,7 +148,11 @@ int DtkTest::CreateTree(FileList& plannedList, const char* targetDir) {
         copy.crcValue = entry.crcValue;
         if (createdList_.Append(std::move(copy)) != 0) return -1;
         if (entry.IsDirectory()) {
-          ErrorLine(console_).Add("CreateDirecrory ").Add(path).Add("\n").Send();
+          ErrorLine(console_, ErrorLine::kProgress)
+              .Add("CreateDirecrory ")
+              .Add(path)
+              .Add("\n")
+              .Send();
           // A directory that cannot be made stops nothing here: the first
           // file below it fails instead.
           fileSystem_.MakeDirectory(path.c_str());
@@ -202,7 +209,7 @@ int DtkTest::CreateOneFile(const char* path, FileEntry& entry) {
 int DtkTest::Verify(const FileList& plannedList, const char* targetDir) {
   if (SetUpTransferBuffer() != 0) return -1;
   verified_ = PhaseCounters();
-  return RunPhaseFrame(console_, clock_, kVerifyText, verified_, times_,
+  return RunPhaseFrame(*frame_, kVerifyText, verified_, times_,
                        [&] { return VerifyTree(plannedList, targetDir); });
 }
 
@@ -210,7 +217,7 @@ int DtkTest::VerifyTree(const FileList& plannedList, const char* targetDir) {
   return WalkPlannedTree(plannedList, targetDir, pathStyle_,
                          [&](const FileEntry& entry, const std::string& path) -> int {
                            if (entry.IsDirectory()) return 0;
-                           ErrorLine(console_)
+                           ErrorLine(console_, ErrorLine::kProgress)
                                .Add("Verify ")
                                .Add(path)
                                .Add(" (")
@@ -264,8 +271,7 @@ int DtkTest::VerifyOneFile(const char* path, const FileEntry& entry) {
 int DtkTest::Remove() {
   if (createdList_.empty()) return 0;
   removed_ = PhaseCounters();
-  return RunPhaseFrame(console_, clock_, kRemoveText, removed_, times_,
-                       [&] { return RemoveWalk(); });
+  return RunPhaseFrame(*frame_, kRemoveText, removed_, times_, [&] { return RemoveWalk(); });
 }
 
 int DtkTest::RemoveWalk() {
@@ -274,7 +280,11 @@ int DtkTest::RemoveWalk() {
   for (auto it = createdList_.rbegin(); it != createdList_.rend(); ++it) {
     const FileEntry& entry = *it;
     if (entry.IsDirectory()) {
-      ErrorLine(console_).Add("RemoveDirecrory ").Add(entry.name).Add("\n").Send();
+      ErrorLine(console_, ErrorLine::kProgress)
+          .Add("RemoveDirecrory ")
+          .Add(entry.name)
+          .Add("\n")
+          .Send();
       if (fileSystem_.RemoveDirectory(entry.name.c_str()) != 0) return -1;
       ++removed_.second;
     } else {
@@ -290,7 +300,7 @@ int DtkTest::RemoveWalk() {
 int DtkTest::RemovePlanned(const FileList& plannedList, const char* targetDir) {
   if (plannedList.empty()) return 0;
   removed_ = PhaseCounters();
-  return RunPhaseFrame(console_, clock_, kRemoveText, removed_, times_,
+  return RunPhaseFrame(*frame_, kRemoveText, removed_, times_,
                        [&] { return RemovePlannedWalk(plannedList, targetDir); });
 }
 
@@ -302,7 +312,7 @@ int DtkTest::RemovePlannedWalk(const FileList& plannedList, const char* targetDi
     if (entry.IsDirectory()) {
       ErrorCode code = fileSystem_.RemoveDirectory(path.c_str());
       if (code != 0 && IsNotFoundError(code)) return 0;
-      ErrorLine(console_).Add("RemoveDirecrory ").Add(path).Add("\n").Send();
+      ErrorLine(console_, ErrorLine::kProgress).Add("RemoveDirecrory ").Add(path).Add("\n").Send();
       if (code != 0) return -1;
       ++removed_.second;
       return 0;

@@ -76,6 +76,9 @@ class DtkTest {
   void set_sync(bool sync) { sync_ = sync; }
   // Borrows `observer` (may be null) until it is replaced.
   void set_observer(TestObserver* observer) { observer_ = observer; }
+  // Borrows `frame` until it is replaced; null puts back the tester's own,
+  // which prints the frame lines on the console.
+  void set_frame(PhaseFrame* frame) { frame_ = frame != nullptr ? frame : &consoleFrame_; }
 
   uint32_t ioBufferSize() const { return ioBufferSize_; }
   const uint8_t* ioBuffer() const { return ioBuffer_.get(); }
@@ -106,10 +109,11 @@ class DtkTest {
 
   FileSystem& fileSystem_;
   Console& console_;
-  Clock& clock_;
   const PathStyle& pathStyle_;
   bool sync_ = false;
   TestObserver* observer_ = nullptr;
+  ConsolePhaseFrame consoleFrame_;
+  PhaseFrame* frame_ = &consoleFrame_;
 
   PhaseTimes times_;
   uint32_t ioBufferSize_ = 0;

@@ -53,7 +53,7 @@ char* ErrorLine::Reserve(size_t count) {
 ErrorLine& ErrorLine::Add(std::string_view text) {
   if (text.size() > kCapacity) {
     Send();
-    console_.Error(text);
+    Deliver(text);
     return *this;
   }
   std::memcpy(Reserve(text.size()), text.data(), text.size());
@@ -81,10 +81,25 @@ ErrorLine& ErrorLine::Hex8(uint32_t value) {
   return *this;
 }
 
+void ErrorLine::Deliver(std::string_view text) {
+  if (progress_) {
+    console_.Progress(text);
+  } else {
+    console_.Error(text);
+  }
+}
+
 void ErrorLine::Send() {
   if (length_ == 0) return;
-  console_.Error(std::string_view(buffer_, length_));
+  Deliver(std::string_view(buffer_, length_));
   length_ = 0;
+}
+
+void Console::ProgressF(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  FormatTo([this](std::string_view text) { Progress(text); }, format, args);
+  va_end(args);
 }
 
 StdioConsole::StdioConsole(std::FILE* out, std::FILE* err) : out_(out), err_(err) {}

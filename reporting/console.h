@@ -17,6 +17,9 @@ class Console {
   virtual ~Console() = default;
   // One line (or part of one) for the standard error stream.
   virtual void Error(std::string_view text) = 0;
+  // One progress line, announcing an entry before it is handled; it goes
+  // where error lines go unless a console tells them apart.
+  virtual void Progress(std::string_view text) { Error(text); }
   // One line for the standard output stream.
   virtual void Output(std::string_view text) = 0;
   // Pushes out everything written so far.
@@ -32,6 +35,11 @@ class Console {
       __attribute__((format(printf, 2, 3)))
 #endif
       ;
+  void ProgressF(const char* format, ...)
+#if defined(__GNUC__)
+      __attribute__((format(printf, 2, 3)))
+#endif
+      ;
 };
 
 // One line for the standard error stream, put together from its pieces in a
@@ -42,7 +50,10 @@ class Console {
 //   ErrorLine(console).Add("CreateFile ").Add(path).Add(" (").Int64(size)...Send();
 class ErrorLine {
  public:
-  explicit ErrorLine(Console& console) : console_(console) {}
+  // A progress line goes to the console's Progress(), any other to Error().
+  enum Kind { kError, kProgress };
+  explicit ErrorLine(Console& console, Kind kind = kError)
+      : console_(console), progress_(kind == kProgress) {}
   ErrorLine(const ErrorLine&) = delete;
   ErrorLine& operator=(const ErrorLine&) = delete;
 
@@ -57,8 +68,10 @@ class ErrorLine {
   static constexpr size_t kCapacity = 512;
   // Room for `count` more bytes, handing the buffer over first when needed.
   char* Reserve(size_t count);
+  void Deliver(std::string_view text);
 
   Console& console_;
+  bool progress_;
   size_t length_ = 0;
   char buffer_[kCapacity];
 };

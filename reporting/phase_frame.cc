@@ -34,6 +34,45 @@ void PrintSummary(Console& console, const PhaseText& text, const PhaseCounters& 
                   speed.tenths, speed.bytesPerSecond);
 }
 
+void PrintSummary(Console& console, const PhaseText& text, uint64_t files, uint64_t second,
+                  int64_t bytes, uint32_t secs) {
+  // The same lines with every figure in full.
+  char filesText[kInt64Size];
+  char secondText[kInt64Size];
+  char bytesText[kInt64Size];
+  char kilobytesText[kInt64Size];
+  char perSecondText[kInt64Size];
+  const int64_t d = static_cast<int64_t>(secs == 0 ? 1 : secs);
+  console.OutputF("%s %s files, %s %s\n", text.word,
+                  FormatInt64(filesText, static_cast<int64_t>(files)),
+                  FormatInt64(secondText, static_cast<int64_t>(second)), text.secondCount);
+  console.OutputF("%s filesize %s bytes\n", text.word, FormatInt64(bytesText, bytes));
+  console.OutputF("%s time %u sec\n", text.word, secs);
+  console.OutputF(
+      "%s speed %s.%dKB/sec (%sB/sec)\n", text.word, FormatInt64(kilobytesText, (bytes / 1000) / d),
+      static_cast<int>(((bytes / 100) / d) % 10), FormatInt64(perSecondText, bytes / d));
+}
+
+void ConsolePhaseFrame::Start(PhaseTimes& times) {
+  times.startTime = clock_.Now();
+  PrintStartLine(console_, times.startTime);
+}
+
+int ConsolePhaseFrame::Finish(const PhaseText& text, const PhaseCounters& counters,
+                              PhaseTimes& times, int status) {
+  times.endTime = clock_.Now();
+  PrintFinishLine(console_, times.endTime);
+  int result = 0;
+  if (status < 0) {
+    console_.Error(text.errorLine);
+    result = -1;
+  } else {
+    PrintSummary(console_, text, counters, ElapsedSecondsOf(times));
+  }
+  console_.Flush();
+  return result;
+}
+
 uint32_t ElapsedSecondsOf(const PhaseTimes& times) {
   return ElapsedSeconds(times.startTime, times.endTime);
 }

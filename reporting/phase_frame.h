@@ -54,31 +54,53 @@ void PrintFinishLine(Console& console, int64_t time);
 // The four summary lines on the standard output stream.
 void PrintSummary(Console& console, const PhaseText& text, const PhaseCounters& counters,
                   uint32_t secs);
+// The same lines with every figure in full, also beyond 32 bits, for the
+// sums of many processes.
+void PrintSummary(Console& console, const PhaseText& text, uint64_t files, uint64_t second,
+                  int64_t bytes, uint32_t secs);
 
-// Runs `walk` (returning negative for failure) inside the frame and returns
-// 0 or -1. The walk ending for want of memory is a failed walk.
+// What happens around a phase's walk: the clock readings and the lines that
+// frame it. The tester calls Start before the walk and Finish after it.
+class PhaseFrame {
+ public:
+  virtual ~PhaseFrame() = default;
+  // Takes the start reading into `times`.
+  virtual void Start(PhaseTimes& times) = 0;
+  // Takes the end reading after the walk ended with `status` (negative for
+  // failure) and returns the phase's result, 0 or -1.
+  virtual int Finish(const PhaseText& text, const PhaseCounters& counters, PhaseTimes& times,
+                     int status) = 0;
+};
+
+// The frame of a phase that a process runs on its own: the start line, then
+// the finish line and either the phase's error line or its four summary
+// lines.
+class ConsolePhaseFrame : public PhaseFrame {
+ public:
+  // Borrows both for its whole life.
+  ConsolePhaseFrame(Console& console, Clock& clock) : console_(console), clock_(clock) {}
+  void Start(PhaseTimes& times) override;
+  int Finish(const PhaseText& text, const PhaseCounters& counters, PhaseTimes& times,
+             int status) override;
+
+ private:
+  Console& console_;
+  Clock& clock_;
+};
+
+// Runs `walk` (returning negative for failure) inside `frame` and returns 0
+// or -1. The walk ending for want of memory is a failed walk.
 template <class Walk>
-int RunPhaseFrame(Console& console, Clock& clock, const PhaseText& text,
-                  const PhaseCounters& counters, PhaseTimes& times, Walk&& walk) {
-  times.startTime = clock.Now();
-  PrintStartLine(console, times.startTime);
+int RunPhaseFrame(PhaseFrame& frame, const PhaseText& text, const PhaseCounters& counters,
+                  PhaseTimes& times, Walk&& walk) {
+  frame.Start(times);
   int status;
   try {
     status = walk();
   } catch (const std::bad_alloc&) {
     status = -1;
   }
-  times.endTime = clock.Now();
-  PrintFinishLine(console, times.endTime);
-  int result = 0;
-  if (status < 0) {
-    console.Error(text.errorLine);
-    result = -1;
-  } else {
-    PrintSummary(console, text, counters, ElapsedSecondsOf(times));
-  }
-  console.Flush();
-  return result;
+  return frame.Finish(text, counters, times, status);
 }
 
 }  // namespace dtk

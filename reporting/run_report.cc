@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <nlohmann/json.hpp>
 
 namespace dtk {
@@ -64,6 +65,60 @@ Json PhaseJson(const PhaseReport& phase) {
     json["crcMismatchesNotListed"] = phase.crcMismatchesNotListed;
   }
   return json;
+}
+
+Json RankObject(const RankReport& rank) {
+  Json json;
+  json["rank"] = rank.rank;
+  json["host"] = ValidUtf8Text(rank.host);
+  json["exitStatus"] = rank.exitStatus;
+  Json phases = Json::array();
+  for (const PhaseReport& phase : rank.phases) phases.push_back(PhaseJson(phase));
+  json["phases"] = std::move(phases);
+  return json;
+}
+
+PhaseReport PhaseFromJson(const Json& json) {
+  PhaseReport phase;
+  phase.name = json.at("name").get<std::string>();
+  phase.status = json.at("status").get<std::string>();
+  phase.start = json.at("start").get<std::string>();
+  phase.seconds = json.at("seconds").get<double>();
+  phase.files = json.at("files").get<uint64_t>();
+  phase.second = json.at(phase.IsVerify() ? "crcErrors" : "directories").get<uint64_t>();
+  phase.bytes = json.at("bytes").get<int64_t>();
+  for (const auto& [name, op] : json.at("operations").items()) {
+    LatencySummary summary;
+    summary.name = name;
+    summary.count = op.at("count").get<uint64_t>();
+    summary.seconds = op.at("seconds").get<double>();
+    summary.meanMicros = op.at("meanMicros").get<double>();
+    summary.minMicros = op.at("minMicros").get<double>();
+    summary.maxMicros = op.at("maxMicros").get<double>();
+    summary.p50Micros = op.at("p50Micros").get<double>();
+    summary.p90Micros = op.at("p90Micros").get<double>();
+    summary.p99Micros = op.at("p99Micros").get<double>();
+    summary.p999Micros = op.at("p999Micros").get<double>();
+    phase.operations.push_back(std::move(summary));
+  }
+  for (const Json& failure : json.at("failures")) {
+    phase.failures.push_back(
+        {failure.at("operation").get<std::string>(), failure.at("path").get<std::string>(),
+         failure.at("code").get<ErrorCode>(), failure.at("message").get<std::string>()});
+  }
+  phase.failuresNotListed = json.at("failuresNotListed").get<uint64_t>();
+  if (phase.IsVerify()) {
+    for (const Json& mismatch : json.at("crcMismatches")) {
+      auto hex = [&](const char* key) {
+        return static_cast<uint32_t>(
+            std::strtoul(mismatch.at(key).get<std::string>().c_str(), nullptr, 16));
+      };
+      phase.crcMismatches.push_back(
+          {mismatch.at("path").get<std::string>(), hex("expected"), hex("actual")});
+    }
+    phase.crcMismatchesNotListed = json.at("crcMismatchesNotListed").get<uint64_t>();
+  }
+  return phase;
 }
 
 // The length of the well-formed UTF-8 sequence at the start of `bytes`, or
@@ -158,8 +213,71 @@ std::string ReportJson(const RunReport& report) {
   Json phases = Json::array();
   for (const PhaseReport& phase : report.phases) phases.push_back(PhaseJson(phase));
   json["phases"] = std::move(phases);
+  if (!report.ranks.empty()) {
+    Json ranks = Json::array();
+    for (const RankReport& rank : report.ranks) ranks.push_back(RankObject(rank));
+    json["ranks"] = std::move(ranks);
+  }
   json["exitStatus"] = report.exitStatus;
   return json.dump(2) + "\n";
+}
+
+std::string RankJson(const RankReport& rank) { return RankObject(rank).dump(); }
+
+std::optional<RankReport> ParseRankJson(std::string_view text) {
+  Json json = Json::parse(text, nullptr, false);
+  if (json.is_discarded() || !json.is_object()) return std::nullopt;
+  // The text is what RankJson wrote; a missing or mistyped field makes the
+  // library throw, which here only means the text was not such a report.
+  try {
+    RankReport rank;
+    rank.rank = json.at("rank").get<int>();
+    rank.host = json.at("host").get<std::string>();
+    rank.exitStatus = json.at("exitStatus").get<int>();
+    for (const Json& phase : json.at("phases")) rank.phases.push_back(PhaseFromJson(phase));
+    return rank;
+  } catch (const Json::exception&) {
+    return std::nullopt;
+  }
+}
+
+PhaseReport CombinePhases(const std::vector<RankReport>& ranks, size_t index) {
+  constexpr size_t kMaxListed = 1000;
+  PhaseReport whole;
+  bool first = true;
+  for (const RankReport& rank : ranks) {
+    const PhaseReport& phase = rank.phases[index];
+    if (first) {
+      whole.name = phase.name;
+      whole.start = phase.start;
+      whole.seconds = phase.seconds;
+      whole.status = "ok";
+      first = false;
+    }
+    if (phase.status == "failed" || (phase.status == "interrupted" && whole.status == "ok")) {
+      whole.status = phase.status;
+    }
+    whole.files += phase.files;
+    whole.second += phase.second;
+    whole.bytes += phase.bytes;
+    for (const FailureEntry& failure : phase.failures) {
+      if (whole.failures.size() < kMaxListed) {
+        whole.failures.push_back(failure);
+      } else {
+        ++whole.failuresNotListed;
+      }
+    }
+    whole.failuresNotListed += phase.failuresNotListed;
+    for (const CrcMismatchEntry& mismatch : phase.crcMismatches) {
+      if (whole.crcMismatches.size() < kMaxListed) {
+        whole.crcMismatches.push_back(mismatch);
+      } else {
+        ++whole.crcMismatchesNotListed;
+      }
+    }
+    whole.crcMismatchesNotListed += phase.crcMismatchesNotListed;
+  }
+  return whole;
 }
 
 ErrorCode WriteReportFile(FileSystem& fileSystem, const char* path, std::string_view text) {

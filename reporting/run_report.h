@@ -79,19 +79,42 @@ struct ReportPlan {
   int64_t bytes = 0;
 };
 
+// One of many processes that ran the phases in step (dtk-mpi), with its
+// own figures.
+struct RankReport {
+  int rank = 0;
+  std::string host;    // where it ran
+  int exitStatus = 0;  // its own, before the processes agreed on one
+  std::vector<PhaseReport> phases;
+};
+
 struct RunReport {
   std::string version;
   std::string platform;
   std::string target;                     // as given
   std::optional<std::string> fileSystem;  // none where the system does not tell
   ReportSettings settings;
-  std::optional<ReportPlan> plan;  // none when no plan could be made
-  std::vector<PhaseReport> phases;
+  std::optional<ReportPlan> plan;   // none when no plan could be made
+  std::vector<PhaseReport> phases;  // of all processes together when there are ranks
+  std::vector<RankReport> ranks;    // none for a run of one process; then not written
   int exitStatus = 0;
 };
 
 // The report as JSON text, indented, ending in a line break.
 std::string ReportJson(const RunReport& report);
+
+// One rank as JSON text, and that text read back. A path or message that
+// was not valid UTF-8 comes back as ValidUtf8Text made it.
+std::string RankJson(const RankReport& rank);
+std::optional<RankReport> ParseRankJson(std::string_view text);
+
+// The phase `index` of every rank in `ranks` taken together: counts and
+// bytes added, the worst status ("failed", then "interrupted", then "ok"),
+// and the failures and CRC mismatches of every rank in rank order, the first
+// 1000 of each listed and the rest counted. Name, start and seconds are
+// those of the first rank; there are no operations, which come from the
+// ranks' latency histograms added together. Every rank must have the phase.
+PhaseReport CombinePhases(const std::vector<RankReport>& ranks, size_t index);
 
 // `bytes` as text that is valid UTF-8: every well-formed UTF-8 sequence is
 // kept, and every other byte becomes the four characters \xNN (upper-case

@@ -9,6 +9,8 @@ needed+=(groff-base dpkg-dev file)
 # The benchmarks (bench/), which CI builds but does not time; GNU time
 # measures the peak memory of a run.
 needed+=(libbenchmark-dev time)
+# dtk-mpi and its tests under mpirun.
+needed+=(libopenmpi-dev openmpi-bin)
 # CI also cross-builds for Windows and runs that build under Wine.
 if [ "${CI:-}" = true ]; then
   needed+=(g++-mingw-w64-x86-64-posix wine64 wine)

@@ -36,6 +36,20 @@ void LatencyHistogram::Record(uint64_t nanoseconds) {
   if (nanoseconds > max_) max_ = nanoseconds;
 }
 
+LatencyHistogram LatencyHistogram::FromParts(const uint64_t* buckets, uint64_t total, uint64_t min,
+                                             uint64_t max) {
+  LatencyHistogram histogram;
+  for (int bucket = 0; bucket < kBucketCount; ++bucket) {
+    histogram.buckets_[bucket] = buckets[bucket];
+    histogram.count_ += buckets[bucket];
+  }
+  if (histogram.count_ == 0) return histogram;
+  histogram.total_ = total;
+  histogram.min_ = min;
+  histogram.max_ = max;
+  return histogram;
+}
+
 void LatencyHistogram::Clear() { *this = LatencyHistogram(); }
 
 uint64_t LatencyHistogram::Quantile(double quantile) const {

@@ -19,6 +19,15 @@ class LatencyHistogram {
   void Record(uint64_t nanoseconds);
   void Clear();
 
+  // The histogram of samples counted bucket by bucket in `buckets`
+  // (kBucketCount of them), with their exact sum, least and greatest value:
+  // histograms of several processes, their buckets, sums and counts added
+  // and their least and greatest values compared, make the histogram of all
+  // their samples.
+  static LatencyHistogram FromParts(const uint64_t* buckets, uint64_t total, uint64_t min,
+                                    uint64_t max);
+  const std::array<uint64_t, kBucketCount>& buckets() const { return buckets_; }
+
   uint64_t count() const { return count_; }
   // Exact figures, in nanoseconds; 0 while the histogram is empty.
   uint64_t total() const { return total_; }

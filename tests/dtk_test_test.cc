@@ -168,5 +168,57 @@ TEST(DtkTestTest, CrcsWorkedOutWithoutWritingEqualThoseTheCreatePhaseRecords) {
   EXPECT_EQ(CrcsInCreateOrder(twice), (std::vector<uint32_t>{0xEFE12EDC, 0xEFE12EDC}));
 }
 
+// A console that keeps progress lines apart from error lines.
+struct SortingConsole : MemoryConsole {
+  std::string progress;
+  void Progress(std::string_view text) override { progress.append(text); }
+};
+
+// A frame that prints nothing and logs what the tester tells it.
+struct LoggingFrame : PhaseFrame {
+  std::string log;
+  void Start(PhaseTimes&) override { log += "start "; }
+  int Finish(const PhaseText& text, const PhaseCounters& counters, PhaseTimes&,
+             int status) override {
+    log += std::string(text.word) + ":" + std::to_string(counters.files) + ":" +
+           std::to_string(status) + " ";
+    return status < 0 ? -1 : 0;
+  }
+};
+
+// What dtk-mpi changes of the tester: the frame around each walk, and
+// where the progress lines go.
+TEST(DtkTestTest, FrameAndProgressLinesCanBeTakenOver) {
+  TempDir dir;
+  SortingConsole console;
+  FixedClock clock;
+  FaultFileSystem fs(SystemFileSystem());
+  DtkTest test(fs, console, clock, kPosixPathStyle);
+  LoggingFrame frame;
+  test.set_frame(&frame);
+  FileList plan;
+  PlanFiles(plan, {10, 20});
+  ASSERT_EQ(test.Create(plan, dir.path().c_str()), 0);
+  fs.FailCall(Op::kOpenForRead, 2, kNoSuchFile);
+  EXPECT_EQ(test.Verify(plan, dir.path().c_str()), -1);
+  EXPECT_EQ(frame.log, "start Create:2:0 start Verify:1:-1 ");
+  // Only the error line is an error line; the frame printed nothing.
+  EXPECT_EQ(console.ErrorText(), "CreateFile Error!: " + SystemText(kNoSuchFile) + "\n");
+  EXPECT_EQ(console.OutputText(), "");
+  const std::string T = dir.path();
+  EXPECT_EQ(console.progress.substr(0, console.progress.rfind("Verify")),
+            "CreateFile " + T + "/file-0 (10 bytes) No.1\n" + "CreateFile " + T +
+                "/file-1 (20 bytes) No.2\n" + "Verify " + T + "/file-0 (ACFF1B51:10 bytes) No.1\n");
+  EXPECT_EQ(console.progress.find("Verify " + T + "/file-1 ("), console.progress.rfind("Verify"));
+
+  // The tester's own frame again: the lines of a whole phase.
+  test.set_frame(nullptr);
+  console.Clear();
+  ASSERT_EQ(test.Remove(), 0);
+  EXPECT_EQ(MaskTimeStamps(console.ErrorText()), "TS Start\nTS Finish\n");
+  EXPECT_NE(console.OutputText().find("Remove 2 files, 0 directories\n"), std::string::npos);
+  EXPECT_TRUE(dir.List().empty());
+}
+
 }  // namespace
 }  // namespace dtk

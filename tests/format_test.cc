@@ -44,6 +44,25 @@ TEST(FormatTest, SummaryLinesOfEachPhase) {
             std::string::npos);
 }
 
+// The sums of many processes: the same lines, every figure in full.
+TEST(FormatTest, SummaryLinesOfSumsKeepEveryDigit) {
+  for (int64_t bytes : {int64_t{0}, int64_t{150}, int64_t{104857600}}) {
+    MemoryConsole narrow;
+    MemoryConsole wide;
+    PrintSummary(narrow, kCreateText, PhaseCounters{22, 2, bytes}, 7);
+    PrintSummary(wide, kCreateText, 22, 2, bytes, 7);
+    EXPECT_EQ(wide.Transcript(), narrow.Transcript()) << bytes;
+  }
+  MemoryConsole console;
+  // Five thousand million files of 100 KB, 500 TB, in 100 seconds.
+  PrintSummary(console, kRemoveText, 5000000000, 4294967296, 500000000000000, 100);
+  EXPECT_EQ(console.OutputText(),
+            "Remove 5000000000 files, 4294967296 directories\n"
+            "Remove filesize 500000000000000 bytes\n"
+            "Remove time 100 sec\n"
+            "Remove speed 5000000000.0KB/sec (5000000000000B/sec)\n");
+}
+
 TEST(FormatTest, ElapsedSecondsWrapsAndNeverIsZero) {
   EXPECT_EQ(ElapsedSeconds(10, 10), 1u);
   EXPECT_EQ(ElapsedSeconds(10, 17), 7u);

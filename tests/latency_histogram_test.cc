@@ -84,5 +84,45 @@ TEST(LatencyHistogramTest, QuantilesFollowTheSamples) {
   EXPECT_EQ(skewed.min(), 7u);
 }
 
+// Histograms of several processes, added bucket by bucket, make the
+// histogram of all their samples: the same quantiles as one histogram that
+// recorded them all.
+TEST(LatencyHistogramTest, HistogramsAddedUpAreTheHistogramOfAllSamples) {
+  LatencyHistogram parts[3];
+  LatencyHistogram all;
+  MtDefaultRandom random;
+  for (int i = 0; i < 30000; ++i) {
+    // Three processes, each slower than the one before.
+    uint64_t sample = (random.Next() % 100000) * static_cast<uint64_t>(i % 3 + 1);
+    parts[i % 3].Record(sample);
+    all.Record(sample);
+  }
+  std::vector<uint64_t> buckets(LatencyHistogram::kBucketCount);
+  uint64_t total = 0;
+  uint64_t min = UINT64_MAX;
+  uint64_t max = 0;
+  for (const LatencyHistogram& part : parts) {
+    for (int k = 0; k < LatencyHistogram::kBucketCount; ++k) buckets[k] += part.buckets()[k];
+    total += part.total();
+    min = std::min(min, part.min());
+    max = std::max(max, part.max());
+  }
+  LatencyHistogram merged = LatencyHistogram::FromParts(buckets.data(), total, min, max);
+  EXPECT_EQ(merged.count(), 30000u);
+  EXPECT_EQ(merged.total(), all.total());
+  EXPECT_EQ(merged.min(), all.min());
+  EXPECT_EQ(merged.max(), all.max());
+  for (double q : {0.0, 0.5, 0.9, 0.99, 0.999, 1.0}) {
+    EXPECT_EQ(merged.Quantile(q), all.Quantile(q)) << q;
+  }
+
+  // No samples anywhere: an empty histogram, whatever the least value says.
+  std::vector<uint64_t> none(LatencyHistogram::kBucketCount);
+  LatencyHistogram empty = LatencyHistogram::FromParts(none.data(), 0, UINT64_MAX, 0);
+  EXPECT_EQ(empty.count(), 0u);
+  EXPECT_EQ(empty.min(), 0u);
+  EXPECT_EQ(empty.Quantile(0.5), 0u);
+}
+
 }  // namespace
 }  // namespace dtk

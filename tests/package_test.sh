@@ -61,6 +61,11 @@ contents=$(dpkg-deb -c "$deb")
 for file in ./usr/bin/dtk ./usr/share/man/man1/dtk.1.gz; do
   grep -q " $file\$" <<<"$contents" || fail "$file is not in the package"
 done
+# dtk-mpi, where it was built, with the MPI library it links.
+if [ -x "$build/dtk-mpi" ]; then
+  grep -q " ./usr/bin/dtk-mpi\$" <<<"$contents" || fail "./usr/bin/dtk-mpi is not in the package"
+  field Depends | grep -q 'libopenmpi' || fail "Depends: $(field Depends)"
+fi
 
 # From here on the package is removed on the way out, also when dpkg -i
 # stops half way.

@@ -115,6 +115,122 @@ TEST(RunReportTest, JsonHoldsEveryFieldUnderItsName) {
   EXPECT_TRUE(verify["failures"].is_array());
 }
 
+TEST(RunReportTest, RunOfOneProcessHasNoRanks) {
+  EXPECT_FALSE(nlohmann::json::parse(ReportJson(SampleReport())).contains("ranks"));
+}
+
+// What each process of a run of many sends to the one that writes the
+// report comes back as it went, bytes that are not UTF-8 escaped.
+TEST(RunReportTest, RankTextReadsBackAsItWasWritten) {
+  RankReport rank;
+  rank.rank = 2;
+  rank.host = "node-2";
+  rank.exitStatus = 2;
+  rank.phases = SampleReport().phases;
+  std::optional<RankReport> back = ParseRankJson(RankJson(rank));
+  ASSERT_TRUE(back.has_value());
+  EXPECT_EQ(back->rank, 2);
+  EXPECT_EQ(back->host, "node-2");
+  EXPECT_EQ(back->exitStatus, 2);
+  ASSERT_EQ(back->phases.size(), 2u);
+  const PhaseReport& create = back->phases[0];
+  EXPECT_EQ(create.status, "failed");
+  EXPECT_EQ(create.start, "2026-12-05T22:17:50.123+01:00");
+  EXPECT_EQ(create.seconds, 0.5);
+  EXPECT_EQ(create.files, 3u);
+  EXPECT_EQ(create.second, 1u);
+  EXPECT_EQ(create.bytes, 1000);
+  ASSERT_EQ(create.operations.size(), 1u);
+  EXPECT_EQ(create.operations[0].name, "write");
+  EXPECT_EQ(create.operations[0].count, 2u);
+  EXPECT_EQ(create.operations[0].p999Micros, rank.phases[0].operations[0].p999Micros);
+  ASSERT_EQ(create.failures.size(), 1u);
+  EXPECT_EQ(create.failures[0].path, "/mnt/t\\xFF/file-3");
+  EXPECT_EQ(create.failures[0].code, static_cast<ErrorCode>(ENOENT));
+  const PhaseReport& verify = back->phases[1];
+  EXPECT_EQ(verify.second, 1u);  // CRC errors
+  ASSERT_EQ(verify.crcMismatches.size(), 1u);
+  EXPECT_EQ(verify.crcMismatches[0].expected, 0xACFF1B51u);
+  EXPECT_EQ(verify.crcMismatches[0].actual, 0x0000BEEFu);
+  // A second trip changes nothing.
+  EXPECT_EQ(RankJson(*ParseRankJson(RankJson(*back))), RankJson(*back));
+
+  EXPECT_FALSE(ParseRankJson("").has_value());
+  EXPECT_FALSE(ParseRankJson("[1, 2]").has_value());
+  EXPECT_FALSE(ParseRankJson(R"({"rank": 1, "host": "h", "exitStatus": 0})").has_value());
+  EXPECT_FALSE(
+      ParseRankJson(R"({"rank": "one", "host": "h", "exitStatus": 0, "phases": []})").has_value());
+}
+
+TEST(RunReportTest, PhasesOfAllRanksCombine) {
+  std::vector<RankReport> ranks(3);
+  for (int k = 0; k < 3; ++k) {
+    ranks[k].rank = k;
+    PhaseReport remove;
+    remove.name = "remove";
+    remove.status = "ok";
+    remove.start = "start of rank " + std::to_string(k);
+    remove.seconds = 1.0 + k;
+    remove.files = 22;
+    remove.second = 2;
+    remove.bytes = 1048576;
+    ranks[k].phases.push_back(remove);
+  }
+  ranks[1].phases[0].status = "failed";
+  ranks[1].phases[0].files = 5;
+  ranks[1].phases[0].failures.push_back({"rmdir", "T/rank-1/DIR-0", 39, "Directory not empty"});
+  ranks[2].phases[0].status = "interrupted";
+  ranks[2].phases[0].failuresNotListed = 4;
+
+  PhaseReport whole = CombinePhases(ranks, 0);
+  EXPECT_EQ(whole.name, "remove");
+  EXPECT_EQ(whole.status, "failed");  // over "interrupted", whatever the order
+  EXPECT_EQ(whole.start, "start of rank 0");
+  EXPECT_EQ(whole.files, 49u);
+  EXPECT_EQ(whole.second, 6u);
+  EXPECT_EQ(whole.bytes, 3 * 1048576);
+  ASSERT_EQ(whole.failures.size(), 1u);
+  EXPECT_EQ(whole.failures[0].path, "T/rank-1/DIR-0");
+  EXPECT_EQ(whole.failuresNotListed, 4u);
+
+  ranks[1].phases[0].status = "ok";
+  EXPECT_EQ(CombinePhases(ranks, 0).status, "interrupted");
+  ranks[2].phases[0].status = "ok";
+  EXPECT_EQ(CombinePhases(ranks, 0).status, "ok");
+
+  // Past 1000 in all, the first ones in rank order are listed.
+  for (RankReport& rank : ranks) {
+    rank.phases[0].name = "verify";
+    rank.phases[0].failures.clear();
+    rank.phases[0].failuresNotListed = 0;
+    for (int i = 0; i < 600; ++i) {
+      rank.phases[0].crcMismatches.push_back({"rank " + std::to_string(rank.rank), 1, 2});
+    }
+  }
+  whole = CombinePhases(ranks, 0);
+  ASSERT_EQ(whole.crcMismatches.size(), 1000u);
+  EXPECT_EQ(whole.crcMismatches[599].path, "rank 0");
+  EXPECT_EQ(whole.crcMismatches[999].path, "rank 1");
+  EXPECT_EQ(whole.crcMismatchesNotListed, 800u);
+}
+
+TEST(RunReportTest, RunOfManyProcessesListsEachRank) {
+  RunReport report = SampleReport();
+  RankReport rank;
+  rank.rank = 1;
+  rank.host = "node\xFF";
+  rank.exitStatus = 2;
+  rank.phases = report.phases;
+  report.ranks = {rank};
+  nlohmann::json json = nlohmann::json::parse(ReportJson(report));
+  ASSERT_EQ(json["ranks"].size(), 1u);
+  const auto& only = json["ranks"][0];
+  EXPECT_EQ(only["rank"], 1);
+  EXPECT_EQ(only["host"], "node\\xFF");
+  EXPECT_EQ(only["exitStatus"], 2);
+  EXPECT_EQ(only["phases"], json["phases"]);
+}
+
 TEST(RunReportTest, FileIsReplacedWholeAndNoTemporaryStays) {
   TempDir dir;
   const std::string path = dir / "report.json";

@@ -24,6 +24,7 @@
 #endif
 
 #include "engine/dtk_test.h"
+#include "engine/timed_file_system.h"
 #include "fault_file_system.h"
 #include "platform/process.h"
 #include "support/crc32.h"
@@ -350,7 +351,8 @@ TEST(RunTest, SyncFlushesEveryFileAndEveryDirectoryAndPrintsTheSameLines) {
   failing.FailCall(Op::kFlush, 3, EIO);
   InProcessRun failed = RunTool({dir.path().c_str(), "-filesize", "1", "-sync"}, failing);
   EXPECT_EQ(failed.status, 2);
-  EXPECT_NE(failed.lines.find("No.3\nE WriteFile Error!: " + SystemText(EIO) + "\nE TS Finish\n"
+  EXPECT_NE(failed.lines.find("No.3\nE WriteFile Error!: " + SystemText(EIO) +
+                              "\nE TS Finish\n"
                               "E DtkTest Error!\n"),
             std::string::npos);
   FaultFileSystem failingDir(SystemFileSystem());
@@ -358,7 +360,8 @@ TEST(RunTest, SyncFlushesEveryFileAndEveryDirectoryAndPrintsTheSameLines) {
   InProcessRun failedDir =
       RunTool({dir.path().c_str(), "-filesize", "1", "-maxDirFiles", "5", "-sync"}, failingDir);
   EXPECT_EQ(failedDir.status, 2);
-  EXPECT_NE(failedDir.lines.find("E WriteFile Error!: " + SystemText(EIO) + "\nE TS Finish\n"
+  EXPECT_NE(failedDir.lines.find("E WriteFile Error!: " + SystemText(EIO) +
+                                 "\nE TS Finish\n"
                                  "E DtkTest Error!\n"),
             std::string::npos);
   EXPECT_TRUE(dir.List().empty());
@@ -395,6 +398,91 @@ TEST(RunTest, TreeLeftByAnInterruptedRunIsCleanedUpLater) {
       << cleanup.lines;
   EXPECT_EQ(cleanup.lines.find("Create"), std::string::npos);
   EXPECT_EQ(cleanup.lines.find("Verify"), std::string::npos);
+}
+
+// Hooks that log each call and answer for other processes as told.
+struct LoggingHooks : PhaseHooks {
+  bool otherSays = false;  // what another process holds, for Anywhere
+  bool failRemoveWalk = false;
+  std::string log;
+  bool Anywhere(bool local) override {
+    log += local ? "ask:yes " : "ask:no ";
+    return local || otherSays;
+  }
+  void BeginPhase(const PhaseText& text) override {
+    log += std::string("begin:") + text.word + " ";
+  }
+  int EndWalk(const PhaseText& text, int result) override {
+    log += std::string("walk:") + text.word + ":" + std::to_string(result) + " ";
+    return &text == &kRemoveText && failRemoveWalk ? -1 : result;
+  }
+  int EndPhase(const PhaseText& text, const PhaseCounters& counters, int result) override {
+    log += std::string("end:") + text.word + ":" + std::to_string(counters.files) + ":" +
+           std::to_string(result) + " ";
+    return result;
+  }
+};
+
+struct HookedRun {
+  bool failed;
+  std::string lines;
+  std::vector<std::string> recorded;  // each recorded phase's name and status
+};
+
+HookedRun RunPhasesWith(LoggingHooks& hooks, std::vector<const char*> words) {
+  words.insert(words.begin(), "dtk");
+  CommandLine commandLine;
+  EXPECT_EQ(ParseCommandLine(static_cast<int>(words.size()), words.data(), kPosixOptionRules,
+                             &commandLine),
+            "");
+  MemoryConsole console;
+  FixedClock clock;
+  MtDefaultRandom sizes;
+  FileList plannedList;
+  EXPECT_TRUE(PlanRun(commandLine, 1, 0, sizes, plannedList));
+  TimedFileSystem timed(SystemFileSystem());
+  DtkTest tester(timed, console, clock, kPosixPathStyle);
+  ReportRecorder recorder(timed);
+  HookedRun run;
+  run.failed =
+      RunPhases({commandLine, commandLine.targetDir, plannedList, tester, &recorder}, hooks);
+  run.lines = MaskTimeStamps(console.Transcript());
+  for (const PhaseReport& phase : recorder.phases()) {
+    run.recorded.push_back(phase.name + ":" + phase.status);
+  }
+  return run;
+}
+
+// The sequence that dtk-mpi shares: the hooks frame every phase, what the
+// walk returned passes through them into the record and the result, and
+// every decision between phases is put to them, the same decisions in the
+// same order whatever this process holds.
+TEST(RunTest, PhaseHooksFrameEveryPhaseAndTakePartInEveryDecision) {
+  TempDir dir;
+  const char* T = dir.path().c_str();
+  LoggingHooks alone;
+  HookedRun run = RunPhasesWith(alone, {T, "-filesize", "1", "-maxDirFiles", "10", "-verify"});
+  EXPECT_FALSE(run.failed);
+  EXPECT_EQ(alone.log,
+            "begin:Create walk:Create:0 end:Create:22:0 ask:no "
+            "begin:Verify walk:Verify:0 end:Verify:22:0 ask:yes "
+            "begin:Remove walk:Remove:0 end:Remove:22:0 ");
+  EXPECT_EQ(run.recorded, (std::vector<std::string>{"create:ok", "verify:ok", "remove:ok"}));
+  EXPECT_NE(run.lines.find("O Remove 22 files, 2 directories\n"), std::string::npos);
+  EXPECT_TRUE(dir.List().empty());
+
+  // Another process cannot verify: none does. A remove walk that the hooks
+  // fail is a failed phase, recorded as such.
+  LoggingHooks together;
+  together.otherSays = true;
+  together.failRemoveWalk = true;
+  run = RunPhasesWith(together, {T, "-filesize", "1", "-maxDirFiles", "10", "-verify"});
+  EXPECT_TRUE(run.failed);
+  EXPECT_EQ(together.log,
+            "begin:Create walk:Create:0 end:Create:22:0 ask:no "
+            "ask:yes begin:Remove walk:Remove:0 end:Remove:22:-1 ");
+  EXPECT_EQ(run.recorded, (std::vector<std::string>{"create:ok", "remove:failed"}));
+  EXPECT_EQ(run.lines.find("Verify"), std::string::npos);
 }
 
 // The report of a run, parsed.

@@ -1,0 +1,40 @@
+// dtk-mpi: dtk on every process of an MPI job at once, each process in its
+// own directory below the target, the phases in step, the lines and the
+// report of the whole run from rank 0.
+#include <mpi.h>
+
+#include <cstdio>
+#include <optional>
+
+#include "mpi/mpi_group.h"
+#include "mpi/mpi_run.h"
+#include "mpi/rank_console.h"
+#include "platform/process.h"
+
+int main(int argc, char** argv) {
+  // As in dtk: a file or pipe (which is what mpirun gives) gets the lines in
+  // blocks, flushed at the end of every phase.
+  if (!dtk::IsTerminal(stderr)) std::setvbuf(stderr, nullptr, _IOFBF, 1 << 16);
+  MPI_Init(&argc, &argv);
+  int status;
+  {
+    dtk::MpiGroup group;
+    dtk::InstallStopHandlers();
+    dtk::StdioConsole stdio(stdout, stderr);
+    std::optional<dtk::RankConsole> rankConsole;
+    dtk::Console& console = group.isLead() ? static_cast<dtk::Console&>(stdio)
+                                           : rankConsole.emplace(stdio, group.rank());
+    dtk::SystemClock clock;
+    dtk::RunEnvironment environment{dtk::SystemFileSystem(),
+                                    console,
+                                    clock,
+                                    dtk::sizeRandom,
+                                    dtk::NativeOptionRules(),
+                                    dtk::NativePathStyle(),
+                                    dtk::PhysicalMemoryBytes()};
+    status = dtk::RunDtkInGroup(argc, argv, environment, group);
+    console.Flush();
+  }
+  MPI_Finalize();
+  return status;
+}

@@ -1,0 +1,249 @@
+// dtk-mpi as mpirun runs it: three processes, each with its own small tree
+// below one target.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <regex>
+#include <sstream>
+
+#include "test_util.h"
+
+namespace dtk {
+namespace {
+
+struct MpiRun {
+  std::map<int, int> statuses;  // each process's exit status, by rank
+  std::string out;
+  std::string err;  // without the lines that tell the processes' statuses
+};
+
+// Runs dtk-mpi with `args` on three processes. A shell around each process
+// tells its exit status.
+MpiRun RunOnThreeRanks(const std::vector<std::string>& args) {
+  // Shared memory between the processes without ptrace, which containers
+  // often forbid.
+  setenv("OMPI_MCA_btl_vader_single_copy_mechanism", "none", 1);
+  // mpirun would end the other processes (and their shells) when the first
+  // one ends with a status other than 0.
+  setenv("OMPI_MCA_orte_abort_on_non_zero_status", "0", 1);
+  // Open MPI does not free all it allocates before the process ends, and
+  // part of it in modules it has unloaded by then: under AddressSanitizer
+  // only errors, not leaks, end the processes.
+  const char* asanOptions = std::getenv("ASAN_OPTIONS");
+  std::string options = asanOptions != nullptr ? asanOptions : "";
+  if (options.find("detect_leaks") == std::string::npos) {
+    setenv("ASAN_OPTIONS", (options.empty() ? "" : options + ":").append("detect_leaks=0").c_str(),
+           1);
+  }
+  std::vector<std::string> command = {
+      DTK_MPIEXEC,
+      "--allow-run-as-root",
+      "--oversubscribe",
+      "--bind-to",
+      "none",
+      "--timeout",
+      "120",
+      "-n",
+      "3",
+      "/bin/sh",
+      "-c",
+      "\"$0\" \"$@\"; status=$?; "
+      "echo \"exit of rank ${OMPI_COMM_WORLD_RANK:-$PMI_RANK}: $status\" >&2; exit $status",
+      DTK_MPI_BINARY};
+  command.insert(command.end(), args.begin(), args.end());
+  ChildResult child = RunChild(command);
+  MpiRun run;
+  run.out = child.out;
+  std::istringstream lines(child.err);
+  static const std::regex exitLine(R"(exit of rank (\d+): (\d+))");
+  for (std::string line; std::getline(lines, line);) {
+    std::smatch match;
+    if (std::regex_match(line, match, exitLine)) {
+      run.statuses[std::stoi(match[1])] = std::stoi(match[2]);
+    } else {
+      run.err += line + "\n";
+    }
+  }
+  return run;
+}
+
+std::vector<std::string> LinesStartingWith(const std::string& text, const std::string& start) {
+  std::vector<std::string> found;
+  std::istringstream lines(text);
+  for (std::string line; std::getline(lines, line);) {
+    if (line.compare(0, start.size(), start) == 0) found.push_back(line);
+  }
+  return found;
+}
+
+// Time and speed depend on the clock.
+std::string MaskTimes(const std::string& text) {
+  static const std::regex time(R"(time \d+ sec)");
+  static const std::regex speed(R"(speed \d+\.\dKB/sec \(\d+B/sec\))");
+  return std::regex_replace(std::regex_replace(text, time, "time N sec"), speed, "speed S");
+}
+
+const std::map<int, int> kAllRanks(int status) { return {{0, status}, {1, status}, {2, status}}; }
+
+class MpiTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (access(DTK_MPIEXEC, X_OK) != 0) {
+      GTEST_SKIP() << "mpirun not found (" << DTK_MPIEXEC << "): dtk-mpi is not run";
+    }
+  }
+};
+
+// Each of three processes makes, verifies and removes a tree of 22 files in
+// 2 directories in its own directory; rank 0 prints the lines of all.
+TEST_F(MpiTest, ThreeRanksRunInStepAndRankZeroPrintsTheirSums) {
+  TempDir dir;
+  std::string target = dir / "T";
+  std::string report = dir / "report.json";
+  ASSERT_EQ(mkdir(target.c_str(), 0755), 0);
+  MpiRun run = RunOnThreeRanks(
+      {target, "-filesize", "1", "-maxDirFiles", "10", "-verify", "-report", report});
+  ASSERT_EQ(run.statuses, kAllRanks(0)) << run.err;
+
+  EXPECT_EQ(MaskTimes(run.out),
+            "Create 66 files, 6 directories\n"
+            "Create filesize 3145728 bytes\n"
+            "Create time N sec\n"
+            "Create speed S\n"
+            "Verify 66 files, 0 CRC Errors\n"
+            "Verify filesize 3145728 bytes\n"
+            "Verify time N sec\n"
+            "Verify speed S\n"
+            "Remove 66 files, 6 directories\n"
+            "Remove filesize 3145728 bytes\n"
+            "Remove time N sec\n"
+            "Remove speed S\n");
+  // One start and one finish line per phase; the progress lines of rank 0
+  // only, and none of another rank.
+  std::string err = MaskTimeStamps(run.err);
+  EXPECT_EQ(LinesStartingWith(err, "TS Start").size(), 3u);
+  EXPECT_EQ(LinesStartingWith(err, "TS Finish").size(), 3u);
+  EXPECT_EQ(LinesStartingWith(err, "[rank").size(), 0u) << err;
+  for (const char* kind : {"CreateFile ", "Verify ", "RemoveFile "}) {
+    std::vector<std::string> lines = LinesStartingWith(err, kind);
+    EXPECT_EQ(lines.size(), 22u) << kind;
+    for (const std::string& line : lines) {
+      EXPECT_EQ(line.find(target + "/rank-0/"), std::string(kind).size()) << line;
+    }
+  }
+  EXPECT_EQ(LinesStartingWith(err, "CreateDirecrory " + target + "/rank-0/DIR-0").size(), 2u);
+  // Every subtree is gone, and the directories of the processes with them.
+  EXPECT_EQ(dir.List(), (std::vector<std::string>{"T/", "report.json"}));
+
+  nlohmann::json json = nlohmann::json::parse(ReadWholeFile(report));
+  EXPECT_EQ(json["target"], target);
+  EXPECT_EQ(json["exitStatus"], 0);
+  EXPECT_EQ(json["plan"]["files"], 22);  // each process's
+  ASSERT_EQ(json["phases"].size(), 3u);
+  ASSERT_EQ(json["ranks"].size(), 3u);
+  for (int i = 0; i < 3; ++i) {
+    const auto& whole = json["phases"][i];
+    EXPECT_EQ(whole["name"], i == 0 ? "create" : i == 1 ? "verify" : "remove");
+    EXPECT_EQ(whole["status"], "ok");
+    EXPECT_EQ(whole["files"], 66);
+    EXPECT_EQ(whole["bytes"], 3145728);
+    for (int k = 0; k < 3; ++k) {
+      const auto& rank = json["ranks"][k];
+      EXPECT_EQ(rank["phases"][i]["files"], 22);
+      // The phase of all runs from barrier to barrier, round the work of
+      // each.
+      EXPECT_GE(whole["seconds"].get<double>(), rank["phases"][i]["seconds"].get<double>());
+    }
+  }
+  for (int k = 0; k < 3; ++k) {
+    const auto& rank = json["ranks"][k];
+    EXPECT_EQ(rank["rank"], k);
+    EXPECT_EQ(rank["exitStatus"], 0);
+    EXPECT_FALSE(rank["host"].get<std::string>().empty());
+  }
+  // The latencies of the calls of all processes: one write and one read per
+  // file, and the removal of every directory, those of the processes too.
+  EXPECT_EQ(json["phases"][0]["operations"]["write"]["count"], 66);
+  EXPECT_EQ(json["ranks"][1]["phases"][0]["operations"]["write"]["count"], 22);
+  EXPECT_EQ(json["phases"][1]["operations"]["read"]["count"], 66);
+  EXPECT_EQ(json["phases"][2]["operations"]["rmdir"]["count"], 9);
+}
+
+// A foreign file in the subtree of rank 1 stops its remove phase; the
+// phase of all has failed, and every process ends with status 2.
+TEST_F(MpiTest, RemoveBlockedOnOneRankFailsThePhaseForAll) {
+  TempDir dir;
+  std::string target = dir / "T";
+  std::string report = dir / "report.json";
+  ASSERT_TRUE(std::filesystem::create_directories(target + "/rank-1/DIR-0"));
+  WriteWholeFile(target + "/rank-1/DIR-0/foreign", "not dtk's");
+  MpiRun run = RunOnThreeRanks({target, "-filesize", "1", "-maxDirFiles", "10", "-report", report});
+  EXPECT_EQ(run.statuses, kAllRanks(2)) << run.err;
+
+  std::string err = MaskTimeStamps(run.err);
+  EXPECT_EQ(LinesStartingWith(err, "Remove Error!"), std::vector<std::string>{"Remove Error!"});
+  EXPECT_EQ(LinesStartingWith(err, "[rank 1] "),
+            (std::vector<std::string>{"[rank 1] RemoveDirecrory " + target + "/rank-1/DIR-0",
+                                      "[rank 1] Remove Error!"}));
+  EXPECT_EQ(LinesStartingWith(err, "[rank 0]").size() + LinesStartingWith(err, "[rank 2]").size(),
+            0u);
+  EXPECT_EQ(LinesStartingWith(run.out, "Create 66 files, 6 directories").size(), 1u);
+  EXPECT_EQ(LinesStartingWith(run.out, "Remove ").size(), 0u) << run.out;
+
+  // The other subtrees are gone; rank 1's stopped at the foreign file.
+  EXPECT_FALSE(std::filesystem::exists(target + "/rank-0"));
+  EXPECT_FALSE(std::filesystem::exists(target + "/rank-2"));
+  EXPECT_TRUE(std::filesystem::exists(target + "/rank-1/DIR-0/foreign"));
+  EXPECT_FALSE(std::filesystem::exists(target + "/rank-1/DIR-0/DIR-1"));
+
+  nlohmann::json json = nlohmann::json::parse(ReadWholeFile(report));
+  EXPECT_EQ(json["exitStatus"], 2);
+  const auto& remove = json["phases"][1];
+  EXPECT_EQ(remove["status"], "failed");
+  EXPECT_EQ(remove["files"], 22 + 12 + 22);  // rank 1 got as far as DIR-0
+  ASSERT_EQ(remove["failures"].size(), 1u);
+  EXPECT_EQ(remove["failures"][0]["operation"], "rmdir");
+  EXPECT_EQ(remove["failures"][0]["path"], target + "/rank-1/DIR-0");
+  for (int k = 0; k < 3; ++k) {
+    const auto& rank = json["ranks"][k];
+    EXPECT_EQ(rank["exitStatus"], k == 1 ? 2 : 0) << k;
+    EXPECT_EQ(rank["phases"][0]["status"], "ok");
+    EXPECT_EQ(rank["phases"][1]["status"], k == 1 ? "failed" : "ok") << k;
+  }
+}
+
+// A tree kept by one run is verified and removed by the next, each
+// process in the directory it had.
+TEST_F(MpiTest, KeptTreesAreFoundAgainByRank) {
+  TempDir dir;
+  MpiRun keep = RunOnThreeRanks({dir.path(), "-filesize", "1", "-noRemove"});
+  ASSERT_EQ(keep.statuses, kAllRanks(0)) << keep.err;
+  for (int k = 0; k < 3; ++k) {
+    EXPECT_TRUE(std::filesystem::exists(dir / ("rank-" + std::to_string(k) + "/file-21"))) << k;
+  }
+  EXPECT_EQ(LinesStartingWith(keep.out, "Remove ").size(), 0u);
+
+  MpiRun check = RunOnThreeRanks({dir.path(), "-filesize", "1", "-noCreate", "-verify"});
+  ASSERT_EQ(check.statuses, kAllRanks(0)) << check.err;
+  EXPECT_EQ(LinesStartingWith(check.out, "Verify 66 files, 0 CRC Errors").size(), 1u);
+  EXPECT_EQ(LinesStartingWith(check.out, "Remove 66 files, 0 directories").size(), 1u);
+  EXPECT_TRUE(dir.List().empty());
+}
+
+// Every process reads the same command line; rank 0 alone says what is
+// wrong with it.
+TEST_F(MpiTest, ParameterErrorIsToldOnce) {
+  TempDir dir;
+  MpiRun run = RunOnThreeRanks({dir.path(), "-bogus"});
+  EXPECT_EQ(run.statuses, kAllRanks(1)) << run.err;
+  EXPECT_EQ(LinesStartingWith(run.err, "Parameter error!"),
+            std::vector<std::string>{"Parameter error! (bogus)"});
+  EXPECT_EQ(LinesStartingWith(run.err, "[rank").size(), 0u);
+  EXPECT_TRUE(dir.List().empty());
+}
+
+}  // namespace
+}  // namespace dtk
