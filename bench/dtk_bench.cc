@@ -17,7 +17,7 @@
 #include <malloc.h>
 #endif
 
-#include "engine/dtk_test.h"
+#include "engine/tester.h"
 #include "reporting/console.h"
 #include "reporting/phase_frame.h"
 #include "support/crc32.h"

@@ -6,7 +6,7 @@
 #include <chrono>
 #include <vector>
 
-#include "engine/dtk_test.h"
+#include "engine/tester.h"
 #include "engine/timed_file_system.h"
 #include "reporting/phase_frame.h"
 #include "reporting/run_report.h"

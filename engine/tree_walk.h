@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "platform/process.h"
-#include "reporting/path.h"
+#include "platform/path.h"
 #include "tree/file_list.h"
 
 namespace dtk {

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "reporting/path.h"
+#include "platform/path.h"
 
 namespace {
 

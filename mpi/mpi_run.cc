@@ -7,11 +7,11 @@
 #include <vector>
 
 #include "driver/report_recorder.h"
-#include "engine/dtk_test.h"
+#include "engine/tester.h"
 #include "engine/timed_file_system.h"
 #include "platform/process.h"
 #include "reporting/format.h"
-#include "reporting/path.h"
+#include "platform/path.h"
 #include "reporting/run_report.h"
 #include "tree/planner.h"
 

@@ -5,7 +5,7 @@
 #include <cerrno>
 #include <filesystem>
 
-#include "engine/dtk_test.h"
+#include "engine/tester.h"
 #include "fault_file_system.h"
 #include "platform/process.h"
 #include "test_util.h"

@@ -23,7 +23,7 @@
 #include <malloc.h>
 #endif
 
-#include "engine/dtk_test.h"
+#include "engine/tester.h"
 #include "engine/timed_file_system.h"
 #include "fault_file_system.h"
 #include "platform/process.h"

@@ -1,4 +1,4 @@
-#include "engine/dtk_test.h"
+#include "engine/tester.h"
 
 #include <algorithm>
 #include <cstring>

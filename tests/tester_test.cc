@@ -1,5 +1,5 @@
 // The tester object: its buffers, its data pattern and the pattern ring.
-#include "engine/dtk_test.h"
+#include "engine/tester.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // Joining a directory path and an entry name, by the platform's rules.
-#ifndef DTK_REPORTING_PATH_H_
-#define DTK_REPORTING_PATH_H_
+#ifndef DTK_PLATFORM_PATH_H_
+#define DTK_PLATFORM_PATH_H_
 
 #include <string>
 #include <string_view>
@@ -41,4 +41,4 @@ std::string JoinPath(std::string_view dir, std::string_view name,
 
 }  // namespace dtk
 
-#endif  // DTK_REPORTING_PATH_H_
+#endif  // DTK_PLATFORM_PATH_H_

@@ -1,4 +1,4 @@
-#include "reporting/path.h"
+#include "platform/path.h"
 
 #ifdef _WIN32
 #include <mbctype.h>

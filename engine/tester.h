@@ -1,7 +1,7 @@
 // The tester: carries out the create, verify and remove phases on a planned
 // tree, through the platform's file system.
-#ifndef DTK_ENGINE_DTK_TEST_H_
-#define DTK_ENGINE_DTK_TEST_H_
+#ifndef DTK_ENGINE_TESTER_H_
+#define DTK_ENGINE_TESTER_H_
 
 #include <cstdint>
 #include <memory>
@@ -9,7 +9,7 @@
 
 #include "platform/file_system.h"
 #include "reporting/console.h"
-#include "reporting/path.h"
+#include "platform/path.h"
 #include "reporting/phase_frame.h"
 #include "support/crc32.h"
 #include "support/mt_random.h"
@@ -141,4 +141,4 @@ class DtkTest {
 
 }  // namespace dtk
 
-#endif  // DTK_ENGINE_DTK_TEST_H_
+#endif  // DTK_ENGINE_TESTER_H_
