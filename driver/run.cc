@@ -31,30 +31,55 @@ RunReport StartRunReport(const CommandLine& commandLine) {
 int FinishRunReport(RunReport& report, int status, const char* path, FileSystem& fileSystem,
                     Console& console) {
   report.exitStatus = status;
-  ErrorCode code = WriteReportFile(fileSystem, path, ReportJson(report));
+  // The console's lines come first where the report goes to the same place.
+  console.Flush();
+  ErrorCode code = fileSystem.WriteWholeFile(path, ReportJson(report));
   if (code == 0) return status;
   console.ErrorF("Report Error!: %s\n", SystemErrorText(code));
   console.Flush();
   return status == kExitOk ? kExitFailed : status;
 }
 
-bool PlanRun(const CommandLine& commandLine, size_t targetLength, uint64_t physicalMemory,
-             MtRandom& sizeRandom, FileList& plannedList) {
-  uint64_t entryBudget =
-      physicalMemory == 0
-          ? UINT64_MAX
-          : physicalMemory / LeastBytesPerEntry(commandLine.config, targetLength, MaxPathLength());
-  return PlanMayFit(commandLine.config, targetLength, MaxPathLength(), physicalMemory) &&
-         CreateFileList(plannedList, commandLine.config, sizeRandom, entryBudget) >= 0 &&
-         (physicalMemory == 0 ||
-          EstimatePlanMemory(plannedList, targetLength, MaxPathLength()) <= physicalMemory);
+namespace {
+
+bool Stopped() { return StopRequested() != 0; }
+
+}  // namespace
+
+bool PlanRun(const CommandLine& commandLine, uint64_t usableMemory, MtRandom& sizeRandom,
+             FileList& plannedList) {
+  return PlanMayFit(commandLine.config, usableMemory) &&
+         CreateFileList(plannedList, commandLine.config, sizeRandom,
+                        MostPlannedEntries(usableMemory), Stopped) >= 0 &&
+         (usableMemory == 0 || EstimatePlanMemory(plannedList) <= usableMemory);
+}
+
+int PrepareTarget(const CommandLine& commandLine, TreeRoot& root, FileSystem& fileSystem,
+                  Console& console) {
+  if (!root.dir().isOpen()) {
+    // Without a create phase there is nothing to find in it.
+    if (!commandLine.noCreate) return kExitOk;
+    console.ErrorF("Target Error!: %s\n", SystemErrorText(root.dir().error));
+    console.Flush();
+    return kExitFailed;
+  }
+  // One run at a time: two on one target would write over each other's
+  // files and remove each other's trees. A system that cannot lock there
+  // stops nothing.
+  ErrorCode code = fileSystem.LockDirectory(root.dir().handle);
+  if (code != 0 && IsBusyError(code)) {
+    console.ErrorF("Target Error!: another run of dtk is using %s\n", root.path().c_str());
+    console.Flush();
+    return kExitParameterError;
+  }
+  return kExitOk;
 }
 
 bool RunPhases(const PhaseRun& run, PhaseHooks& hooks) {
   const CommandLine& commandLine = run.commandLine;
   DtkTest& tester = run.tester;
   FileList& plannedList = run.plannedList;
-  const char* targetDir = run.targetDir;
+  const TreeRoot& root = run.root;
 
   // Runs one phase, recorded for the report.
   auto runPhase = [&](const char* name, const PhaseText& text, const PhaseCounters& counters,
@@ -68,29 +93,26 @@ bool RunPhases(const PhaseRun& run, PhaseHooks& hooks) {
 
   tester.set_sync(commandLine.sync);
   bool failed = false;
-  bool crcsKnown = true;
   if (!commandLine.noCreate) {
     failed = runPhase("create", kCreateText, tester.created(),
-                      [&] { return tester.Create(plannedList, targetDir); }) < 0;
-  } else if (commandLine.verifyRequested) {
+                      [&] { return tester.Create(plannedList, root); }) < 0;
+  } else {
     // The tree is on disk from an earlier run with the same settings: its
     // CRCs are the ones that run's create phase recorded.
-    crcsKnown = tester.ComputeCrcs(plannedList) == 0;
-    failed = !crcsKnown;
+    tester.UsePlannedCrcs();
   }
   // After a stop request the tree is only cleaned up.
-  if (commandLine.verifyRequested && hooks.Everywhere(crcsKnown && StopRequested() == 0)) {
+  if (commandLine.verifyRequested && hooks.Everywhere(StopRequested() == 0)) {
     failed |= runPhase("verify", kVerifyText, tester.verified(),
-                       [&] { return tester.Verify(plannedList, targetDir); }) < 0;
+                       [&] { return tester.Verify(plannedList, root); }) < 0;
     failed |= tester.verified().second != 0;
   }
   // A remove phase with nothing to remove prints nothing and is no phase.
   if (!commandLine.noRemove &&
-      hooks.Anywhere(
-          !(commandLine.noCreate ? plannedList.empty() : tester.createdList().empty()))) {
+      hooks.Anywhere(!(commandLine.noCreate ? plannedList.empty() : tester.made().empty()))) {
     failed |= runPhase("remove", kRemoveText, tester.removed(), [&] {
-                return commandLine.noCreate ? tester.RemovePlanned(plannedList, targetDir)
-                                            : tester.Remove();
+                return commandLine.noCreate ? tester.RemovePlanned(plannedList, root)
+                                            : tester.Remove(plannedList, root);
               }) < 0;
   }
   return failed;
@@ -125,8 +147,12 @@ int RunDtk(int argc, const char* const* argv, RunEnvironment& environment) {
                            console);
   };
 
-  if (!PlanRun(commandLine, std::strlen(commandLine.targetDir), environment.physicalMemory,
-               environment.sizeRandom, plannedList)) {
+  TreeRoot root(environment.fileSystem, commandLine.targetDir);
+  if (int refused = PrepareTarget(commandLine, root, environment.fileSystem, console)) {
+    return finish(refused);
+  }
+  if (!PlanRun(commandLine, environment.usableMemory, environment.sizeRandom, plannedList)) {
+    if (int signal = StopRequested(); signal != 0) return finish(kExitInterrupted + signal);
     console.Error("CreateFileList error!\n");
     console.Flush();
     return finish(kExitParameterError);
@@ -137,9 +163,8 @@ int RunDtk(int argc, const char* const* argv, RunEnvironment& environment) {
   }
 
   PhaseHooks onItsOwn;
-  bool failed = RunPhases(
-      {commandLine, commandLine.targetDir, plannedList, tester, report ? &recorder : nullptr},
-      onItsOwn);
+  bool failed =
+      RunPhases({commandLine, root, plannedList, tester, report ? &recorder : nullptr}, onItsOwn);
   console.Flush();
   int status = failed ? kExitFailed : kExitOk;
   if (int signal = StopRequested(); signal != 0) status = kExitInterrupted + signal;

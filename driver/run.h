@@ -24,7 +24,7 @@ namespace dtk {
 constexpr int kExitOk = 0;              // every phase succeeded, no CRC error
 constexpr int kExitParameterError = 1;  // bad command line, or no plan could be made
 constexpr int kExitFailed = 2;          // a phase failed, or a file did not verify
-constexpr int kExitInterrupted = 128;   // plus the signal number: 130 Ctrl-C, 143 SIGTERM
+constexpr int kExitInterrupted = 128;   // plus the signal: 130 Ctrl-C, 143 SIGTERM, 129 SIGHUP
 
 // What a run works with; tests replace any of it.
 struct RunEnvironment {
@@ -34,15 +34,21 @@ struct RunEnvironment {
   MtRandom& sizeRandom;
   const OptionRules& optionRules;
   const PathStyle& pathStyle;
-  uint64_t physicalMemory;  // 0: unknown, no limit
+  uint64_t usableMemory;  // 0: unknown, no limit
 };
 
-// Plans the tree that `commandLine` asks for into `plannedList`, for a
-// target directory named with `targetLength` bytes, within `physicalMemory`
-// (0: unknown, no limit). False, printing nothing, when no plan could be
-// made or held; the caller prints "CreateFileList error!".
-bool PlanRun(const CommandLine& commandLine, size_t targetLength, uint64_t physicalMemory,
-             MtRandom& sizeRandom, FileList& plannedList);
+// Plans the tree that `commandLine` asks for into `plannedList`, within
+// `usableMemory` bytes (0: unknown, no limit). False, printing nothing, when
+// no plan could be made or held, or a stop was requested meanwhile; the
+// caller prints "CreateFileList error!" unless a stop was requested.
+bool PlanRun(const CommandLine& commandLine, uint64_t usableMemory, MtRandom& sizeRandom,
+             FileList& plannedList);
+
+// Opens and locks the target of `commandLine` in `root`. Returns 0 when the
+// run may go on, otherwise prints why not and returns the exit status: 1
+// when another run holds the target, 2 when -noCreate finds no directory.
+int PrepareTarget(const CommandLine& commandLine, TreeRoot& root, FileSystem& fileSystem,
+                  Console& console);
 
 // A report of the run that `commandLine` asks for, as far as it is known
 // before planning.
@@ -79,7 +85,7 @@ class PhaseHooks {
 // What the phases of a run work with.
 struct PhaseRun {
   const CommandLine& commandLine;
-  const char* targetDir;  // where the tree goes
+  const TreeRoot& root;  // where the tree goes
   FileList& plannedList;
   DtkTest& tester;
   ReportRecorder* recorder;  // null: no report

@@ -4,7 +4,6 @@
 #include <cstring>
 #include <new>
 
-#include "engine/tree_walk.h"
 #include "platform/process.h"
 #include "reporting/format.h"
 #include "tree/planner.h"
@@ -26,7 +25,54 @@ void PrintFileLine(Console& console, std::string_view word, std::string_view pat
       .Send();
 }
 
+void PrintDirectoryLine(Console& console, std::string_view word, std::string_view path) {
+  ErrorLine(console, ErrorLine::kProgress).Add(word).Add(path).Add("\n").Send();
+}
+
+// Closes the directory a walk was in, if it was open.
+void CloseWalkDir(FileSystem& fileSystem, WalkDir& dir) {
+  if (dir.isOpen()) fileSystem.CloseDirectory(dir.handle);
+  dir.handle = kInvalidDir;
+}
+
 }  // namespace
+
+TreeRoot::TreeRoot(FileSystem& fileSystem, std::string path)
+    : fileSystem_(fileSystem), path_(std::move(path)) {
+  dir_.error = fileSystem_.OpenTarget(path_.c_str(), &dir_.handle);
+}
+
+TreeRoot::TreeRoot(FileSystem& fileSystem, const TreeRoot& parent, const std::string& name,
+                   bool make)
+    : fileSystem_(fileSystem), path_(JoinPath(parent.path(), name)) {
+  nameOffset_ = path_.size() - name.size();
+  EntryPlace at = PlaceOf(parent.dir(), path_, nameOffset_);
+  // A directory that cannot be made stops nothing here: opening it tells.
+  if (make) fileSystem_.MakeDirectory(at);
+  dir_.error = fileSystem_.OpenDirectory(at, &dir_.handle);
+}
+
+TreeRoot::~TreeRoot() { CloseWalkDir(fileSystem_, dir_); }
+
+ErrorCode TreeRoot::CloseAndRemove(const TreeRoot& parent, FileSystem& fileSystem) {
+  CloseWalkDir(fileSystem_, dir_);
+  return fileSystem.RemoveDirectory(PlaceOf(parent.dir(), path_, nameOffset_));
+}
+
+bool MadeEntries::Contains(const FileEntry& entry) const {
+  if (entry.IsDirectory()) {
+    return entry.number < directoriesAttempted &&
+           (lastDirectoryMade || entry.number + 1 < directoriesAttempted);
+  }
+  return entry.number < filesAttempted && (lastFileMade || entry.number + 1 < filesAttempted);
+}
+
+bool MadeEntries::empty() const {
+  int64_t files = filesAttempted - (filesAttempted > 0 && !lastFileMade ? 1 : 0);
+  int64_t directories =
+      directoriesAttempted - (directoriesAttempted > 0 && !lastDirectoryMade ? 1 : 0);
+  return files + directories == 0;
+}
 
 void DtkTest::AlignedDelete::operator()(uint8_t* bytes) const {
   ::operator delete[](bytes, std::align_val_t(kBufferAlignment));
@@ -47,7 +93,9 @@ DtkTest::~DtkTest() = default;
 
 int DtkTest::SetUpTransferBuffer() {
   if (ioBuffer_) return 0;
-  ioBuffer_ = AllocateBytes(kIoBufferSize);
+  // Room for a page more than a transfer: the last read of a file asks for
+  // a byte beyond its planned end.
+  ioBuffer_ = AllocateBytes(kIoBufferSize + kBufferAlignment);
   if (!ioBuffer_) return -1;
   ioBufferSize_ = kIoBufferSize;
   return 0;
@@ -55,7 +103,7 @@ int DtkTest::SetUpTransferBuffer() {
 
 int DtkTest::MakePattern(uint32_t byteCount) {
   pattern_.reset();
-  pattern_ = AllocateBytes(byteCount == 0 ? 1 : byteCount);
+  pattern_ = AllocateBytes(byteCount == 0 ? 1 : 2 * size_t{byteCount});
   if (!pattern_) return -1;
   patternSize_ = byteCount;
   uint8_t* bytes = pattern_.get();
@@ -64,25 +112,14 @@ int DtkTest::MakePattern(uint32_t byteCount) {
     uint32_t take = std::min<uint32_t>(4, byteCount - i);
     for (uint32_t k = 0; k < take; ++k) bytes[i + k] = static_cast<uint8_t>(word >> (8 * k));
   }
+  std::memcpy(bytes + byteCount, bytes, byteCount);
   return 0;
 }
 
-void DtkTest::TakePattern(uint8_t* dest, uint32_t count) {
-  // The pattern is a ring; a chunk no larger than the pattern wraps at most
-  // once, so it arrives in at most two copies.
-  while (count > 0) {
-    uint32_t run = std::min(count, patternSize_ - patternPos_);
-    std::memcpy(dest, pattern_.get() + patternPos_, run);
-    dest += run;
-    count -= run;
-    patternPos_ += run;
-    if (patternPos_ == patternSize_) patternPos_ = 0;
-  }
-}
-
-void DtkTest::TakeChunk(uint32_t count) {
-  TakePattern(ioBuffer_.get(), count);
-  crc_.Update(count, ioBuffer_.get());
+const uint8_t* DtkTest::TakePattern(uint32_t count) {
+  const uint8_t* run = pattern_.get() + patternPos_;
+  patternPos_ = static_cast<uint32_t>((uint64_t{patternPos_} + count) % patternSize_);
+  return run;
 }
 
 int DtkTest::SetUpCreateBuffers() {
@@ -91,103 +128,91 @@ int DtkTest::SetUpCreateBuffers() {
   return 0;
 }
 
-int DtkTest::ComputeCrcs(FileList& plannedList) {
-  if (SetUpCreateBuffers() != 0) return -1;
-  return WalkPlannedEntries(plannedList, [&](FileEntry& entry) {
-    if (entry.IsDirectory()) return 0;
-    crc_.Reset();
-    for (int64_t remaining = entry.size; remaining > 0;) {
-      uint32_t chunk = static_cast<uint32_t>(std::min<int64_t>(remaining, ioBufferSize_));
-      TakeChunk(chunk);
-      remaining -= chunk;
-    }
-    entry.crcValue = crc_.Value();
-    return 0;
-  });
+int DtkTest::NoMemory() {
+  console_.ErrorF("Memory Error!: %s\n", SystemErrorText(OutOfMemoryError()));
+  return -1;
 }
 
-int DtkTest::Create(FileList& plannedList, const char* targetDir) {
-  if (SetUpCreateBuffers() != 0) return -1;
+bool DtkTest::Stopping() const {
+  return StopRequested() != 0 || (abort_ != nullptr && abort_->load(std::memory_order_relaxed));
+}
+
+uint32_t DtkTest::PatternCrc(uint32_t ringStart, int64_t size) {
+  Crc32 crc;
+  uint32_t position = ringStart;
+  for (int64_t remaining = size; remaining > 0;) {
+    uint32_t run = static_cast<uint32_t>(std::min<int64_t>(remaining, patternSize_));
+    crc.Update(run, pattern_.get() + position);
+    position = static_cast<uint32_t>((uint64_t{position} + run) % patternSize_);
+    remaining -= run;
+  }
+  return crc.Value();
+}
+
+int DtkTest::Create(FileList& plannedList, const TreeRoot& root) {
+  if (SetUpCreateBuffers() != 0) return NoMemory();
   created_ = PhaseCounters();
+  made_ = MadeEntries();
+  crcsKnown_ = 0;
   return RunPhaseFrame(*frame_, kCreateText, created_, times_,
-                       [&] { return CreateTree(plannedList, targetDir); });
+                       [&] { return Guarded([&] { return CreateTree(plannedList, root); }); });
 }
 
-int DtkTest::CreateTree(FileList& plannedList, const char* targetDir) {
-  // Room for a copy of every planned entry up front, so the list never
-  // grows by reallocation during the walk; without the room it grows as
-  // needed.
-  PlanTotals plan = CountPlan(plannedList);
-  createdList_.Reserve(createdList_.size() + plan.files + plan.directories);
-
-  // Directories whose last entry has been made, for the sync option: a
-  // directory is flushed once the walk has left it.
-  std::vector<std::string> openDirs;
-  auto flushDirsNotAbove = [&](const std::string& path) -> int {
-    while (!openDirs.empty()) {
-      const std::string& dir = openDirs.back();
-      bool inside = path.size() > dir.size() && path.compare(0, dir.size(), dir) == 0;
-      if (inside) break;
-      ErrorCode code = fileSystem_.FlushDirectory(dir.c_str());
-      if (code != 0) {
-        console_.ErrorF("WriteFile Error!: %s\n", SystemErrorText(code));
-        return -1;
-      }
-      openDirs.pop_back();
+int DtkTest::CreateTree(FileList& plannedList, const TreeRoot& root) {
+  auto visit = [&](const FileEntry& entry, const std::string& path, size_t nameOffset,
+                   const WalkDir& parent, WalkDir* child) -> int {
+    if (Stopping()) return -1;
+    EntryPlace at = PlaceOf(parent, path, nameOffset);
+    if (child != nullptr) {
+      PrintDirectoryLine(console_, "CreateDirecrory ", path);
+      made_.directoriesAttempted = int64_t{entry.number} + 1;
+      // A directory that cannot be made stops nothing here: the first file
+      // in it fails instead. One that exists already is used. What this run
+      // made, or found and opened, is removed again.
+      bool madeNow = fileSystem_.MakeDirectory(at) == 0;
+      child->error = fileSystem_.OpenDirectory(at, &child->handle);
+      made_.lastDirectoryMade = madeNow || child->isOpen();
+      ++created_.second;
+      return 0;
     }
-    return 0;
+    PrintFileLine(console_, "CreateFile ", path, entry.size, created_.files + 1);
+    made_.filesAttempted = int64_t{entry.number} + 1;
+    made_.lastFileMade = false;
+    return CreateOneFile(at, entry);
   };
-
-  int status = WalkPlannedTree(
-      plannedList, targetDir, pathStyle_, [&](FileEntry& entry, const std::string& path) -> int {
-        if (sync_ && flushDirsNotAbove(path) != 0) return -1;
-        FileEntry copy;
-        if (copy.SetName(path) != 0) return -1;
-        copy.size = entry.size;
-        copy.attributes = entry.attributes;
-        copy.crcValue = entry.crcValue;
-        if (createdList_.Append(std::move(copy)) != 0) return -1;
-        if (entry.IsDirectory()) {
-          ErrorLine(console_, ErrorLine::kProgress)
-              .Add("CreateDirecrory ")
-              .Add(path)
-              .Add("\n")
-              .Send();
-          // A directory that cannot be made stops nothing here: the first
-          // file below it fails instead.
-          fileSystem_.MakeDirectory(path.c_str());
-          ++created_.second;
-          if (sync_) openDirs.push_back(path + pathStyle_.separator);
-          return 0;
-        }
-        PrintFileLine(console_, "CreateFile ", path, entry.size, created_.files + 1);
-        return CreateOneFile(path.c_str(), entry);
-      });
-  if (status == 0 && sync_) {
-    status = flushDirsNotAbove(std::string());
-    if (status == 0) {
-      ErrorCode code = fileSystem_.FlushDirectory(targetDir);
-      if (code != 0) {
-        console_.ErrorF("WriteFile Error!: %s\n", SystemErrorText(code));
-        status = -1;
-      }
+  // With -sync a directory is flushed once its last entry is made.
+  auto leave = [&](WalkDir& dir, bool completed) -> int {
+    ErrorCode code = 0;
+    if (completed && sync_ && dir.isOpen()) code = fileSystem_.FlushDirectory(dir.handle);
+    CloseWalkDir(fileSystem_, dir);
+    if (code == 0) return 0;
+    console_.ErrorF("WriteFile Error!: %s\n", SystemErrorText(code));
+    return -1;
+  };
+  int status = WalkPlannedTree(plannedList, root.path(), pathStyle_, root.dir(), visit, leave);
+  if (status == 0 && sync_ && root.dir().isOpen()) {
+    ErrorCode code = fileSystem_.FlushDirectory(root.dir().handle);
+    if (code != 0) {
+      console_.ErrorF("WriteFile Error!: %s\n", SystemErrorText(code));
+      status = -1;
     }
   }
   return status;
 }
 
-int DtkTest::CreateOneFile(const char* path, FileEntry& entry) {
+int DtkTest::CreateOneFile(const EntryPlace& at, const FileEntry& entry) {
   FileHandle file;
-  ErrorCode code = fileSystem_.OpenForWrite(path, &file);
+  ErrorCode code = fileSystem_.OpenForWrite(at, &file);
   if (code != 0) {
     console_.ErrorF("CreateFile Error!: %s\n", SystemErrorText(code));
     return -1;
   }
-  crc_.Reset();
+  made_.lastFileMade = true;
+  // Every chunk is one run of the pattern, written from where it lies.
+  const int64_t largest = std::min(ioBufferSize_, patternSize_);
   for (int64_t remaining = entry.size; remaining > 0;) {
-    uint32_t chunk = static_cast<uint32_t>(std::min<int64_t>(remaining, ioBufferSize_));
-    TakeChunk(chunk);
-    code = fileSystem_.Write(file, ioBuffer_.get(), chunk);
+    uint32_t chunk = static_cast<uint32_t>(std::min(remaining, largest));
+    code = fileSystem_.Write(file, TakePattern(chunk), chunk);
     if (code != 0) break;
     remaining -= chunk;
   }
@@ -200,132 +225,158 @@ int DtkTest::CreateOneFile(const char* path, FileEntry& entry) {
     console_.ErrorF("WriteFile Error!: %s\n", SystemErrorText(code));
     return -1;
   }
-  entry.crcValue = crc_.Value();
+  crcsKnown_ = int64_t{entry.number} + 1;
   ++created_.files;
   created_.bytes += entry.size;
   return 0;
 }
 
-int DtkTest::Verify(const FileList& plannedList, const char* targetDir) {
-  if (SetUpTransferBuffer() != 0) return -1;
+int DtkTest::Verify(const FileList& plannedList, const TreeRoot& root) {
+  if (SetUpTransferBuffer() != 0) return NoMemory();
+  // The CRCs a file should have come from the pattern.
+  if (crcsKnown_ > 0 && !pattern_ && MakePattern(kPatternSize) < 0) return NoMemory();
   verified_ = PhaseCounters();
   return RunPhaseFrame(*frame_, kVerifyText, verified_, times_,
-                       [&] { return VerifyTree(plannedList, targetDir); });
+                       [&] { return Guarded([&] { return VerifyTree(plannedList, root); }); });
 }
 
-int DtkTest::VerifyTree(const FileList& plannedList, const char* targetDir) {
-  return WalkPlannedTree(plannedList, targetDir, pathStyle_,
-                         [&](const FileEntry& entry, const std::string& path) -> int {
-                           if (entry.IsDirectory()) return 0;
-                           ErrorLine(console_, ErrorLine::kProgress)
-                               .Add("Verify ")
-                               .Add(path)
-                               .Add(" (")
-                               .Hex8(entry.crcValue)
-                               .Add(":")
-                               .Int64(entry.size)
-                               .Add(" bytes) No.")
-                               .Unsigned(verified_.files + 1)
-                               .Add("\n")
-                               .Send();
-                           return VerifyOneFile(path.c_str(), entry);
-                         });
+int DtkTest::VerifyTree(const FileList& plannedList, const TreeRoot& root) {
+  // Where each file starts in the pattern ring: right after the one before.
+  uint64_t ringStart = 0;
+  auto visit = [&](const FileEntry& entry, const std::string& path, size_t nameOffset,
+                   const WalkDir& parent, WalkDir* child) -> int {
+    if (Stopping()) return -1;
+    EntryPlace at = PlaceOf(parent, path, nameOffset);
+    if (child != nullptr) {
+      child->error = fileSystem_.OpenDirectory(at, &child->handle);
+      return 0;
+    }
+    uint32_t expected = entry.number < crcsKnown_
+                            ? PatternCrc(static_cast<uint32_t>(ringStart), entry.size)
+                            : 0;
+    if (entry.size > 0) ringStart = (ringStart + static_cast<uint64_t>(entry.size)) % kPatternSize;
+    ErrorLine(console_, ErrorLine::kProgress)
+        .Add("Verify ")
+        .Add(path)
+        .Add(" (")
+        .Hex8(expected)
+        .Add(":")
+        .Int64(entry.size)
+        .Add(" bytes) No.")
+        .Unsigned(verified_.files + 1)
+        .Add("\n")
+        .Send();
+    return VerifyOneFile(at, entry, expected);
+  };
+  auto leave = [&](WalkDir& dir, bool) {
+    CloseWalkDir(fileSystem_, dir);
+    return 0;
+  };
+  return WalkPlannedTree(plannedList, root.path(), pathStyle_, root.dir(), visit, leave);
 }
 
-int DtkTest::VerifyOneFile(const char* path, const FileEntry& entry) {
+int DtkTest::VerifyOneFile(const EntryPlace& at, const FileEntry& entry, uint32_t expected) {
   FileHandle file;
-  ErrorCode code = fileSystem_.OpenForRead(path, &file);
+  ErrorCode code = fileSystem_.OpenForRead(at, &file);
   if (code != 0) {
     console_.ErrorF("CreateFile Error!: %s\n", SystemErrorText(code));
     return -1;
   }
   crc_.Reset();
-  for (int64_t remaining = entry.size; remaining > 0;) {
-    uint32_t chunk = static_cast<uint32_t>(std::min<int64_t>(remaining, ioBufferSize_));
+  const char* sizeError = nullptr;
+  for (int64_t remaining = entry.size;;) {
+    // The last read asks for a byte more than is left, so that a file
+    // longer than planned shows without another call.
+    uint32_t ask = remaining >= ioBufferSize_ ? ioBufferSize_ : static_cast<uint32_t>(remaining) + 1;
     uint32_t got = 0;
-    code = fileSystem_.Read(file, ioBuffer_.get(), chunk, &got);
-    if (code != 0) {
-      console_.ErrorF("ReadFile Error!: %s\n", SystemErrorText(code));
-      fileSystem_.Close(file);
-      return -1;
+    code = fileSystem_.Read(file, ioBuffer_.get(), ask, &got);
+    if (code != 0) break;
+    if (got > remaining || (got == 0 && remaining > 0)) {
+      sizeError = "FileSize Error!\n";
+      break;
     }
-    if (got == 0) {
-      console_.Error("FileSize Error!\n");
-      fileSystem_.Close(file);
-      return -1;
-    }
+    if (got == 0) break;
     crc_.Update(got, ioBuffer_.get());
     remaining -= got;
+    if (remaining == 0 && got < ask) break;
   }
   fileSystem_.Close(file);
+  if (code != 0) {
+    console_.ErrorF("ReadFile Error!: %s\n", SystemErrorText(code));
+    return -1;
+  }
+  if (sizeError != nullptr) {
+    console_.Error(sizeError);
+    return -1;
+  }
   ++verified_.files;
   verified_.bytes += entry.size;
-  if (crc_.Value() != entry.crcValue) {
+  if (crc_.Value() != expected) {
     ++verified_.second;
     console_.Error("CRC Error!\n");
-    if (observer_ != nullptr) observer_->OnCrcMismatch(path, entry.crcValue, crc_.Value());
+    if (observer_ != nullptr) observer_->OnCrcMismatch(at.path, expected, crc_.Value());
   }
   return 0;
 }
 
-int DtkTest::Remove() {
-  if (createdList_.empty()) return 0;
+int DtkTest::Remove(const FileList& plannedList, const TreeRoot& root) {
+  if (made_.empty()) return 0;
   removed_ = PhaseCounters();
-  return RunPhaseFrame(*frame_, kRemoveText, removed_, times_, [&] { return RemoveWalk(); });
+  return RunPhaseFrame(*frame_, kRemoveText, removed_, times_, [&] {
+    return Guarded([&] {
+      return RemoveWalk(plannedList, root,
+                        [&](const FileEntry& entry) { return made_.Contains(entry); });
+    });
+  });
 }
 
-int DtkTest::RemoveWalk() {
+int DtkTest::RemovePlanned(const FileList& plannedList, const TreeRoot& root) {
+  if (plannedList.empty()) return 0;
+  removed_ = PhaseCounters();
+  return RunPhaseFrame(*frame_, kRemoveText, removed_, times_, [&] {
+    return Guarded(
+        [&] { return RemoveWalk(plannedList, root, [](const FileEntry&) { return true; }); });
+  });
+}
+
+template <class Include>
+int DtkTest::RemoveWalk(const FileList& plannedList, const TreeRoot& root, Include&& include) {
   // The remove phase does not heed a stop request: it is what cleans up
-  // after one.
-  for (auto it = createdList_.rbegin(); it != createdList_.rend(); ++it) {
-    const FileEntry& entry = *it;
-    if (entry.IsDirectory()) {
-      ErrorLine(console_, ErrorLine::kProgress)
-          .Add("RemoveDirecrory ")
-          .Add(entry.name)
-          .Add("\n")
-          .Send();
-      if (fileSystem_.RemoveDirectory(entry.name.c_str()) != 0) return -1;
+  // after one. Each entry is tried before its line is printed, so that an
+  // entry that is not there any more leaves no line.
+  auto enter = [&](const FileEntry&, const std::string& path, size_t nameOffset,
+                   const WalkDir& parent, WalkDir* child) -> int {
+    child->error = fileSystem_.OpenDirectory(PlaceOf(parent, path, nameOffset), &child->handle);
+    // A directory that is gone took its contents with it.
+    return child->error != 0 && IsNotFoundError(child->error) ? 1 : 0;
+  };
+  auto visit = [&](const FileEntry& entry, const std::string& path, size_t nameOffset,
+                   const WalkDir& parent) -> int {
+    EntryPlace at = PlaceOf(parent, path, nameOffset);
+    bool directory = entry.IsDirectory();
+    ErrorCode code = directory ? fileSystem_.RemoveDirectory(at) : fileSystem_.DeleteFile(at);
+    if (code != 0 && IsNotFoundError(code)) return 0;
+    if (directory) {
+      PrintDirectoryLine(console_, "RemoveDirecrory ", path);
+    } else {
+      PrintFileLine(console_, "RemoveFile ", path, entry.size, removed_.files + 1);
+    }
+    if (code != 0) {
+      console_.ErrorF("%s Error!: %s\n", directory ? "RemoveDirectory" : "DeleteFile",
+                      SystemErrorText(code));
+      return -1;
+    }
+    if (directory) {
       ++removed_.second;
     } else {
-      PrintFileLine(console_, "RemoveFile ", entry.name, entry.size, removed_.files + 1);
-      if (fileSystem_.DeleteFile(entry.name.c_str()) != 0) return -1;
       ++removed_.files;
       removed_.bytes += entry.size;
     }
-  }
-  return 0;
-}
-
-int DtkTest::RemovePlanned(const FileList& plannedList, const char* targetDir) {
-  if (plannedList.empty()) return 0;
-  removed_ = PhaseCounters();
-  return RunPhaseFrame(*frame_, kRemoveText, removed_, times_,
-                       [&] { return RemovePlannedWalk(plannedList, targetDir); });
-}
-
-int DtkTest::RemovePlannedWalk(const FileList& plannedList, const char* targetDir) {
-  // Each entry is tried before its line is printed, so that an entry that
-  // is not there leaves no line. The remove phase does not heed a stop
-  // request.
-  auto removeEntry = [&](const FileEntry& entry, const std::string& path) -> int {
-    if (entry.IsDirectory()) {
-      ErrorCode code = fileSystem_.RemoveDirectory(path.c_str());
-      if (code != 0 && IsNotFoundError(code)) return 0;
-      ErrorLine(console_, ErrorLine::kProgress).Add("RemoveDirecrory ").Add(path).Add("\n").Send();
-      if (code != 0) return -1;
-      ++removed_.second;
-      return 0;
-    }
-    ErrorCode code = fileSystem_.DeleteFile(path.c_str());
-    if (code != 0 && IsNotFoundError(code)) return 0;
-    PrintFileLine(console_, "RemoveFile ", path, entry.size, removed_.files + 1);
-    if (code != 0) return -1;
-    ++removed_.files;
-    removed_.bytes += entry.size;
     return 0;
   };
-  return WalkPlannedTreeReversed(plannedList, targetDir, pathStyle_, MaxPathLength(), removeEntry);
+  auto leave = [&](WalkDir& dir) { CloseWalkDir(fileSystem_, dir); };
+  return WalkPlannedTreeReversed(plannedList, root.path(), pathStyle_, MaxPathLength(), root.dir(),
+                                 include, enter, visit, leave);
 }
 
 }  // namespace dtk

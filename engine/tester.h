@@ -3,13 +3,16 @@
 #ifndef DTK_ENGINE_TESTER_H_
 #define DTK_ENGINE_TESTER_H_
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
+#include <new>
 #include <string>
 
+#include "engine/tree_walk.h"
 #include "platform/file_system.h"
-#include "reporting/console.h"
 #include "platform/path.h"
+#include "reporting/console.h"
 #include "reporting/phase_frame.h"
 #include "support/crc32.h"
 #include "support/mt_random.h"
@@ -26,6 +29,48 @@ class TestObserver {
   virtual void OnCrcMismatch(const char* path, uint32_t expected, uint32_t actual) = 0;
 };
 
+// The directory a tree is made in, open while it lives: the target as the
+// user gave it (links followed), or a directory of the run's own inside
+// another root (never through a link).
+class TreeRoot {
+ public:
+  // Opens the target `path`. A target that cannot be opened is still a
+  // root: whatever is attempted in it fails with the reason.
+  TreeRoot(FileSystem& fileSystem, std::string path);
+  // Opens the directory `name` inside `parent`, making it first when `make`.
+  TreeRoot(FileSystem& fileSystem, const TreeRoot& parent, const std::string& name, bool make);
+  ~TreeRoot();
+  TreeRoot(const TreeRoot&) = delete;
+  TreeRoot& operator=(const TreeRoot&) = delete;
+
+  const std::string& path() const { return path_; }
+  const WalkDir& dir() const { return dir_; }
+  // Closes the directory and removes it from `parent`; 0, or the reason it
+  // cannot be removed.
+  ErrorCode CloseAndRemove(const TreeRoot& parent, FileSystem& fileSystem);
+
+ private:
+  FileSystem& fileSystem_;
+  std::string path_;
+  size_t nameOffset_ = 0;  // of the name inside its parent's path
+  WalkDir dir_;
+};
+
+// What the create phase made, as marks on the plan: it attempts entries in
+// the order of their numbers (files and directories each), so what it
+// attempted is every number below a bound, and of those only the last file
+// and the last directory can have failed to be made.
+struct MadeEntries {
+  int64_t filesAttempted = 0;
+  int64_t directoriesAttempted = 0;
+  bool lastFileMade = false;
+  bool lastDirectoryMade = false;
+
+  bool Contains(const FileEntry& entry) const;
+  // Whether nothing at all was made.
+  bool empty() const;
+};
+
 class DtkTest {
  public:
   static constexpr uint32_t kIoBufferSize = 0x20000;  // 128 KiB per read or write call
@@ -40,36 +85,39 @@ class DtkTest {
 
   // Replaces the data pattern with `byteCount` bytes of the tester's own
   // generator, each output laid down least significant byte first; a final
-  // partial word gives its low bytes. Returns 0, or -1 when memory is
-  // exhausted (the pattern is then gone, its size and position unchanged).
+  // partial word gives its low bytes. The pattern is kept twice over, so
+  // that any stretch of the ring up to its size lies in one piece. Returns
+  // 0, or -1 when memory is exhausted (the pattern is then gone, its size
+  // and position unchanged).
   int MakePattern(uint32_t byteCount);
 
   // The create phase: makes every directory and writes every file of
-  // `plannedList` below `targetDir`, storing each file's CRC in its planned
-  // entry and a copy of every attempted entry, named by its full path, in
-  // `createdList`. Returns 0, or -1 when an entry failed.
-  int Create(FileList& plannedList, const char* targetDir);
+  // `plannedList` in `root`, and marks what it made. Returns 0, or -1 when
+  // an entry failed.
+  int Create(FileList& plannedList, const TreeRoot& root);
   // The verify phase: reads every planned file back and compares its CRC
-  // with the stored one. A mismatch is counted, not a failure. Returns 0 when
-  // the walk reached its end, -1 when a file could not be opened or read or
-  // ended early.
-  int Verify(const FileList& plannedList, const char* targetDir);
-  // The remove phase: deletes what the create phase attempted, last first.
-  // Prints nothing and returns 0 when nothing was attempted.
-  int Remove();
+  // with the one the create phase recorded. A mismatch is counted, not a
+  // failure. Returns 0 when the walk reached its end, -1 when a file could
+  // not be opened or read, or was shorter or longer than planned.
+  int Verify(const FileList& plannedList, const TreeRoot& root);
+  // The remove phase: deletes what the create phase made, last first. An
+  // entry that is not there any more is passed over without a line and
+  // without a count. Prints nothing and returns 0 when nothing was made.
+  int Remove(const FileList& plannedList, const TreeRoot& root);
 
-  // Stores in every planned file the CRC that the create phase records for
-  // it, from the data pattern taken exactly as the create phase takes it
-  // (the ring position carried on from file to file), without touching the
-  // disk. Prints nothing. Returns 0, or -1 when a buffer cannot be allocated
-  // or a stop was requested.
-  int ComputeCrcs(FileList& plannedList);
-  // The remove phase for a tree an earlier run left below `targetDir`: walks
-  // the planned tree in the reverse of the create order and deletes each
-  // file and removes each directory. An entry that is not there is passed
-  // over without a line and without a count; any other failure stops the
-  // walk. Prints nothing and returns 0 when nothing is planned.
-  int RemovePlanned(const FileList& plannedList, const char* targetDir);
+  // Takes every planned file's CRC to be the one the create phase records
+  // for it (from the data pattern, the ring position carried on from file
+  // to file), for a tree an earlier run made: a later verify phase checks
+  // every file against it.
+  void UsePlannedCrcs() { crcsKnown_ = INT64_MAX; }
+  // The remove phase for a tree an earlier run left in `root`: everything
+  // planned is taken to be made. Prints nothing and returns 0 when nothing
+  // is planned.
+  int RemovePlanned(const FileList& plannedList, const TreeRoot& root);
+
+  // The CRC the create phase records for a file of `size` bytes whose
+  // first byte is pattern byte `ringStart`.
+  uint32_t PatternCrc(uint32_t ringStart, int64_t size);
 
   // Flush every file to stable storage before closing it, and every
   // directory after its last entry is made.
@@ -79,13 +127,15 @@ class DtkTest {
   // Borrows `frame` until it is replaced; null puts back the tester's own,
   // which prints the frame lines on the console.
   void set_frame(PhaseFrame* frame) { frame_ = frame != nullptr ? frame : &consoleFrame_; }
+  // Borrows a flag that, once set, ends the create and verify walks at the
+  // next entry, as a stop request does (another tester of the run failed).
+  void set_abort(const std::atomic<bool>* abort) { abort_ = abort; }
 
   uint32_t ioBufferSize() const { return ioBufferSize_; }
-  const uint8_t* ioBuffer() const { return ioBuffer_.get(); }
   const uint8_t* pattern() const { return pattern_.get(); }
   uint32_t patternSize() const { return patternSize_; }
   uint32_t patternPos() const { return patternPos_; }
-  const FileList& createdList() const { return createdList_; }
+  const MadeEntries& made() const { return made_; }
   const PhaseCounters& created() const { return created_; }
   const PhaseCounters& verified() const { return verified_; }
   const PhaseCounters& removed() const { return removed_; }
@@ -93,33 +143,45 @@ class DtkTest {
 
  private:
   int SetUpTransferBuffer();
-  int CreateTree(FileList& plannedList, const char* targetDir);
-  int CreateOneFile(const char* path, FileEntry& entry);
-  int VerifyTree(const FileList& plannedList, const char* targetDir);
-  int VerifyOneFile(const char* path, const FileEntry& entry);
-  int RemoveWalk();
-  int RemovePlannedWalk(const FileList& plannedList, const char* targetDir);
-  // Copies the next `count` pattern bytes, from `patternPos` on, into `dest`.
-  void TakePattern(uint8_t* dest, uint32_t count);
-  // The next `count` (at most ioBufferSize) bytes of a file's data: taken
-  // from the pattern into the transfer buffer and folded into the CRC.
-  void TakeChunk(uint32_t count);
-  // Transfer buffer and pattern, as the create phase needs them.
   int SetUpCreateBuffers();
+  // Says that memory is exhausted and returns -1.
+  int NoMemory();
+  // Runs a walk; memory exhausted on the way ends it with its reason.
+  template <class Walk>
+  int Guarded(Walk&& walk) {
+    try {
+      return walk();
+    } catch (const std::bad_alloc&) {
+      return NoMemory();
+    }
+  }
+  bool Stopping() const;
+  int CreateTree(FileList& plannedList, const TreeRoot& root);
+  int CreateOneFile(const EntryPlace& at, const FileEntry& entry);
+  int VerifyTree(const FileList& plannedList, const TreeRoot& root);
+  int VerifyOneFile(const EntryPlace& at, const FileEntry& entry, uint32_t expected);
+  // Removes the entries of `plannedList` that `include` accepts, last
+  // first.
+  template <class Include>
+  int RemoveWalk(const FileList& plannedList, const TreeRoot& root, Include&& include);
+  // The bytes of a file's next `count` (at most the pattern's size) bytes,
+  // taken from the pattern ring in one piece.
+  const uint8_t* TakePattern(uint32_t count);
 
   FileSystem& fileSystem_;
   Console& console_;
   const PathStyle& pathStyle_;
   bool sync_ = false;
   TestObserver* observer_ = nullptr;
+  const std::atomic<bool>* abort_ = nullptr;
   ConsolePhaseFrame consoleFrame_;
   PhaseFrame* frame_ = &consoleFrame_;
 
   PhaseTimes times_;
   uint32_t ioBufferSize_ = 0;
   // The buffers start on a page boundary: the system's copies to and from
-  // the transfer buffer run in whole cache lines, which on some processors
-  // is several times faster than from an address 16 bytes into a line.
+  // them run in whole cache lines, which on some processors is several
+  // times faster than from an address 16 bytes into a line.
   static constexpr size_t kBufferAlignment = 4096;
   struct AlignedDelete {
     void operator()(uint8_t* bytes) const;
@@ -133,7 +195,10 @@ class DtkTest {
   AlignedBytes pattern_;
   uint32_t patternSize_ = 0;
   uint32_t patternPos_ = 0;
-  FileList createdList_;
+  MadeEntries made_;
+  // Files numbered below this have the CRC the pattern gives them; the
+  // others were never written completely and have none (0).
+  int64_t crcsKnown_ = 0;
   PhaseCounters created_;   // files, directories, bytes
   PhaseCounters verified_;  // files, CRC errors, bytes
   PhaseCounters removed_;   // files, directories, bytes

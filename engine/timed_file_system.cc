@@ -17,19 +17,37 @@ void TimedFileSystem::Clear() {
   failuresNotListed_ = 0;
 }
 
-void TimedFileSystem::AddFailure(Operation operation, std::string path, ErrorCode code) {
+void TimedFileSystem::AddFailure(Operation operation, std::string_view path, ErrorCode code) {
   if (failures_.size() < kMaxListedFailures) {
-    failures_.push_back({operation, std::move(path), code});
+    failures_.push_back({operation, std::string(path), code});
     return;
   }
   // The list is full: the last place always holds the latest failure, the
   // one that ended the walk when one did.
   ++failuresNotListed_;
-  failures_.back() = {operation, std::move(path), code};
+  failures_.back() = {operation, std::string(path), code};
+}
+
+void TimedFileSystem::Opened(intptr_t handle, const char* path) {
+  if (!enabled_) return;
+  for (OpenPath& slot : openPaths_) {
+    if (slot.handle == -1) {
+      slot.handle = handle;
+      slot.path.assign(path);
+      return;
+    }
+  }
+  openPaths_.push_back({handle, path});
+}
+
+void TimedFileSystem::Closed(intptr_t handle) {
+  for (OpenPath& slot : openPaths_) {
+    if (slot.handle == handle) slot.handle = -1;
+  }
 }
 
 template <class Call>
-ErrorCode TimedFileSystem::Timed(Operation operation, const char* path, FileHandle file,
+ErrorCode TimedFileSystem::Timed(Operation operation, const char* path, intptr_t handle,
                                  Call&& call) {
   if (!enabled_) return call();
   auto start = std::chrono::steady_clock::now();
@@ -42,28 +60,51 @@ ErrorCode TimedFileSystem::Timed(Operation operation, const char* path, FileHand
     if (path != nullptr) {
       AddFailure(operation, path, code);
     } else {
-      auto found = openPaths_.find(file);
-      AddFailure(operation, found == openPaths_.end() ? std::string() : found->second, code);
+      std::string_view known;
+      for (const OpenPath& slot : openPaths_) {
+        if (slot.handle == handle) known = slot.path;
+      }
+      AddFailure(operation, known, code);
     }
   }
   return code;
 }
 
-ErrorCode TimedFileSystem::MakeDirectory(const char* path) {
-  return Timed(Operation::kMkdir, path, kInvalidFile, [&] { return inner_.MakeDirectory(path); });
+ErrorCode TimedFileSystem::OpenTarget(const char* path, DirHandle* dir) {
+  return inner_.OpenTarget(path, dir);
 }
 
-ErrorCode TimedFileSystem::OpenForWrite(const char* path, FileHandle* file) {
-  ErrorCode code =
-      Timed(Operation::kOpen, path, kInvalidFile, [&] { return inner_.OpenForWrite(path, file); });
-  if (code == 0 && enabled_) openPaths_[*file] = path;
+ErrorCode TimedFileSystem::LockDirectory(DirHandle dir) { return inner_.LockDirectory(dir); }
+
+ErrorCode TimedFileSystem::MakeDirectory(const EntryPlace& at) {
+  return Timed(Operation::kMkdir, at.path, -1, [&] { return inner_.MakeDirectory(at); });
+}
+
+ErrorCode TimedFileSystem::OpenDirectory(const EntryPlace& at, DirHandle* dir) {
+  ErrorCode code = Timed(Operation::kOpen, at.path, -1, [&] { return inner_.OpenDirectory(at, dir); });
+  if (code == 0) Opened(*dir, at.path);
   return code;
 }
 
-ErrorCode TimedFileSystem::OpenForRead(const char* path, FileHandle* file) {
-  ErrorCode code =
-      Timed(Operation::kOpen, path, kInvalidFile, [&] { return inner_.OpenForRead(path, file); });
-  if (code == 0 && enabled_) openPaths_[*file] = path;
+ErrorCode TimedFileSystem::FlushDirectory(DirHandle dir) {
+  return Timed(Operation::kFlush, nullptr, dir, [&] { return inner_.FlushDirectory(dir); });
+}
+
+ErrorCode TimedFileSystem::CloseDirectory(DirHandle dir) {
+  ErrorCode code = Timed(Operation::kClose, nullptr, dir, [&] { return inner_.CloseDirectory(dir); });
+  Closed(dir);  // the handle is gone whatever the result
+  return code;
+}
+
+ErrorCode TimedFileSystem::OpenForWrite(const EntryPlace& at, FileHandle* file) {
+  ErrorCode code = Timed(Operation::kOpen, at.path, -1, [&] { return inner_.OpenForWrite(at, file); });
+  if (code == 0) Opened(*file, at.path);
+  return code;
+}
+
+ErrorCode TimedFileSystem::OpenForRead(const EntryPlace& at, FileHandle* file) {
+  ErrorCode code = Timed(Operation::kOpen, at.path, -1, [&] { return inner_.OpenForRead(at, file); });
+  if (code == 0) Opened(*file, at.path);
   return code;
 }
 
@@ -80,22 +121,22 @@ ErrorCode TimedFileSystem::Flush(FileHandle file) {
   return Timed(Operation::kFlush, nullptr, file, [&] { return inner_.Flush(file); });
 }
 
-ErrorCode TimedFileSystem::FlushDirectory(const char* path) {
-  return Timed(Operation::kFlush, path, kInvalidFile, [&] { return inner_.FlushDirectory(path); });
-}
-
 ErrorCode TimedFileSystem::Close(FileHandle file) {
   ErrorCode code = Timed(Operation::kClose, nullptr, file, [&] { return inner_.Close(file); });
-  openPaths_.erase(file);  // the handle is gone whatever the result
+  Closed(file);  // the handle is gone whatever the result
   return code;
 }
 
-ErrorCode TimedFileSystem::DeleteFile(const char* path) {
-  return Timed(Operation::kUnlink, path, kInvalidFile, [&] { return inner_.DeleteFile(path); });
+ErrorCode TimedFileSystem::DeleteFile(const EntryPlace& at) {
+  return Timed(Operation::kUnlink, at.path, -1, [&] { return inner_.DeleteFile(at); });
 }
 
-ErrorCode TimedFileSystem::RemoveDirectory(const char* path) {
-  return Timed(Operation::kRmdir, path, kInvalidFile, [&] { return inner_.RemoveDirectory(path); });
+ErrorCode TimedFileSystem::RemoveDirectory(const EntryPlace& at) {
+  return Timed(Operation::kRmdir, at.path, -1, [&] { return inner_.RemoveDirectory(at); });
+}
+
+ErrorCode TimedFileSystem::WriteWholeFile(const char* path, std::string_view text) {
+  return inner_.WriteWholeFile(path, text);
 }
 
 }  // namespace dtk

@@ -7,7 +7,6 @@
 #include <array>
 #include <cstdint>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "platform/file_system.h"
@@ -47,30 +46,46 @@ class TimedFileSystem : public FileSystem {
   // Failures beyond the listed ones.
   uint64_t failuresNotListed() const { return failuresNotListed_; }
 
-  ErrorCode MakeDirectory(const char* path) override;
-  ErrorCode OpenForWrite(const char* path, FileHandle* file) override;
-  ErrorCode OpenForRead(const char* path, FileHandle* file) override;
+  ErrorCode OpenTarget(const char* path, DirHandle* dir) override;
+  ErrorCode LockDirectory(DirHandle dir) override;
+  ErrorCode MakeDirectory(const EntryPlace& at) override;
+  ErrorCode OpenDirectory(const EntryPlace& at, DirHandle* dir) override;
+  ErrorCode FlushDirectory(DirHandle dir) override;
+  ErrorCode CloseDirectory(DirHandle dir) override;
+  ErrorCode OpenForWrite(const EntryPlace& at, FileHandle* file) override;
+  ErrorCode OpenForRead(const EntryPlace& at, FileHandle* file) override;
   ErrorCode Write(FileHandle file, const void* data, uint32_t count) override;
   ErrorCode Read(FileHandle file, void* data, uint32_t count, uint32_t* got) override;
   ErrorCode Flush(FileHandle file) override;
-  ErrorCode FlushDirectory(const char* path) override;
   ErrorCode Close(FileHandle file) override;
-  ErrorCode DeleteFile(const char* path) override;
-  ErrorCode RemoveDirectory(const char* path) override;
+  ErrorCode DeleteFile(const EntryPlace& at) override;
+  ErrorCode RemoveDirectory(const EntryPlace& at) override;
+  ErrorCode WriteWholeFile(const char* path, std::string_view text) override;
 
  private:
   // Runs `call`, records its time under `operation`, and its failure with
-  // the path `path` (or that of `file` when `path` is null).
+  // the path `path` (or that of the open file or directory `handle` when
+  // `path` is null).
   template <class Call>
-  ErrorCode Timed(Operation operation, const char* path, FileHandle file, Call&& call);
-  void AddFailure(Operation operation, std::string path, ErrorCode code);
+  ErrorCode Timed(Operation operation, const char* path, intptr_t handle, Call&& call);
+  void AddFailure(Operation operation, std::string_view path, ErrorCode code);
+  // Keeps the path of a file or directory opened, for failures of calls on
+  // it; forgets it when it closes.
+  void Opened(intptr_t handle, const char* path);
+  void Closed(intptr_t handle);
 
   FileSystem& inner_;
   bool enabled_ = false;
   std::array<LatencyHistogram, kOperationCount> latencies_;
   std::vector<Failure> failures_;
   uint64_t failuresNotListed_ = 0;
-  std::unordered_map<FileHandle, std::string> openPaths_;
+  // The few files and directories open at once, with their paths; a slot
+  // keeps its string's room when its handle closes.
+  struct OpenPath {
+    intptr_t handle = -1;
+    std::string path;
+  };
+  std::vector<OpenPath> openPaths_;
 };
 
 }  // namespace dtk

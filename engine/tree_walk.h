@@ -1,6 +1,7 @@
-// Walks a planned tree depth first, pre-order, building each entry's full
-// path in one buffer. The walk keeps its own stack, so a tree of any depth
-// costs no call stack; the path grows only as deep as the walk goes.
+// Walks a planned tree depth first, building each entry's full path in one
+// buffer and keeping the directories on the way open. The walks keep their
+// own stack, so a tree of any depth costs no call stack; the path grows
+// only as deep as the walk goes, and one directory handle is open per level.
 #ifndef DTK_ENGINE_TREE_WALK_H_
 #define DTK_ENGINE_TREE_WALK_H_
 
@@ -9,127 +10,187 @@
 #include <type_traits>
 #include <vector>
 
-#include "platform/process.h"
+#include "platform/file_system.h"
 #include "platform/path.h"
 #include "tree/file_list.h"
 
 namespace dtk {
 
-// Calls `visit(entry, path)` for every entry of `root` in the order the
-// create phase makes them, with `path` the entry's full path below
-// `targetDir` (joined as JoinPath does, level by level). A directory's
-// contents follow it at once, unless `visit` returns 1 for it (its subtree
-// is passed over). A negative result from `visit`, or a stop request, ends
-// the walk with -1. Throws std::bad_alloc when memory is exhausted.
-template <class List, class Visit>
-int WalkPlannedTree(List& root, std::string_view targetDir, const PathStyle& style, Visit&& visit) {
+// The directory a walk is in: its open handle, or the reason it has none,
+// which everything inside it then fails with.
+struct WalkDir {
+  DirHandle handle = kInvalidDir;
+  ErrorCode error = 0;
+  bool isOpen() const { return handle != kInvalidDir; }
+};
+
+// Where the entry at the end of `path` lies, its name starting at
+// `nameOffset`.
+inline EntryPlace PlaceOf(const WalkDir& parent, const std::string& path, size_t nameOffset) {
+  return {parent.handle, parent.error, path.c_str() + nameOffset, path.c_str(), path.size()};
+}
+
+namespace walk_internal {
+
+// The path of the tree's root and its separator, as JoinPath makes it.
+inline std::string RootPrefix(std::string_view targetDir, const PathStyle& style) {
+  std::string path(targetDir);
+  if (NeedsSeparator(targetDir, style)) path.push_back(style.separator);
+  return path;
+}
+
+// Adds the separator after a directory's name, which ends at a character
+// boundary: only the name decides whether one is needed.
+inline void AddSeparator(std::string& path, const PathStyle& style) {
+  path.push_back(style.separator);
+}
+
+}  // namespace walk_internal
+
+// Visits every entry of `root` in the order the create phase makes them:
+// `visit(entry, path, nameOffset, parent, child)`, with `path` the entry's
+// full path below `targetDir`, `parent` the directory that holds it (the
+// tree's root is `rootDir`), and for a directory `child` the place for the
+// directory its contents are then visited in (for a file, null). A
+// directory's contents follow it at once, unless `visit` returns 1 for it.
+// `leave(dir, completed)` is called for every directory `visit` was given
+// as `child` once its contents are done (`completed`) or the walk ends early;
+// a negative result from it ends the walk. A negative result from `visit`
+// ends the walk with -1. Throws std::bad_alloc when memory is exhausted.
+template <class List, class Visit, class Leave>
+int WalkPlannedTree(List& root, std::string_view targetDir, const PathStyle& style,
+                    const WalkDir& rootDir, Visit&& visit, Leave&& leave) {
   struct Level {
     List* list;
     size_t next;
     size_t prefixLength;  // the directory's path and its separator
+    WalkDir dir;
   };
-  std::string path(targetDir);
-  if (NeedsSeparator(targetDir, style)) path.push_back(style.separator);
+  std::string path = walk_internal::RootPrefix(targetDir, style);
   std::vector<Level> stack;
-  stack.push_back({&root, 0, path.size()});
+  stack.push_back({&root, 0, path.size(), rootDir});
+  auto unwind = [&] {
+    while (stack.size() > 1) {
+      leave(stack.back().dir, false);
+      stack.pop_back();
+    }
+  };
   while (!stack.empty()) {
     Level& level = stack.back();
     if (level.next == level.list->size()) {
+      if (stack.size() > 1 && leave(level.dir, true) < 0) {
+        stack.pop_back();
+        unwind();
+        return -1;
+      }
       stack.pop_back();
       continue;
     }
     auto& entry = *level.list->begin()[level.next++];
     path.resize(level.prefixLength);
-    path.append(entry.name);
-    if (StopRequested() != 0) return -1;
-    int status = visit(entry, static_cast<const std::string&>(path));
-    if (status < 0) return -1;
-    if (status == 0 && entry.IsDirectory() && entry.children && !entry.children->empty()) {
-      // The directory's own path is already a character boundary, so only its
-      // name decides whether a separator follows.
-      if (entry.name.empty() ? false : NeedsSeparator(entry.name, style)) {
-        path.push_back(style.separator);
+    entry.AppendName(path);
+    if (!entry.IsDirectory()) {
+      if (visit(entry, static_cast<const std::string&>(path), level.prefixLength,
+                static_cast<const WalkDir&>(level.dir), static_cast<WalkDir*>(nullptr)) < 0) {
+        unwind();
+        return -1;
       }
-      stack.push_back({entry.children.get(), 0, path.size()});
-    }
-  }
-  return 0;
-}
-
-// Calls `visit(entry)` for every entry of `root` in the order the create
-// phase makes them, without building paths. A negative result from `visit`,
-// or a stop request, ends the walk with -1.
-template <class List, class Visit>
-int WalkPlannedEntries(List& root, Visit&& visit) {
-  struct Level {
-    List* list;
-    size_t next;
-  };
-  std::vector<Level> stack;
-  stack.push_back({&root, 0});
-  while (!stack.empty()) {
-    Level& level = stack.back();
-    if (level.next == level.list->size()) {
-      stack.pop_back();
       continue;
     }
-    auto& entry = *level.list->begin()[level.next++];
-    if (StopRequested() != 0) return -1;
-    if (visit(entry) < 0) return -1;
-    if (entry.IsDirectory() && entry.children && !entry.children->empty()) {
-      stack.push_back({entry.children.get(), 0});
+    WalkDir child;
+    int status = visit(entry, static_cast<const std::string&>(path), level.prefixLength,
+                       static_cast<const WalkDir&>(level.dir), &child);
+    if (status < 0 || status == 1 || !entry.children || entry.children->empty()) {
+      int left = leave(child, status >= 0);
+      if (status < 0 || left < 0) {
+        unwind();
+        return -1;
+      }
+      continue;
     }
+    walk_internal::AddSeparator(path, style);
+    stack.push_back({entry.children.get(), 0, path.size(), child});
   }
   return 0;
 }
 
-// Calls `visit(entry, path)` for every entry of `root` in the reverse of the
-// order the create phase makes them: every directory after everything inside
-// it, each list from its last entry to its first. An entry whose path would be
-// longer than `maxPathLength` bytes cannot exist: it is passed over, and so
-// is everything inside it, without building its path. A negative result
-// from `visit` ends the walk with -1; stop requests are not heeded. Throws
+// Visits the entries of `root` that `include(entry)` accepts (a rejected
+// directory takes its contents with it) in the reverse of the order the
+// create phase makes them: every directory after everything inside it, each
+// list from its last entry to its first. For a directory,
+// `enter(entry, path, nameOffset, parent, child)` comes first and puts the
+// directory to visit its contents in into `child` (1: pass the contents
+// over); then the contents; then `leave(child)`; then the directory itself.
+// `visit(entry, path, nameOffset, parent)` handles each entry. An entry
+// whose path would be longer than `maxPathLength` bytes cannot exist: it is
+// passed over, with everything inside it, without building its path. A
+// negative result from `enter` or `visit` ends the walk with -1. Throws
 // std::bad_alloc when memory is exhausted.
-template <class List, class Visit>
+template <class List, class Include, class Enter, class Visit, class Leave>
 int WalkPlannedTreeReversed(List& root, std::string_view targetDir, const PathStyle& style,
-                            size_t maxPathLength, Visit&& visit) {
+                            size_t maxPathLength, const WalkDir& rootDir, Include&& include,
+                            Enter&& enter, Visit&& visit, Leave&& leave) {
   using Entry = std::remove_reference_t<decltype(*root.begin()[0])>;
   struct Level {
     List* list;
     size_t left;          // entries not yet taken, taken from the last
     size_t prefixLength;  // the directory's path and its separator
-    Entry* directory;     // visited once its list is done; null for the root
-    size_t directoryPathLength;
+    WalkDir dir;
+    Entry* directory;  // visited once its list is done; null for the root
+    size_t directoryNameOffset;
   };
-  std::string path(targetDir);
-  if (NeedsSeparator(targetDir, style)) path.push_back(style.separator);
+  std::string path = walk_internal::RootPrefix(targetDir, style);
   std::vector<Level> stack;
-  stack.push_back({&root, root.size(), path.size(), nullptr, 0});
+  stack.push_back({&root, root.size(), path.size(), rootDir, nullptr, 0});
+  auto unwind = [&] {
+    while (stack.size() > 1) {
+      leave(stack.back().dir);
+      stack.pop_back();
+    }
+  };
   while (!stack.empty()) {
     Level& level = stack.back();
     if (level.left == 0) {
       Entry* directory = level.directory;
-      size_t length = level.directoryPathLength;
+      size_t nameOffset = level.directoryNameOffset;
+      if (directory == nullptr) break;
+      leave(level.dir);
       stack.pop_back();
-      if (directory != nullptr) {
-        path.resize(length);
-        if (visit(*directory, static_cast<const std::string&>(path)) < 0) return -1;
+      path.resize(nameOffset);
+      directory->AppendName(path);
+      if (visit(*directory, static_cast<const std::string&>(path), nameOffset,
+                static_cast<const WalkDir&>(stack.back().dir)) < 0) {
+        unwind();
+        return -1;
       }
       continue;
     }
     auto& entry = *level.list->begin()[--level.left];
-    if (level.prefixLength + entry.name.size() > maxPathLength) continue;
+    if (!include(static_cast<const Entry&>(entry))) continue;
     path.resize(level.prefixLength);
-    path.append(entry.name);
+    entry.AppendName(path);
+    if (path.size() > maxPathLength) continue;
     if (entry.IsDirectory() && entry.children && !entry.children->empty()) {
-      size_t length = path.size();
-      if (entry.name.empty() ? false : NeedsSeparator(entry.name, style)) {
-        path.push_back(style.separator);
+      WalkDir child;
+      int status = enter(entry, static_cast<const std::string&>(path), level.prefixLength,
+                         static_cast<const WalkDir&>(level.dir), &child);
+      if (status < 0) {
+        leave(child);
+        unwind();
+        return -1;
       }
-      stack.push_back({entry.children.get(), entry.children->size(), path.size(), &entry, length});
+      size_t nameOffset = level.prefixLength;
+      walk_internal::AddSeparator(path, style);
+      // A directory whose contents are passed over has an empty list to do.
+      stack.push_back({entry.children.get(), status == 1 ? 0 : entry.children->size(), path.size(),
+                       child, &entry, nameOffset});
       continue;
     }
-    if (visit(entry, static_cast<const std::string&>(path)) < 0) return -1;
+    if (visit(entry, static_cast<const std::string&>(path), level.prefixLength,
+              static_cast<const WalkDir&>(level.dir)) < 0) {
+      unwind();
+      return -1;
+    }
   }
   return 0;
 }

@@ -3,7 +3,6 @@
 // report of the whole run from rank 0.
 #include <mpi.h>
 
-#include <cstdio>
 #include <optional>
 
 #include "mpi/mpi_group.h"
@@ -12,15 +11,14 @@
 #include "platform/process.h"
 
 int main(int argc, char** argv) {
-  // As in dtk: a file or pipe (which is what mpirun gives) gets the lines in
-  // blocks, flushed at the end of every phase.
-  if (!dtk::IsTerminal(stderr)) std::setvbuf(stderr, nullptr, _IOFBF, 1 << 16);
   MPI_Init(&argc, &argv);
   int status;
   {
     dtk::MpiGroup group;
     dtk::InstallStopHandlers();
-    dtk::StdioConsole stdio(stdout, stderr);
+    // As in dtk: a file or pipe (which is what mpirun gives) gets the lines
+    // in blocks, flushed at the end of every phase.
+    dtk::StreamConsole stdio(dtk::WriteStandardStream, dtk::IsTerminal(1), dtk::IsTerminal(2));
     std::optional<dtk::RankConsole> rankConsole;
     dtk::Console& console = group.isLead() ? static_cast<dtk::Console&>(stdio)
                                            : rankConsole.emplace(stdio, group.rank());
@@ -31,10 +29,11 @@ int main(int argc, char** argv) {
                                     dtk::sizeRandom,
                                     dtk::NativeOptionRules(),
                                     dtk::NativePathStyle(),
-                                    dtk::PhysicalMemoryBytes()};
+                                    dtk::UsableMemoryBytes()};
     status = dtk::RunDtkInGroup(argc, argv, environment, group);
     console.Flush();
   }
   MPI_Finalize();
+  dtk::RestoreStandardStreams();
   return status;
 }

@@ -48,8 +48,13 @@ struct WholePhase {
 class InStepHooks : public PhaseHooks {
  public:
   InStepHooks(MpiGroup& group, Console& console, Clock& clock, TimedFileSystem& timed,
-              const std::string& rankDir)
-      : group_(group), console_(console), clock_(clock), timed_(timed), rankDir_(rankDir) {}
+              const TreeRoot& target, TreeRoot& rankRoot)
+      : group_(group),
+        console_(console),
+        clock_(clock),
+        timed_(timed),
+        target_(target),
+        rankRoot_(rankRoot) {}
 
   bool Anywhere(bool local) override { return group_.Any(local); }
 
@@ -74,9 +79,10 @@ class InStepHooks : public PhaseHooks {
     if (&text != &kRemoveText) return result;
     removePhaseRan_ = true;
     if (result != 0) return result;
-    ErrorCode code = timed_.RemoveDirectory(rankDir_.c_str());
+    ErrorCode code = rankRoot_.CloseAndRemove(target_, timed_);
     if (code == 0 || IsNotFoundError(code)) return 0;
-    console_.ProgressF("RemoveDirecrory %s\n", rankDir_.c_str());
+    console_.ProgressF("RemoveDirecrory %s\n", rankRoot_.path().c_str());
+    console_.ErrorF("RemoveDirectory Error!: %s\n", SystemErrorText(code));
     return -1;
   }
 
@@ -150,7 +156,8 @@ class InStepHooks : public PhaseHooks {
   Console& console_;
   Clock& clock_;
   TimedFileSystem& timed_;
-  const std::string& rankDir_;
+  const TreeRoot& target_;
+  TreeRoot& rankRoot_;
   std::chrono::steady_clock::time_point start_;
   int64_t startTime_ = 0;
   std::string startText_;
@@ -198,9 +205,7 @@ int WriteGroupReport(MpiGroup& group, const CommandLine& commandLine, const File
 
 }  // namespace
 
-std::string RankDirectory(const char* targetDir, int rank, const PathStyle& pathStyle) {
-  return JoinPath(targetDir, "rank-" + std::to_string(rank), pathStyle);
-}
+std::string RankDirectoryName(int rank) { return "rank-" + std::to_string(rank); }
 
 int RunDtkInGroup(int argc, const char* const* argv, RunEnvironment& environment, MpiGroup& group) {
   Console& console = environment.console;
@@ -228,29 +233,31 @@ int RunDtkInGroup(int argc, const char* const* argv, RunEnvironment& environment
   }
 
   // Every process plans the same tree, for the least memory of any.
-  std::string rankDir = RankDirectory(commandLine.targetDir, group.rank(), environment.pathStyle);
   uint64_t memory =
-      group.Min(environment.physicalMemory == 0 ? UINT64_MAX : environment.physicalMemory);
+      group.Min(environment.usableMemory == 0 ? UINT64_MAX : environment.usableMemory);
   if (memory == UINT64_MAX) memory = 0;
-  bool planned = PlanRun(commandLine, rankDir.size(), memory, environment.sizeRandom, plannedList);
-  InStepHooks hooks(group, console, environment.clock, timed, rankDir);
+  bool planned = PlanRun(commandLine, memory, environment.sizeRandom, plannedList);
+  // Each process works in its own directory of the target, which it locks
+  // against another run; a directory that cannot be made stops nothing
+  // here: the first file in it fails instead, as in the create phase.
+  TreeRoot target(environment.fileSystem, commandLine.targetDir);
+  TreeRoot rankRoot(environment.fileSystem, target, RankDirectoryName(group.rank()),
+                    planned && !commandLine.noCreate);
+  InStepHooks hooks(group, console, environment.clock, timed, target, rankRoot);
   int status;
   if (group.Any(!planned)) {
     if (group.isLead()) console.Error("CreateFileList error!\n");
     console.Flush();
     planned = false;
     status = kExitParameterError;
+  } else if (int refused = group.Max(
+                 PrepareTarget(commandLine, rankRoot, environment.fileSystem, console))) {
+    status = refused;
   } else {
-    // A directory that cannot be made stops nothing here: the first file
-    // in it fails instead, as in the create phase.
-    if (!commandLine.noCreate) environment.fileSystem.MakeDirectory(rankDir.c_str());
     bool failed = RunPhases(
-        {commandLine, rankDir.c_str(), plannedList, tester, reporting ? &recorder : nullptr},
-        hooks);
+        {commandLine, rankRoot, plannedList, tester, reporting ? &recorder : nullptr}, hooks);
     // No process had anything to remove: the directory is empty.
-    if (!commandLine.noRemove && !hooks.removePhaseRan()) {
-      environment.fileSystem.RemoveDirectory(rankDir.c_str());
-    }
+    if (!commandLine.noRemove && !hooks.removePhaseRan()) rankRoot.CloseAndRemove(target, timed);
     console.Flush();
     status = failed ? kExitFailed : kExitOk;
     if (int signal = StopRequested(); signal != 0) status = kExitInterrupted + signal;

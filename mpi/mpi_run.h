@@ -8,8 +8,9 @@
 
 namespace dtk {
 
-// The directory below `targetDir` in which rank `rank` works: "rank-N".
-std::string RankDirectory(const char* targetDir, int rank, const PathStyle& pathStyle);
+// The name of the directory of the target in which rank `rank` works:
+// "rank-N".
+std::string RankDirectoryName(int rank);
 
 // Runs the tool on `argv` as process `group.rank()` of the group and
 // returns the exit status, the same on every process: the highest of all.

@@ -2,6 +2,13 @@
 // implementation per system (platform/posix.cc, platform/win32.cc);
 // tests put doubles in their place.
 //
+// The tree is reached through open directories: the target is opened as
+// the user gave it, and every entry below it is made, opened and removed
+// relative to the open directory that holds it, never through a symbolic
+// link (or, on Windows, a reparse point) at a planned name. So nothing that
+// another user plants in the tree, before or during a run, can lead a call
+// outside it.
+//
 // Every operation returns an error code: 0 for success, otherwise the
 // system's own number for the failure (errno on POSIX, GetLastError() on
 // Windows), which SystemErrorText turns into the system's message.
@@ -11,6 +18,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace dtk {
 
@@ -18,20 +26,57 @@ using ErrorCode = uint32_t;
 // An open file: a descriptor on POSIX, a HANDLE on Windows.
 using FileHandle = intptr_t;
 constexpr FileHandle kInvalidFile = -1;
+// An open directory, the same way.
+using DirHandle = intptr_t;
+constexpr DirHandle kInvalidDir = -1;
+
+// Where an entry of the tree lies: the open directory that holds it, the
+// entry's bare name there, and its full path, which messages name and which
+// systems without calls relative to a directory use instead. When the
+// directory could not be opened (`dir` is kInvalidDir), every call on the
+// place fails at once with `dirError`, the reason why.
+struct EntryPlace {
+  DirHandle dir;
+  ErrorCode dirError;
+  const char* name;  // NUL-terminated
+  const char* path;  // NUL-terminated
+  size_t pathLength;
+};
 
 class FileSystem {
  public:
   virtual ~FileSystem() = default;
 
-  // Makes the directory `path` (its parent must exist).
-  virtual ErrorCode MakeDirectory(const char* path) = 0;
-  // Opens `path` for writing only, making it or truncating an existing file
-  // to nothing. Other openers may read and write it meanwhile (a share mode
-  // on Windows; POSIX has no share modes).
-  virtual ErrorCode OpenForWrite(const char* path, FileHandle* file) = 0;
-  // Opens the existing file `path` for reading only; others may read it
-  // meanwhile but not write it (a share mode on Windows; POSIX has none).
-  virtual ErrorCode OpenForRead(const char* path, FileHandle* file) = 0;
+  // Opens the target directory `path` as the user gave it, links followed.
+  virtual ErrorCode OpenTarget(const char* path, DirHandle* dir) = 0;
+  // Takes an advisory lock on the directory `dir` for as long as it stays
+  // open. The busy code (IsBusyError) when another process holds it; any
+  // other failure means the system cannot lock it there (a network file
+  // system, say), which stops nothing.
+  virtual ErrorCode LockDirectory(DirHandle dir) = 0;
+
+  // Makes the directory `at` (its parent is open).
+  virtual ErrorCode MakeDirectory(const EntryPlace& at) = 0;
+  // Opens the directory `at`; a symbolic link or reparse point there is not
+  // followed and fails, as does anything that is not a directory.
+  virtual ErrorCode OpenDirectory(const EntryPlace& at, DirHandle* dir) = 0;
+  // Flushes a directory's entries to stable storage where the system allows
+  // it (POSIX); elsewhere it succeeds without doing anything.
+  virtual ErrorCode FlushDirectory(DirHandle dir) = 0;
+  // Closes the directory; the handle is gone whatever the result.
+  virtual ErrorCode CloseDirectory(DirHandle dir) = 0;
+
+  // Opens the file `at` for writing only: makes it, or reuses an existing
+  // regular file with no other link, truncated to nothing. Anything else at
+  // the name is refused as it is: a link (followed by nothing), a
+  // directory, a FIFO or device (neither opened for writing nor waited
+  // on), a file with another name elsewhere. Other openers may read and
+  // write the file meanwhile (a share mode on Windows; POSIX has none).
+  virtual ErrorCode OpenForWrite(const EntryPlace& at, FileHandle* file) = 0;
+  // Opens the existing file `at` for reading only, never through a link and
+  // never waiting on a FIFO; others may read it meanwhile but not write it
+  // (a share mode on Windows; POSIX has none).
+  virtual ErrorCode OpenForRead(const EntryPlace& at, FileHandle* file) = 0;
   // Writes all `count` bytes or fails: a short count from the system is
   // continued, and a call that moves nothing without an error fails as a
   // full disk.
@@ -41,15 +86,18 @@ class FileSystem {
   virtual ErrorCode Read(FileHandle file, void* data, uint32_t count, uint32_t* got) = 0;
   // Flushes the file's data to stable storage.
   virtual ErrorCode Flush(FileHandle file) = 0;
-  // Flushes a directory's entries to stable storage where the system allows
-  // it (POSIX); elsewhere it succeeds without doing anything.
-  virtual ErrorCode FlushDirectory(const char* path) = 0;
   // Closes the file; the handle is gone whatever the result.
   virtual ErrorCode Close(FileHandle file) = 0;
-  // Deletes the file `path`.
-  virtual ErrorCode DeleteFile(const char* path) = 0;
-  // Removes the empty directory `path`.
-  virtual ErrorCode RemoveDirectory(const char* path) = 0;
+  // Deletes the file (or whatever non-directory has the name) `at`.
+  virtual ErrorCode DeleteFile(const EntryPlace& at) = 0;
+  // Removes the empty directory `at`; a link there is not followed.
+  virtual ErrorCode RemoveDirectory(const EntryPlace& at) = 0;
+
+  // Writes `text` as the file `path`, which lies outside the tree: a
+  // regular file is replaced in one step, so a reader sees the old file or
+  // the new one, never a part; a path that is anything else (a device, a
+  // FIFO, a link such as /dev/stdout) is written into and never replaced.
+  virtual ErrorCode WriteWholeFile(const char* path, std::string_view text) = 0;
 };
 
 // The file system of the platform this program runs on.
@@ -67,13 +115,13 @@ size_t MaxPathLength();
 // ...), or an empty text when the system does not tell.
 std::string FileSystemTypeName(const char* path);
 
-// Renames the file `from` to `to` in one step, replacing a file `to` that
-// exists: a reader of `to` sees the old file or the new one, never a part.
-ErrorCode RenameOver(const char* from, const char* to);
-
 // Whether `code` says that a path does not exist: no such file, a component
 // of the path missing or not a directory, or a path too long to exist.
 bool IsNotFoundError(ErrorCode code);
+// Whether `code` says that a lock is held by another process.
+bool IsBusyError(ErrorCode code);
+// The code of memory exhausted.
+ErrorCode OutOfMemoryError();
 
 }  // namespace dtk
 

@@ -4,6 +4,9 @@
 #include <limits.h>
 #include <signal.h>
 #include <string.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #if defined(__linux__)
 #include <sys/statfs.h>
@@ -15,6 +18,8 @@
 
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
+#include <fstream>
 #include <mutex>
 #include <string>
 #include <unordered_map>
@@ -42,39 +47,145 @@ auto RetryOnInterrupt(Call call) {
 
 PosixFileSystem::PosixFileSystem() : calls_{::write, ::read} {}
 
-ErrorCode PosixFileSystem::MakeDirectory(const char* path) {
-  return ::mkdir(path, 0777) == 0 ? 0 : LastError();
+namespace {
+
+// The checks every call on an entry of the tree makes first: a path longer
+// than the system takes names nothing, as the call by path would have said.
+ErrorCode CheckPlace(const EntryPlace& at) {
+  if (at.dir == kInvalidDir) return at.dirError != 0 ? at.dirError : EBADF;
+  if (at.pathLength > MaxPathLength()) return ENAMETOOLONG;
+  return 0;
 }
 
-ErrorCode PosixFileSystem::OpenForWrite(const char* path, FileHandle* file) {
-  // POSIX has no share modes: other openers may always read and write. A
-  // symbolic link in the place of a file is not followed: truncating what it
-  // points to would destroy data outside the tree.
-  int fd = RetryOnInterrupt(
-      [&] { return ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0666); });
+// Why an existing entry `info` may not be reused as a file to write: only a
+// regular file with no other name may be.
+ErrorCode RefusalToReuse(const struct stat& info) {
+  if (S_ISLNK(info.st_mode)) return ELOOP;
+  if (S_ISDIR(info.st_mode)) return EISDIR;
+  if (!S_ISREG(info.st_mode)) return EEXIST;  // a FIFO, a device, a socket
+  if (info.st_nlink != 1) return EMLINK;      // its data is also someone else's
+  return 0;
+}
+
+// Opens `name` relative to `dir` for writing: makes it, or reuses an
+// existing regular file with one link, truncated. The common case, nothing
+// there, takes one call.
+ErrorCode CreateOrReuse(int dir, const char* name, int* fd) {
+  *fd = RetryOnInterrupt([&] {
+    return ::openat(dir, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+  });
+  if (*fd >= 0) return 0;
+  if (errno != EEXIST) return LastError();
+  // Something is there. It is looked at before it is opened, so that no
+  // device is opened for writing; opened without waiting for a FIFO's
+  // reader; and looked at again through the descriptor, in case it was
+  // swapped meanwhile.
+  struct stat before {};
+  if (::fstatat(dir, name, &before, AT_SYMLINK_NOFOLLOW) != 0) return LastError();
+  if (ErrorCode refusal = RefusalToReuse(before)) return refusal;
+  int opened = RetryOnInterrupt([&] {
+    return ::openat(dir, name, O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  });
+  if (opened < 0) return LastError();
+  struct stat after {};
+  ErrorCode code = ::fstat(opened, &after) == 0 ? RefusalToReuse(after) : LastError();
+  if (code == 0 && (after.st_dev != before.st_dev || after.st_ino != before.st_ino)) code = EEXIST;
+  if (code == 0 && RetryOnInterrupt([&] { return ::ftruncate(opened, 0); }) != 0) {
+    code = LastError();
+  }
+  if (code == 0) {
+    int flags = ::fcntl(opened, F_GETFL);
+    if (flags == -1 || ::fcntl(opened, F_SETFL, flags & ~O_NONBLOCK) == -1) code = LastError();
+  }
+  if (code != 0) {
+    ::close(opened);
+    return code;
+  }
+  *fd = opened;
+  return 0;
+}
+
+// Opens a directory by `name` relative to `dir` (or a path, with AT_FDCWD).
+// A directory that may not be read is still opened as a place to work in
+// (O_PATH), where the system has that.
+ErrorCode OpenDirectoryAt(int dir, const char* name, int flags, DirHandle* result) {
+  int fd = RetryOnInterrupt([&] { return ::openat(dir, name, O_RDONLY | flags); });
+#if defined(O_PATH)
+  if (fd < 0 && errno == EACCES) {
+    fd = RetryOnInterrupt([&] { return ::openat(dir, name, O_PATH | flags); });
+  }
+#endif
   if (fd < 0) {
-    *file = kInvalidFile;
+    *result = kInvalidDir;
     return LastError();
   }
+  *result = fd;
+  return 0;
+}
+
+}  // namespace
+
+ErrorCode PosixFileSystem::OpenTarget(const char* path, DirHandle* dir) {
+  return OpenDirectoryAt(AT_FDCWD, path, O_DIRECTORY | O_CLOEXEC, dir);
+}
+
+ErrorCode PosixFileSystem::LockDirectory(DirHandle dir) {
+  return RetryOnInterrupt([&] { return ::flock(static_cast<int>(dir), LOCK_EX | LOCK_NB); }) == 0
+             ? 0
+             : LastError();
+}
+
+ErrorCode PosixFileSystem::MakeDirectory(const EntryPlace& at) {
+  if (ErrorCode code = CheckPlace(at)) return code;
+  return ::mkdirat(static_cast<int>(at.dir), at.name, 0777) == 0 ? 0 : LastError();
+}
+
+ErrorCode PosixFileSystem::OpenDirectory(const EntryPlace& at, DirHandle* dir) {
+  *dir = kInvalidDir;
+  if (ErrorCode code = CheckPlace(at)) return code;
+  return OpenDirectoryAt(static_cast<int>(at.dir), at.name, O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC,
+                         dir);
+}
+
+ErrorCode PosixFileSystem::FlushDirectory(DirHandle dir) {
+  ErrorCode code =
+      RetryOnInterrupt([&] { return ::fsync(static_cast<int>(dir)); }) == 0 ? 0 : LastError();
+  // Some file systems cannot flush a directory, and a directory opened only
+  // as a place to work in cannot be flushed; that loses nothing.
+  if (code == EINVAL || code == EBADF) code = 0;
+  return code;
+}
+
+ErrorCode PosixFileSystem::CloseDirectory(DirHandle dir) {
+  return ::close(static_cast<int>(dir)) == 0 || errno == EINTR ? 0 : LastError();
+}
+
+ErrorCode PosixFileSystem::OpenForWrite(const EntryPlace& at, FileHandle* file) {
+  *file = kInvalidFile;
+  if (ErrorCode code = CheckPlace(at)) return code;
+  int fd;
+  ErrorCode code = CreateOrReuse(static_cast<int>(at.dir), at.name, &fd);
+  if (code == 0) *file = fd;
+  return code;
+}
+
+ErrorCode PosixFileSystem::OpenForRead(const EntryPlace& at, FileHandle* file) {
+  *file = kInvalidFile;
+  if (ErrorCode code = CheckPlace(at)) return code;
+  // O_NONBLOCK: a FIFO at the name is not waited on (it reads as empty);
+  // on regular files it changes nothing.
+  int fd = RetryOnInterrupt([&] {
+    return ::openat(static_cast<int>(at.dir), at.name,
+                    O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  });
+  if (fd < 0) return LastError();
   *file = fd;
   return 0;
 }
 
-ErrorCode PosixFileSystem::OpenForRead(const char* path, FileHandle* file) {
-  int fd = RetryOnInterrupt([&] { return ::open(path, O_RDONLY | O_CLOEXEC); });
-  if (fd < 0) {
-    *file = kInvalidFile;
-    return LastError();
-  }
-  *file = fd;
-  return 0;
-}
-
-ErrorCode PosixFileSystem::Write(FileHandle file, const void* data, uint32_t count) {
-  const char* next = static_cast<const char*>(data);
-  size_t left = count;
+ErrorCode PosixFileSystem::WriteAll(int fd, const char* next, size_t left) {
   while (left > 0) {
-    ssize_t written = calls_.write(static_cast<int>(file), next, left);
+    ssize_t written = calls_.write(fd, next, left);
     if (written < 0) {
       if (errno == EINTR) continue;
       return LastError();
@@ -86,6 +197,10 @@ ErrorCode PosixFileSystem::Write(FileHandle file, const void* data, uint32_t cou
     left -= static_cast<size_t>(written);
   }
   return 0;
+}
+
+ErrorCode PosixFileSystem::Write(FileHandle file, const void* data, uint32_t count) {
+  return WriteAll(static_cast<int>(file), static_cast<const char*>(data), count);
 }
 
 ErrorCode PosixFileSystem::Read(FileHandle file, void* data, uint32_t count, uint32_t* got) {
@@ -102,28 +217,45 @@ ErrorCode PosixFileSystem::Flush(FileHandle file) {
   return RetryOnInterrupt([&] { return ::fsync(static_cast<int>(file)); }) == 0 ? 0 : LastError();
 }
 
-ErrorCode PosixFileSystem::FlushDirectory(const char* path) {
-  int fd = RetryOnInterrupt([&] { return ::open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC); });
-  if (fd < 0) return LastError();
-  ErrorCode code = RetryOnInterrupt([&] { return ::fsync(fd); }) == 0 ? 0 : LastError();
-  ::close(fd);
-  // Some file systems cannot flush a directory; that loses nothing.
-  if (code == EINVAL || code == EBADF) code = 0;
-  return code;
-}
-
 ErrorCode PosixFileSystem::Close(FileHandle file) {
   // A close interrupted by a signal has released the descriptor all the
   // same on Linux; calling it again could close someone else's.
   return ::close(static_cast<int>(file)) == 0 || errno == EINTR ? 0 : LastError();
 }
 
-ErrorCode PosixFileSystem::DeleteFile(const char* path) {
-  return ::unlink(path) == 0 ? 0 : LastError();
+ErrorCode PosixFileSystem::DeleteFile(const EntryPlace& at) {
+  if (ErrorCode code = CheckPlace(at)) return code;
+  return ::unlinkat(static_cast<int>(at.dir), at.name, 0) == 0 ? 0 : LastError();
 }
 
-ErrorCode PosixFileSystem::RemoveDirectory(const char* path) {
-  return ::rmdir(path) == 0 ? 0 : LastError();
+ErrorCode PosixFileSystem::RemoveDirectory(const EntryPlace& at) {
+  if (ErrorCode code = CheckPlace(at)) return code;
+  return ::unlinkat(static_cast<int>(at.dir), at.name, AT_REMOVEDIR) == 0 ? 0 : LastError();
+}
+
+ErrorCode PosixFileSystem::WriteWholeFile(const char* path, std::string_view text) {
+  struct stat info {};
+  if (::lstat(path, &info) == 0 && !S_ISREG(info.st_mode)) {
+    if (S_ISDIR(info.st_mode)) return EISDIR;
+    // A device, a FIFO, a socket or a link (/dev/stdout): written into,
+    // after what it holds, and never replaced, truncated or made.
+    int fd = RetryOnInterrupt(
+        [&] { return ::open(path, O_WRONLY | O_APPEND | O_CLOEXEC | O_NOCTTY); });
+    if (fd < 0) return LastError();
+    ErrorCode code = WriteAll(fd, text.data(), text.size());
+    ErrorCode closeCode = ::close(fd) == 0 || errno == EINTR ? 0 : LastError();
+    return code != 0 ? code : closeCode;
+  }
+  std::string temporary = std::string(path) + ".tmp";
+  int fd;
+  ErrorCode code = CreateOrReuse(AT_FDCWD, temporary.c_str(), &fd);
+  if (code != 0) return code;
+  code = WriteAll(fd, text.data(), text.size());
+  if (code == 0 && RetryOnInterrupt([&] { return ::fsync(fd); }) != 0) code = LastError();
+  if (::close(fd) != 0 && errno != EINTR && code == 0) code = LastError();
+  if (code == 0 && ::rename(temporary.c_str(), path) != 0) code = LastError();
+  if (code != 0) ::unlink(temporary.c_str());
+  return code;
 }
 
 FileSystem& SystemFileSystem() {
@@ -198,15 +330,15 @@ std::string FileSystemTypeName(const char* path) {
 #endif
 }
 
-ErrorCode RenameOver(const char* from, const char* to) {
-  return ::rename(from, to) == 0 ? 0 : LastError();
-}
-
 bool IsNotFoundError(ErrorCode code) {
   return code == ENOENT || code == ENOTDIR || code == ENAMETOOLONG;
 }
 
-bool IsTerminal(std::FILE* stream) { return ::isatty(::fileno(stream)) == 1; }
+bool IsBusyError(ErrorCode code) { return code == EWOULDBLOCK || code == EAGAIN; }
+
+ErrorCode OutOfMemoryError() { return ENOMEM; }
+
+bool IsTerminal(int stream) { return ::isatty(stream) == 1; }
 
 uint64_t PhysicalMemoryBytes() {
   long pages = ::sysconf(_SC_PHYS_PAGES);
@@ -217,16 +349,107 @@ uint64_t PhysicalMemoryBytes() {
 
 namespace {
 
+// The number in a control group's limit file, or 0 when it holds none
+// ("max") or cannot be read. Values near 2^63 are how cgroup v1 says "no
+// limit".
+uint64_t ReadLimitFile(const std::string& path) {
+  std::ifstream file(path);
+  std::string text;
+  if (!(file >> text) || text.empty() || text[0] < '0' || text[0] > '9') return 0;
+  uint64_t value = std::strtoull(text.c_str(), nullptr, 10);
+  return value >= (uint64_t{1} << 62) ? 0 : value;
+}
+
+uint64_t Least(uint64_t a, uint64_t b) {
+  if (a == 0) return b;
+  if (b == 0) return a;
+  return a < b ? a : b;
+}
+
+// The least memory limit of the control group at `path` below `root` and
+// of every group above it, whose limits bound it too.
+uint64_t GroupLimit(const std::string& root, std::string path, const char* file) {
+  uint64_t least = 0;
+  for (;;) {
+    least = Least(least, ReadLimitFile(root + path + "/" + file));
+    size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos || path.empty()) break;
+    path.resize(slash);
+  }
+  return least;
+}
+
+// The memory limit of the process's control group: cgroup v2 (a line
+// "0::/path") or the v1 memory controller (a line "N:...memory...:/path").
+uint64_t CgroupMemoryLimit(const MemoryLimitSources& sources) {
+  std::ifstream groups(sources.procSelfCgroup);
+  std::string line;
+  uint64_t least = 0;
+  while (std::getline(groups, line)) {
+    size_t first = line.find(':');
+    size_t second = line.find(':', first == std::string::npos ? 0 : first + 1);
+    if (first == std::string::npos || second == std::string::npos) continue;
+    std::string controllers = line.substr(first + 1, second - first - 1);
+    std::string path = line.substr(second + 1);
+    if (path == "/") path.clear();
+    if (controllers.empty()) {
+      least = Least(least, GroupLimit(sources.cgroupRoot, path, "memory.max"));
+    } else if (("," + controllers + ",").find(",memory,") != std::string::npos) {
+      least = Least(least, GroupLimit(std::string(sources.cgroupRoot) + "/memory", path,
+                                      "memory.limit_in_bytes"));
+    }
+  }
+  return least;
+}
+
+// What a resource limit leaves, or 0 when there is none.
+uint64_t ResourceLimit(int resource) {
+  struct rlimit limit {};
+  if (::getrlimit(resource, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return 0;
+  return static_cast<uint64_t>(limit.rlim_cur);
+}
+
+}  // namespace
+
+uint64_t UsableMemoryBytes(const MemoryLimitSources& sources) {
+  uint64_t least = Least(PhysicalMemoryBytes(), CgroupMemoryLimit(sources));
+  least = Least(least, ResourceLimit(RLIMIT_AS));
+#if defined(RLIMIT_DATA)
+  least = Least(least, ResourceLimit(RLIMIT_DATA));
+#endif
+  return least;
+}
+
+namespace {
+
 volatile sig_atomic_t stopSignal = 0;
+// The file status flags of standard output and error before the run, or -1
+// for a stream that is not open.
+int streamFlags[3] = {-1, -1, -1};
+
+void SetStreamFlags(bool nonBlocking) {
+  for (int fd = 1; fd <= 2; ++fd) {
+    if (streamFlags[fd] == -1) continue;
+    ::fcntl(fd, F_SETFL, nonBlocking ? streamFlags[fd] | O_NONBLOCK : streamFlags[fd]);
+  }
+}
 
 void OnStopSignal(int signal) {
+  int savedErrno = errno;
   if (stopSignal != 0) {
     // The second request: stop now, as the signal would have.
+    SetStreamFlags(false);
     ::signal(signal, SIG_DFL);
     ::raise(signal);
+    errno = savedErrno;
     return;
   }
   stopSignal = signal;
+  // A write to a stream that nobody reads (a full pipe) must not hold the
+  // cleanup up: from now on such a write returns at once, and
+  // WriteStandardStream gives up on it after a while.
+  SetStreamFlags(true);
+  errno = savedErrno;
 }
 
 }  // namespace
@@ -234,6 +457,12 @@ void OnStopSignal(int signal) {
 void InstallStopHandlers() {
   ::signal(SIGPIPE, SIG_IGN);
   ::signal(SIGXFSZ, SIG_IGN);
+  for (int fd = 1; fd <= 2; ++fd) {
+    struct stat info {};
+    // Regular files never block; the flags of other streams are kept so
+    // that they can be put back.
+    if (::fstat(fd, &info) == 0 && !S_ISREG(info.st_mode)) streamFlags[fd] = ::fcntl(fd, F_GETFL);
+  }
   struct sigaction action {};
   action.sa_handler = OnStopSignal;
   // One request is handled at a time, so two that come together are a first
@@ -241,12 +470,44 @@ void InstallStopHandlers() {
   sigemptyset(&action.sa_mask);
   sigaddset(&action.sa_mask, SIGINT);
   sigaddset(&action.sa_mask, SIGTERM);
+  sigaddset(&action.sa_mask, SIGHUP);
   // Calls under way carry on: a line half written to a pipe or terminal
   // would otherwise fail with EINTR and be lost. The walks notice the
   // request at the next entry.
   action.sa_flags = SA_RESTART;
   ::sigaction(SIGINT, &action, nullptr);
   ::sigaction(SIGTERM, &action, nullptr);
+  ::sigaction(SIGHUP, &action, nullptr);
+  // Every level of the tree holds its directory open while the walk is
+  // below it.
+  struct rlimit files {};
+  if (::getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+    files.rlim_cur = files.rlim_max;
+    ::setrlimit(RLIMIT_NOFILE, &files);
+  }
+}
+
+void RestoreStandardStreams() { SetStreamFlags(false); }
+
+bool WriteStandardStream(int stream, const char* data, size_t count) {
+  while (count > 0) {
+    ssize_t written = ::write(stream, data, count);
+    if (written > 0) {
+      data += written;
+      count -= static_cast<size_t>(written);
+      continue;
+    }
+    if (written < 0 && errno == EINTR) continue;
+    if (written < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      // Once a stop was requested, a reader gets a second to take the line.
+      struct pollfd ready = {stream, POLLOUT, 0};
+      int waited = ::poll(&ready, 1, StopRequested() != 0 ? 1000 : -1);
+      if (waited > 0 || (waited < 0 && errno == EINTR)) continue;
+      return false;
+    }
+    return false;
+  }
+  return true;
 }
 
 int StopRequested() { return stopSignal; }

@@ -1,5 +1,5 @@
-// What the tool needs of its process, beyond files: terminals, memory size
-// and stop requests (Ctrl-C, SIGTERM).
+// What the tool needs of its process, beyond files: its standard streams,
+// memory size and stop requests (Ctrl-C, SIGTERM, SIGHUP).
 #ifndef DTK_PLATFORM_PROCESS_H_
 #define DTK_PLATFORM_PROCESS_H_
 
@@ -29,21 +29,48 @@ constexpr const char* PlatformName() {
 #endif
 }
 
-// Whether `stream` is a terminal.
-bool IsTerminal(std::FILE* stream);
+// Whether the standard stream `stream` (1 output, 2 error) is a terminal.
+bool IsTerminal(int stream);
 
 // Installed memory in bytes, or 0 when the system does not tell.
 uint64_t PhysicalMemoryBytes();
 
+// Where the system keeps what bounds a process's memory; tests point it at
+// files of their own.
+struct MemoryLimitSources {
+  const char* procSelfCgroup = "/proc/self/cgroup";  // the process's control groups
+  const char* cgroupRoot = "/sys/fs/cgroup";         // where their files are mounted
+};
+
+// The memory this process may really use, in bytes: the least of the
+// installed memory, the memory limit of its control group (cgroup v2
+// memory.max or v1 memory.limit_in_bytes, on Linux), its address-space and
+// data-size limits (RLIMIT_AS, RLIMIT_DATA), and on Windows the limit of a
+// job object it runs in. 0 when none of them is known.
+uint64_t UsableMemoryBytes(const MemoryLimitSources& sources = MemoryLimitSources());
+
 // Sets the process up for a run: a full disk quota or a closed pipe become
 // errors of the call that met them instead of killing the process
-// (SIGXFSZ, SIGPIPE ignored), and the first Ctrl-C or SIGTERM only asks the
-// run to stop; a second one ends the process at once.
+// (SIGXFSZ, SIGPIPE ignored); the first Ctrl-C, SIGTERM or SIGHUP only asks
+// the run to stop, a second one ends the process at once; and the process
+// may hold as many open files as the system lets it (one directory per
+// level of the tree, per thread).
 void InstallStopHandlers();
+// Puts the standard streams back as they were before the run (a stop
+// request may have made them non-blocking); called before the process ends.
+void RestoreStandardStreams();
 
-// The signal that asked the run to stop (SIGINT 2, SIGTERM 15; Ctrl-C and a
-// close or shutdown event on Windows are reported as 2 and 15), or 0.
+// The signal that asked the run to stop (SIGINT 2, SIGTERM 15, SIGHUP 1;
+// Ctrl-C and a close or shutdown event on Windows are reported as 2 and
+// 15), or 0.
 int StopRequested();
+
+// Writes `count` bytes at `data` to the standard stream `stream` (1 for
+// output, 2 for error). False when the stream failed (a closed pipe): the
+// caller writes it no more. Once a stop was requested, a write that cannot
+// go on within a second (a pipe that nobody reads) is given up and fails
+// too, so that a stop always ends the run.
+bool WriteStandardStream(int stream, const char* data, size_t count);
 
 // Asks the run to stop as the signal `signal` would; for tests.
 void RequestStop(int signal);

@@ -102,35 +102,34 @@ void Console::ProgressF(const char* format, ...) {
   va_end(args);
 }
 
-StdioConsole::StdioConsole(std::FILE* out, std::FILE* err) : out_(out), err_(err) {}
+StreamConsole::StreamConsole(WriteCall write, bool outputIsTerminal, bool errorIsTerminal)
+    : write_(write), output_{1, outputIsTerminal}, error_{2, errorIsTerminal} {}
 
-StdioConsole::~StdioConsole() { Flush(); }
+StreamConsole::~StreamConsole() { Flush(); }
 
-void StdioConsole::Error(std::string_view text) {
-  if (last_ == Last::kOut) FlushStream(out_);
-  last_ = Last::kErr;
-  WriteStream(err_, text);
+void StreamConsole::Add(Stream& stream, std::string_view text) {
+  if (last_ != &stream && last_ != nullptr) FlushStream(*last_);
+  last_ = &stream;
+  if (stream.failed) return;
+  if (stream.length + text.size() > kBufferSize) FlushStream(stream);
+  if (text.size() >= kBufferSize) {
+    stream.failed = !write_(stream.number, text.data(), text.size());
+    return;
+  }
+  std::memcpy(stream.buffer + stream.length, text.data(), text.size());
+  stream.length += text.size();
+  if (stream.lineByLine && !text.empty() && text.back() == '\n') FlushStream(stream);
 }
 
-void StdioConsole::Output(std::string_view text) {
-  if (last_ == Last::kErr) FlushStream(err_);
-  last_ = Last::kOut;
-  WriteStream(out_, text);
+void StreamConsole::FlushStream(Stream& stream) {
+  if (stream.length == 0) return;
+  if (!stream.failed) stream.failed = !write_(stream.number, stream.buffer, stream.length);
+  stream.length = 0;
 }
 
-void StdioConsole::Flush() {
-  FlushStream(err_);
-  FlushStream(out_);
-}
-
-// A stream that failed once (a closed pipe, a full disk) is not written
-// again: the run goes on without its lines.
-void StdioConsole::WriteStream(std::FILE* stream, std::string_view text) {
-  if (!std::ferror(stream)) std::fwrite(text.data(), 1, text.size(), stream);
-}
-
-void StdioConsole::FlushStream(std::FILE* stream) {
-  if (!std::ferror(stream)) std::fflush(stream);
+void StreamConsole::Flush() {
+  FlushStream(error_);
+  FlushStream(output_);
 }
 
 void MemoryConsole::Add(bool isError, std::string_view text) {

@@ -5,7 +5,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -76,25 +75,38 @@ class ErrorLine {
   char buffer_[kCapacity];
 };
 
-// The process's own streams. When standard error is not a terminal it is
-// buffered in full; each stream is flushed before the other is written, so
-// lines keep their order when both go to one file or pipe. A stream that
-// fails to take a line (a closed pipe) is left alone from then on.
-class StdioConsole : public Console {
+// The process's own standard streams, written through `write` (the
+// platform's WriteStandardStream). Each has a buffer of its own: a stream
+// that is a terminal gets every line as it comes, any other gets its lines
+// in blocks; each stream is flushed before the other is written, so lines
+// keep their order when both go to one file or pipe. A stream that fails to
+// take a line (a closed pipe, or one nobody reads after a stop request) is
+// left alone from then on.
+class StreamConsole : public Console {
  public:
-  StdioConsole(std::FILE* out, std::FILE* err);
-  ~StdioConsole() override;
-  void Error(std::string_view text) override;
-  void Output(std::string_view text) override;
+  using WriteCall = bool (*)(int stream, const char* data, size_t count);
+  StreamConsole(WriteCall write, bool outputIsTerminal, bool errorIsTerminal);
+  ~StreamConsole() override;
+  void Error(std::string_view text) override { Add(error_, text); }
+  void Output(std::string_view text) override { Add(output_, text); }
   void Flush() override;
 
  private:
-  static void WriteStream(std::FILE* stream, std::string_view text);
-  static void FlushStream(std::FILE* stream);
+  static constexpr size_t kBufferSize = 1 << 16;
+  struct Stream {
+    int number;
+    bool lineByLine;
+    bool failed = false;
+    size_t length = 0;
+    char buffer[kBufferSize];
+  };
+  void Add(Stream& stream, std::string_view text);
+  void FlushStream(Stream& stream);
 
-  std::FILE* out_;
-  std::FILE* err_;
-  enum class Last { kNone, kOut, kErr } last_ = Last::kNone;
+  WriteCall write_;
+  Stream output_;
+  Stream error_;
+  Stream* last_ = nullptr;
 };
 
 // Keeps every line in order, tagged with its stream; for tests and for

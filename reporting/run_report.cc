@@ -280,22 +280,4 @@ PhaseReport CombinePhases(const std::vector<RankReport>& ranks, size_t index) {
   return whole;
 }
 
-ErrorCode WriteReportFile(FileSystem& fileSystem, const char* path, std::string_view text) {
-  std::string temporary = std::string(path) + ".tmp";
-  FileHandle file;
-  ErrorCode code = fileSystem.OpenForWrite(temporary.c_str(), &file);
-  if (code != 0) return code;
-  constexpr size_t kChunk = 1 << 20;
-  for (size_t done = 0; code == 0 && done < text.size(); done += kChunk) {
-    size_t count = std::min(kChunk, text.size() - done);
-    code = fileSystem.Write(file, text.data() + done, static_cast<uint32_t>(count));
-  }
-  if (code == 0) code = fileSystem.Flush(file);
-  ErrorCode closeCode = fileSystem.Close(file);
-  if (code == 0) code = closeCode;
-  if (code == 0) code = RenameOver(temporary.c_str(), path);
-  if (code != 0) fileSystem.DeleteFile(temporary.c_str());
-  return code;
-}
-
 }  // namespace dtk

@@ -121,12 +121,6 @@ PhaseReport CombinePhases(const std::vector<RankReport>& ranks, size_t index);
 // hexadecimal).
 std::string ValidUtf8Text(std::string_view bytes);
 
-// Writes `text` to `path` through `fileSystem` so that a reader never sees a
-// part of it: into `path` + ".tmp", flushed to stable storage, then renamed
-// over `path`. Returns 0 or the system's error code (the temporary file is
-// then removed).
-ErrorCode WriteReportFile(FileSystem& fileSystem, const char* path, std::string_view text);
-
 }  // namespace dtk
 
 #endif  // DTK_REPORTING_RUN_REPORT_H_

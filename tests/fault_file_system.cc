@@ -5,8 +5,9 @@
 namespace dtk {
 
 const char* OpName(Op op) {
-  static const char* const names[] = {"mkdir", "openWrite", "openRead", "write",  "read",
-                                      "flush", "flushDir",  "close",    "unlink", "rmdir"};
+  static const char* const names[] = {"mkdir",    "openDir", "flushDir", "closeDir", "openWrite",
+                                      "openRead", "write",   "read",     "flush",    "close",
+                                      "unlink",   "rmdir",   "report"};
   return names[static_cast<int>(op)];
 }
 
@@ -41,25 +42,48 @@ ErrorCode FaultFileSystem::Finish(ErrorCode result) {
   return result;
 }
 
-ErrorCode FaultFileSystem::MakeDirectory(const char* path) {
-  if (auto* fault = Record(Op::kMakeDirectory, path, 0)) return Finish(fault->code);
-  return Finish(inner_.MakeDirectory(path));
+ErrorCode FaultFileSystem::OpenTarget(const char* path, DirHandle* dir) {
+  return inner_.OpenTarget(path, dir);
 }
 
-ErrorCode FaultFileSystem::OpenForWrite(const char* path, FileHandle* file) {
-  if (auto* fault = Record(Op::kOpenForWrite, path, 0)) {
+ErrorCode FaultFileSystem::MakeDirectory(const EntryPlace& at) {
+  if (auto* fault = Record(Op::kMakeDirectory, at.path, 0)) return Finish(fault->code);
+  return Finish(inner_.MakeDirectory(at));
+}
+
+ErrorCode FaultFileSystem::OpenDirectory(const EntryPlace& at, DirHandle* dir) {
+  if (auto* fault = Record(Op::kOpenDirectory, at.path, 0)) {
+    *dir = kInvalidDir;
+    return Finish(fault->code);
+  }
+  return Finish(inner_.OpenDirectory(at, dir));
+}
+
+ErrorCode FaultFileSystem::FlushDirectory(DirHandle dir) {
+  if (auto* fault = Record(Op::kFlushDirectory, nullptr, 0)) return Finish(fault->code);
+  return Finish(inner_.FlushDirectory(dir));
+}
+
+ErrorCode FaultFileSystem::CloseDirectory(DirHandle dir) {
+  ErrorCode real = inner_.CloseDirectory(dir);  // the handle goes whatever is reported
+  if (auto* fault = Record(Op::kCloseDirectory, nullptr, 0)) return Finish(fault->code);
+  return Finish(real);
+}
+
+ErrorCode FaultFileSystem::OpenForWrite(const EntryPlace& at, FileHandle* file) {
+  if (auto* fault = Record(Op::kOpenForWrite, at.path, 0)) {
     *file = kInvalidFile;
     return Finish(fault->code);
   }
-  return Finish(inner_.OpenForWrite(path, file));
+  return Finish(inner_.OpenForWrite(at, file));
 }
 
-ErrorCode FaultFileSystem::OpenForRead(const char* path, FileHandle* file) {
-  if (auto* fault = Record(Op::kOpenForRead, path, 0)) {
+ErrorCode FaultFileSystem::OpenForRead(const EntryPlace& at, FileHandle* file) {
+  if (auto* fault = Record(Op::kOpenForRead, at.path, 0)) {
     *file = kInvalidFile;
     return Finish(fault->code);
   }
-  return Finish(inner_.OpenForRead(path, file));
+  return Finish(inner_.OpenForRead(at, file));
 }
 
 ErrorCode FaultFileSystem::Write(FileHandle file, const void* data, uint32_t count) {
@@ -84,25 +108,25 @@ ErrorCode FaultFileSystem::Flush(FileHandle file) {
   return Finish(inner_.Flush(file));
 }
 
-ErrorCode FaultFileSystem::FlushDirectory(const char* path) {
-  if (auto* fault = Record(Op::kFlushDirectory, path, 0)) return Finish(fault->code);
-  return Finish(inner_.FlushDirectory(path));
-}
-
 ErrorCode FaultFileSystem::Close(FileHandle file) {
   ErrorCode real = inner_.Close(file);  // the handle goes whatever is reported
   if (auto* fault = Record(Op::kClose, nullptr, 0)) return Finish(fault->code);
   return Finish(real);
 }
 
-ErrorCode FaultFileSystem::DeleteFile(const char* path) {
-  if (auto* fault = Record(Op::kDeleteFile, path, 0)) return Finish(fault->code);
-  return Finish(inner_.DeleteFile(path));
+ErrorCode FaultFileSystem::DeleteFile(const EntryPlace& at) {
+  if (auto* fault = Record(Op::kDeleteFile, at.path, 0)) return Finish(fault->code);
+  return Finish(inner_.DeleteFile(at));
 }
 
-ErrorCode FaultFileSystem::RemoveDirectory(const char* path) {
-  if (auto* fault = Record(Op::kRemoveDirectory, path, 0)) return Finish(fault->code);
-  return Finish(inner_.RemoveDirectory(path));
+ErrorCode FaultFileSystem::RemoveDirectory(const EntryPlace& at) {
+  if (auto* fault = Record(Op::kRemoveDirectory, at.path, 0)) return Finish(fault->code);
+  return Finish(inner_.RemoveDirectory(at));
+}
+
+ErrorCode FaultFileSystem::WriteWholeFile(const char* path, std::string_view text) {
+  if (auto* fault = Record(Op::kWriteWholeFile, path, 0)) return Finish(fault->code);
+  return Finish(inner_.WriteWholeFile(path, text));
 }
 
 }  // namespace dtk

@@ -16,15 +16,19 @@ constexpr ErrorCode kThrowBadAlloc = 0xFFFFFFFFu;
 
 enum class Op {
   kMakeDirectory,
+  kOpenDirectory,
+  kFlushDirectory,
+  kCloseDirectory,
   kOpenForWrite,
   kOpenForRead,
   kWrite,
   kRead,
   kFlush,
-  kFlushDirectory,
   kClose,
   kDeleteFile,
-  kRemoveDirectory
+  kRemoveDirectory,
+  kWriteWholeFile,
+  kCount
 };
 const char* OpName(Op op);
 
@@ -50,16 +54,21 @@ class FaultFileSystem : public FileSystem {
   int CountOf(Op op) const;
   std::vector<uint32_t> CountsOf(Op op) const;  // byte counts of reads or writes
 
-  ErrorCode MakeDirectory(const char* path) override;
-  ErrorCode OpenForWrite(const char* path, FileHandle* file) override;
-  ErrorCode OpenForRead(const char* path, FileHandle* file) override;
+  ErrorCode OpenTarget(const char* path, DirHandle* dir) override;
+  ErrorCode LockDirectory(DirHandle dir) override { return inner_.LockDirectory(dir); }
+  ErrorCode MakeDirectory(const EntryPlace& at) override;
+  ErrorCode OpenDirectory(const EntryPlace& at, DirHandle* dir) override;
+  ErrorCode FlushDirectory(DirHandle dir) override;
+  ErrorCode CloseDirectory(DirHandle dir) override;
+  ErrorCode OpenForWrite(const EntryPlace& at, FileHandle* file) override;
+  ErrorCode OpenForRead(const EntryPlace& at, FileHandle* file) override;
   ErrorCode Write(FileHandle file, const void* data, uint32_t count) override;
   ErrorCode Read(FileHandle file, void* data, uint32_t count, uint32_t* got) override;
   ErrorCode Flush(FileHandle file) override;
-  ErrorCode FlushDirectory(const char* path) override;
   ErrorCode Close(FileHandle file) override;
-  ErrorCode DeleteFile(const char* path) override;
-  ErrorCode RemoveDirectory(const char* path) override;
+  ErrorCode DeleteFile(const EntryPlace& at) override;
+  ErrorCode RemoveDirectory(const EntryPlace& at) override;
+  ErrorCode WriteWholeFile(const char* path, std::string_view text) override;
 
  private:
   struct Fault {
@@ -76,7 +85,7 @@ class FaultFileSystem : public FileSystem {
   FileSystem& inner_;
   std::vector<Fault> faults_;
   std::vector<Call> calls_;
-  int seen_[10] = {};
+  int seen_[static_cast<int>(Op::kCount)] = {};
   uint32_t readLimit_ = 0;
 };
 

@@ -1,5 +1,7 @@
 #include "tree/planner.h"
 
+#include "tree/plan_memory.h"
+
 #include <gtest/gtest.h>
 
 #include <map>
@@ -16,11 +18,11 @@ std::map<std::string, std::string> Flatten(const FileList& list, const std::stri
   std::map<std::string, std::string> out;
   for (const auto& entry : list) {
     if (entry->IsDirectory()) {
-      out[entry->name] = dir + "/";
-      auto inner = Flatten(*entry->children, dir + "/" + entry->name);
+      out[entry->Name()] = dir + "/";
+      auto inner = Flatten(*entry->children, dir + "/" + entry->Name());
       out.insert(inner.begin(), inner.end());
     } else {
-      out[entry->name] = dir + "|" + std::to_string(entry->size);
+      out[entry->Name()] = dir + "|" + std::to_string(entry->size);
     }
   }
   return out;
@@ -46,12 +48,12 @@ TEST(PlannerTest, WorkedExample) {
   EXPECT_EQ(plan["file-6"], "/DIR-2|2");
   EXPECT_EQ(plan.size(), 10u);
   std::string rootOrder;
-  for (const auto& entry : root) rootOrder += entry->name + " ";
+  for (const auto& entry : root) rootOrder += entry->Name() + " ";
   EXPECT_EQ(rootOrder, "file-0 file-1 DIR-0 DIR-2 ");
   EXPECT_EQ(root.fileCount(), 2u);
   EXPECT_EQ(root.dirCount(), 2u);
   std::string dir0Order;
-  for (const auto& entry : *root.begin()[2]->children) dir0Order += entry->name + " ";
+  for (const auto& entry : *root.begin()[2]->children) dir0Order += entry->Name() + " ";
   EXPECT_EQ(dir0Order, "file-2 file-3 DIR-1 ");
 }
 
@@ -72,6 +74,9 @@ TEST(PlannerTest, APlanHoldsLittleMoreThanItsEntries) {
   PlanTotals totals = CountPlan(root);
   double perEntry = static_cast<double>(heap) / (totals.files + totals.directories);
   EXPECT_LE(perEntry, sizeof(FileEntry) + 8) << "heap bytes per planned entry";
+  // The estimate that bounds a plan by the memory there is covers it.
+  EXPECT_GE(EstimatePlanMemory(root), heap);
+  EXPECT_LE(EstimatePlanMemory(root), heap + heap / 10);
 }
 #endif
 
@@ -149,8 +154,8 @@ TEST(PlannerTest, OneFilePerDirectoryAllInTheRoot) {
   ASSERT_EQ(CreateFileList(root, config, random), 0);
   std::string order;
   for (const auto& entry : root) {
-    order += entry->name;
-    if (entry->children) order += "{" + entry->children->front().name + "}";
+    order += entry->Name();
+    if (entry->children) order += "{" + entry->children->front().Name() + "}";
     order += " ";
   }
   EXPECT_EQ(order, "file-0 DIR-0{file-1} DIR-1{file-2} DIR-2{file-3} DIR-3{file-4} ");
@@ -177,6 +182,10 @@ TEST(PlannerTest, APlanBeyondItsEntryBudgetFailsAndIsReleased) {
   MtDefaultRandom random;
   FileList root;
   EXPECT_EQ(CreateFileList(root, config, random, 500), -1);
+  EXPECT_EQ(root.size(), 0u);
+  // So does one during which a stop was requested.
+  config.totalSize = 1 << 20;
+  EXPECT_EQ(CreateFileList(root, config, random, UINT64_MAX, [] { return true; }), -1);
   EXPECT_EQ(root.size(), 0u);
 }
 

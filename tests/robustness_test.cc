@@ -97,11 +97,7 @@ TEST(RobustnessTest, PathsLongerThanTheSystemTakesGetItsErrorText) {
                 longPath +
                 "/file-0 (00000000:101213 bytes) No.1\n"
                 "E CreateFile Error!: File name too long\n"
-                "E TS Finish\nE Verify Error!\nE TS Start\n"
-                "E RemoveFile " +
-                longPath +
-                "/file-0 (101213 bytes) No.1\n"
-                "E TS Finish\nE Remove Error!\n");
+                "E TS Finish\nE Verify Error!\n");
   EXPECT_TRUE(dir.List().empty());
 }
 
@@ -140,7 +136,6 @@ TEST(ProgramRobustnessTest, AChainAMillionDeepStopsWhereTheSystemRefusesThePath)
   ChildResult run = RunChild({DTK_BINARY, dir.path(), "-maxDirLevel", "2147483647", "-maxDirFiles",
                               "1", "-filesize", "1", "-minFileSize", "1", "-maxFileSize", "1"});
   EXPECT_EQ(run.status, 2);
-  EXPECT_EQ(run.out, "");
   // The create phase reaches the first path the system refuses ...
   std::string lastFile = LineBefore(run.err, "CreateFile Error!");
   ASSERT_EQ(lastFile.rfind("CreateFile ", 0), 0u) << run.err.substr(0, 2000);
@@ -148,19 +143,12 @@ TEST(ProgramRobustnessTest, AChainAMillionDeepStopsWhereTheSystemRefusesThePath)
   std::string path = lastFile.substr(11, lastFile.find(" (1 bytes) No.") - 11);
   EXPECT_GT(path.size(), MaxPathLength());
   EXPECT_LT(CountLines(run.err, "CreateFile "), 1000);
-  // ... and the remove phase stops at once at that file, which is not there.
-  std::string tail = run.err.substr(run.err.rfind("\nCreateFile Error!") + 1);
-  EXPECT_EQ(MaskTimeStamps(tail),
-            "CreateFile Error!: File name too long\n"
-            "TS Finish\nDtkTest Error!\nTS Start\n"
-            "RemoveFile " +
-                path +
-                " (1 bytes) No.1\n"
-                "TS Finish\nRemove Error!\n");
-  // What was made stays, as deep as the system allowed.
-  EXPECT_TRUE(fs::is_directory(dir / "DIR-0/DIR-1/DIR-2"));
-  EXPECT_TRUE(RemoveTree(dir / "DIR-0"));
-  EXPECT_EQ(dir.List(), (std::vector<std::string>{"file-0"}));
+  // ... and the remove phase removes everything made before it.
+  size_t made = CountLines(run.err, "CreateFile ") - 2;  // not the error nor the failed file
+  EXPECT_EQ(run.out, "Remove " + std::to_string(made) + " files, " + std::to_string(made) +
+                         " directories\nRemove filesize " + std::to_string(made) + " bytes\n" +
+                         run.out.substr(run.out.find("Remove time")));
+  EXPECT_TRUE(dir.List().empty());
 }
 
 TEST(ProgramRobustnessTest, PlansTooLargeToNameOrHoldFailAtOnce) {
@@ -176,7 +164,7 @@ TEST(ProgramRobustnessTest, PlansTooLargeToNameOrHoldFailAtOnce) {
   TestConfig numbered;
   numbered.totalSize = int64_t{2048} << 20;
   numbered.maxFileSize = 1;
-  EXPECT_FALSE(PlanMayFit(numbered, dir.path().size(), MaxPathLength(), PhysicalMemoryBytes()));
+  EXPECT_FALSE(PlanMayFit(numbered, PhysicalMemoryBytes()));
   EXPECT_TRUE(dir.List().empty());
 }
 

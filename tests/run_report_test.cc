@@ -231,25 +231,5 @@ TEST(RunReportTest, RunOfManyProcessesListsEachRank) {
   EXPECT_EQ(only["phases"], json["phases"]);
 }
 
-TEST(RunReportTest, FileIsReplacedWholeAndNoTemporaryStays) {
-  TempDir dir;
-  const std::string path = dir / "report.json";
-  WriteWholeFile(path, "old");
-  FaultFileSystem fs(SystemFileSystem());
-  ASSERT_EQ(WriteReportFile(fs, path.c_str(), "{}\n"), 0u);
-  EXPECT_EQ(ReadWholeFile(path), "{}\n");
-  EXPECT_EQ(dir.List(), std::vector<std::string>{"report.json"});
-  EXPECT_EQ(fs.CountOf(Op::kFlush), 1);  // on stable storage before it replaces the old one
-
-  // A failed write leaves the old report and no temporary file.
-  fs.FailCall(Op::kWrite, 2, ENOSPC);
-  EXPECT_EQ(WriteReportFile(fs, path.c_str(), "{\"new\": 1}\n"), static_cast<ErrorCode>(ENOSPC));
-  EXPECT_EQ(ReadWholeFile(path), "{}\n");
-  EXPECT_EQ(dir.List(), std::vector<std::string>{"report.json"});
-
-  const std::string nowhere = dir / "missing/report.json";
-  EXPECT_EQ(WriteReportFile(fs, nowhere.c_str(), "{}\n"), kNoSuchPath);
-}
-
 }  // namespace
 }  // namespace dtk

@@ -2,6 +2,8 @@
 // changes nothing in the calls.
 #include "engine/timed_file_system.h"
 
+#include "engine/tester.h"
+
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -17,62 +19,65 @@ TEST(TimedFileSystemTest, CountsEveryCallByKindAndListsFailuresWithTheirPaths) {
   FaultFileSystem inner(SystemFileSystem());
   TimedFileSystem timed(inner);
   timed.set_enabled(true);
+  TreeRoot root(timed, dir.path());
   const std::string sub = dir / "sub";
   const std::string file = dir / "sub/file";
-  ASSERT_EQ(timed.MakeDirectory(sub.c_str()), 0u);
-  EXPECT_EQ(timed.MakeDirectory(sub.c_str()), kExists);
+  EntryPlace subAt = PlaceOf(root.dir(), sub, sub.size() - 3);
+  ASSERT_EQ(timed.MakeDirectory(subAt), 0u);
+  EXPECT_EQ(timed.MakeDirectory(subAt), kExists);
+  WalkDir subDir;
+  ASSERT_EQ(timed.OpenDirectory(subAt, &subDir.handle), 0u);
+  EntryPlace fileAt = PlaceOf(subDir, file, file.size() - 4);
   FileHandle handle;
-  ASSERT_EQ(timed.OpenForWrite(file.c_str(), &handle), 0u);
+  ASSERT_EQ(timed.OpenForWrite(fileAt, &handle), 0u);
   ASSERT_EQ(timed.Write(handle, "abc", 3), 0u);
   inner.FailCall(Op::kWrite, 2, ENOSPC);
   EXPECT_EQ(timed.Write(handle, "def", 3), static_cast<ErrorCode>(ENOSPC));
   ASSERT_EQ(timed.Flush(handle), 0u);
-  ASSERT_EQ(timed.FlushDirectory(sub.c_str()), 0u);
   ASSERT_EQ(timed.Close(handle), 0u);
-  ASSERT_EQ(timed.OpenForRead(file.c_str(), &handle), 0u);
+  inner.FailCall(Op::kFlushDirectory, 1, EIO);
+  EXPECT_EQ(timed.FlushDirectory(subDir.handle), static_cast<ErrorCode>(EIO));
+  ASSERT_EQ(timed.OpenForRead(fileAt, &handle), 0u);
   char buffer[8];
   uint32_t got = 0;
   ASSERT_EQ(timed.Read(handle, buffer, sizeof(buffer), &got), 0u);
   EXPECT_EQ(got, 3u);  // the calls themselves are untouched
   ASSERT_EQ(timed.Close(handle), 0u);
-  ASSERT_EQ(timed.DeleteFile(file.c_str()), 0u);
-  EXPECT_EQ(timed.DeleteFile(file.c_str()), kNoSuchFile);
-  ASSERT_EQ(timed.RemoveDirectory(sub.c_str()), 0u);
+  ASSERT_EQ(timed.DeleteFile(fileAt), 0u);
+  EXPECT_EQ(timed.DeleteFile(fileAt), kNoSuchFile);
+  ASSERT_EQ(timed.CloseDirectory(subDir.handle), 0u);
+  ASSERT_EQ(timed.RemoveDirectory(subAt), 0u);
 
   auto count = [&](Operation op) { return timed.latencies(op).count(); };
   EXPECT_EQ(count(Operation::kMkdir), 2u);
-  EXPECT_EQ(count(Operation::kOpen), 2u);
+  EXPECT_EQ(count(Operation::kOpen), 3u);  // the directory's open too
   EXPECT_EQ(count(Operation::kWrite), 2u);
   EXPECT_EQ(count(Operation::kRead), 1u);
   EXPECT_EQ(count(Operation::kFlush), 2u);
-  EXPECT_EQ(count(Operation::kClose), 2u);
+  EXPECT_EQ(count(Operation::kClose), 3u);
   EXPECT_EQ(count(Operation::kUnlink), 2u);
   EXPECT_EQ(count(Operation::kRmdir), 1u);
   EXPECT_GT(timed.latencies(Operation::kMkdir).total(), 0u);
 
   const auto& failures = timed.failures();
-  ASSERT_EQ(failures.size(), 3u);
+  ASSERT_EQ(failures.size(), 4u);
   EXPECT_EQ(failures[0].operation, Operation::kMkdir);
   EXPECT_EQ(failures[0].path, sub);
   EXPECT_EQ(failures[0].code, kExists);
   EXPECT_EQ(failures[1].operation, Operation::kWrite);
   EXPECT_EQ(failures[1].path, file);  // a call on a handle names the handle's file
-  EXPECT_EQ(failures[2].operation, Operation::kUnlink);
-  EXPECT_STREQ(OperationName(failures[2].operation), "unlink");
+  EXPECT_EQ(failures[2].path, sub);   // and a directory's handle, the directory
+  EXPECT_EQ(failures[3].operation, Operation::kUnlink);
+  EXPECT_STREQ(OperationName(failures[3].operation), "unlink");
 
   timed.Clear();
   EXPECT_EQ(count(Operation::kMkdir), 0u);
   EXPECT_TRUE(timed.failures().empty());
-}
-
-TEST(TimedFileSystemTest, OffItOnlyPassesCallsOn) {
-  TempDir dir;
-  FaultFileSystem inner(SystemFileSystem());
-  TimedFileSystem timed(inner);
-  const std::string missing = dir / "missing/x";
-  EXPECT_EQ(timed.DeleteFile(missing.c_str()), kNoSuchPath);
-  EXPECT_EQ(inner.CountOf(Op::kDeleteFile), 1);
-  EXPECT_EQ(timed.latencies(Operation::kUnlink).count(), 0u);
+  // Off, it only passes calls on.
+  timed.set_enabled(false);
+  EXPECT_EQ(timed.DeleteFile(subAt), kNoSuchFile);
+  EXPECT_EQ(inner.CountOf(Op::kDeleteFile), 3);
+  EXPECT_EQ(count(Operation::kUnlink), 0u);
   EXPECT_TRUE(timed.failures().empty());
 }
 
@@ -80,9 +85,10 @@ TEST(TimedFileSystemTest, AFullListKeepsTheFirstFailuresAndTheLast) {
   TempDir dir;
   TimedFileSystem timed(SystemFileSystem());
   timed.set_enabled(true);
+  TreeRoot root(timed, dir.path());
   for (int i = 0; i < 1500; ++i) {
     std::string path = dir / ("gone-" + std::to_string(i));
-    timed.DeleteFile(path.c_str());
+    timed.DeleteFile(PlaceOf(root.dir(), path, dir.path().size() + 1));
   }
   ASSERT_EQ(timed.failures().size(), TimedFileSystem::kMaxListedFailures);
   EXPECT_EQ(timed.failuresNotListed(), 500u);

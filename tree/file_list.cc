@@ -1,5 +1,6 @@
 #include "tree/file_list.h"
 
+#include <charconv>
 #include <new>
 
 namespace dtk {
@@ -9,15 +10,17 @@ FileEntry::~FileEntry() = default;
 FileEntry::FileEntry(FileEntry&&) noexcept = default;
 FileEntry& FileEntry::operator=(FileEntry&&) noexcept = default;
 
-int FileEntry::SetName(std::string_view text) {
-  try {
-    name.assign(text);
-    return 0;
-  } catch (const std::bad_alloc&) {
-    name.clear();
-    name.shrink_to_fit();
-    return -1;
-  }
+void FileEntry::AppendName(std::string& out) const {
+  char digits[12];
+  auto end = std::to_chars(digits, digits + sizeof(digits), number).ptr;
+  out.append(IsDirectory() ? kDirPrefix : kFilePrefix);
+  out.append(digits, end);
+}
+
+std::string FileEntry::Name() const {
+  std::string name;
+  AppendName(name);
+  return name;
 }
 
 FileList::~FileList() { Clear(); }

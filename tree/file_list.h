@@ -16,12 +16,15 @@ class FileList;
 
 constexpr uint32_t kDirectoryAttribute = 0x10;
 
-// One planned or created file or directory. In the planned tree `name` is a
-// bare name and a directory owns the list of what lies inside it; in the
-// tester's list of created entries `name` is a full path and there are no
-// children.
+// One planned file or directory. Its name is the prefix of its kind
+// followed by its number ("file-12", "DIR-3"), so only the number is kept;
+// a directory owns the list of what lies inside it. Files and directories
+// are numbered in the order of a depth-first walk of the tree.
 class FileEntry {
  public:
+  static constexpr const char* kFilePrefix = "file-";
+  static constexpr const char* kDirPrefix = "DIR-";
+
   FileEntry();
   ~FileEntry();
   FileEntry(const FileEntry&) = delete;
@@ -30,22 +33,19 @@ class FileEntry {
   FileEntry(FileEntry&&) noexcept;
   FileEntry& operator=(FileEntry&&) noexcept;
 
-  // Replaces the name with a copy of `text`. Returns 0, or -1 when the copy
-  // cannot be allocated (the name is then empty).
-  int SetName(std::string_view text);
-
   bool IsDirectory() const { return (attributes & kDirectoryAttribute) != 0; }
+  // Appends the entry's name to `out`.
+  void AppendName(std::string& out) const;
+  std::string Name() const;
 
-  std::string name;
   int64_t size = 0;
   uint32_t attributes = 0;
-  uint32_t crcValue = 0;
+  int32_t number = 0;
   std::unique_ptr<FileList> children;
 };
 
 // An ordered list that owns its entries and counts files and directories.
-// The entries lie in one array, so an entry costs no allocation of its own;
-// only a name too long for the string's own buffer does.
+// The entries lie in one array, so an entry costs no allocation of its own.
 class FileList {
  public:
   // The most entries one list may hold.
@@ -69,6 +69,7 @@ class FileList {
   int Reserve(size_t count);
 
   size_t size() const { return entries_.size(); }
+  size_t capacity() const { return entries_.capacity(); }
   bool empty() const { return entries_.empty(); }
   uint32_t fileCount() const { return fileCount_; }
   uint32_t dirCount() const { return dirCount_; }

@@ -1,30 +1,11 @@
 #include "tree/planner.h"
 
-#include <charconv>
 #include <climits>
-#include <cstring>
 #include <new>
-#include <string>
 #include <vector>
 
 namespace dtk {
 namespace {
-
-// Fills `entry` with the name "prefix" followed by the number in decimal, as
-// "%s%d" writes it, and the size and attributes. Returns 0, or -1 when the
-// name cannot be held.
-int MakeEntry(FileEntry& entry, const char* prefix, int32_t number, int64_t size,
-              uint32_t attributes) {
-  char text[64];
-  size_t prefixLength = std::strlen(prefix);
-  if (prefixLength > sizeof(text) - 12) return -1;
-  std::memcpy(text, prefix, prefixLength);
-  auto result = std::to_chars(text + prefixLength, text + sizeof(text), number);
-  if (entry.SetName(std::string_view(text, result.ptr - text)) != 0) return -1;
-  entry.size = size;
-  entry.attributes = attributes;
-  return 0;
-}
 
 // Room for the entries a list is planned to take: maxDirFiles files and the
 // directory that may open after them, so lists of the usual sizes are made
@@ -35,7 +16,8 @@ int ReserveList(FileList& list, const TestConfig& config) {
   return list.Reserve(planned);
 }
 
-int Plan(FileList& root, const TestConfig& config, MtRandom& random, uint64_t maxEntries) {
+int Plan(FileList& root, const TestConfig& config, MtRandom& random, uint64_t maxEntries,
+         bool (*stopped)()) {
   if (config.totalSize <= 0) return 0;
   FileList* currentList = &root;
   uint32_t level = 0;
@@ -52,10 +34,11 @@ int Plan(FileList& root, const TestConfig& config, MtRandom& random, uint64_t ma
     uint64_t draw = random.Next();
     int64_t size = config.minFileSize + static_cast<int64_t>(draw % static_cast<uint64_t>(range));
     if (plannedBytes + size >= config.totalSize) size = config.totalSize - plannedBytes;
+    // Planning a huge tree takes a while; a stop request ends it.
+    if ((fileNumber & 0xFFFF) == 0xFFFF && stopped != nullptr && stopped()) return -1;
     FileEntry file;
-    if (MakeEntry(file, config.filePrefix, static_cast<int32_t>(fileNumber), size, 0) != 0) {
-      return -1;
-    }
+    file.number = static_cast<int32_t>(fileNumber);
+    file.size = size;
     if (currentList->fileCount() >= config.maxDirFiles) {
       if (level >= config.maxDirLevel) {
         currentList = &root;
@@ -63,10 +46,8 @@ int Plan(FileList& root, const TestConfig& config, MtRandom& random, uint64_t ma
       }
       if (dirNumber > INT32_MAX) return -1;
       FileEntry dir;
-      if (MakeEntry(dir, config.dirPrefix, static_cast<int32_t>(dirNumber), 0,
-                    kDirectoryAttribute) != 0) {
-        return -1;
-      }
+      dir.number = static_cast<int32_t>(dirNumber);
+      dir.attributes = kDirectoryAttribute;
       dir.children = std::make_unique<FileList>();
       FileList* inside = dir.children.get();
       if (ReserveList(*inside, config) != 0) return -1;
@@ -85,10 +66,10 @@ int Plan(FileList& root, const TestConfig& config, MtRandom& random, uint64_t ma
 }  // namespace
 
 int CreateFileList(FileList& root, const TestConfig& config, MtRandom& random,
-                   uint64_t maxEntries) {
+                   uint64_t maxEntries, bool (*stopped)()) {
   int status;
   try {
-    status = Plan(root, config, random, maxEntries);
+    status = Plan(root, config, random, maxEntries, stopped);
   } catch (const std::bad_alloc&) {
     status = -1;
   }

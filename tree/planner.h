@@ -11,8 +11,9 @@ namespace dtk {
 
 // The run settings.
 struct TestConfig {
-  const char* dirPrefix = "DIR-";
-  const char* filePrefix = "file-";
+  // No option changes the names' prefixes.
+  static constexpr const char* dirPrefix = FileEntry::kDirPrefix;
+  static constexpr const char* filePrefix = FileEntry::kFilePrefix;
   int64_t totalSize = 104857600;  // 100 MiB
   int64_t minFileSize = 1;
   int64_t maxFileSize = 102400;
@@ -34,10 +35,11 @@ struct PlanTotals {
 // before a new directory opens below it, maxDirLevel deep, then back at the
 // root. Returns 0, or -1 when the plan cannot be made: more files or
 // directories than their 32-bit numbers can name, more entries than one list
-// holds, more entries than `maxEntries`, or memory exhausted (the partial
-// plan is then released). Requires minFileSize <= maxFileSize.
+// holds, more entries than `maxEntries`, memory exhausted, or `stopped`
+// (asked now and then, when given) returning true (the partial plan is then
+// released). Requires minFileSize <= maxFileSize.
 int CreateFileList(FileList& root, const TestConfig& config, MtRandom& random = sizeRandom,
-                   uint64_t maxEntries = UINT64_MAX);
+                   uint64_t maxEntries = UINT64_MAX, bool (*stopped)() = nullptr);
 
 // Counts the files, directories and bytes of a plan, without recursing.
 PlanTotals CountPlan(const FileList& root);

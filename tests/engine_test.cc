@@ -1,0 +1,444 @@
+// The tester's create, verify and remove phases on a real scratch
+// directory, with faults injected where the disk would not produce them on
+// demand. Transcripts name the scratch directory "T".
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstring>
+#include <atomic>
+#include <functional>
+#include <random>
+#include <thread>
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+#include "engine/tester.h"
+#include "fault_file_system.h"
+#include "platform/process.h"
+#include "test_util.h"
+#include "support/crc32.h"
+#include "tree/planner.h"
+
+namespace dtk {
+namespace {
+
+class EngineTest : public ::testing::Test {
+ protected:
+  // Plans `total` bytes in files of min..max bytes.
+  void Plan(int64_t total, int64_t min, int64_t max, uint32_t dirFiles = 100,
+            uint32_t dirLevel = 4) {
+    TestConfig config;
+    config.totalSize = total;
+    config.minFileSize = min;
+    config.maxFileSize = max;
+    config.maxDirFiles = dirFiles;
+    config.maxDirLevel = dirLevel;
+    MtDefaultRandom random;
+    ASSERT_EQ(CreateFileList(plan, config, random), 0);
+  }
+  // Plans files of these sizes in the root, numbered from 0.
+  void PlanFiles(std::initializer_list<int64_t> sizes) {
+    for (int64_t size : sizes) {
+      FileEntry entry;
+      entry.number = static_cast<int32_t>(plan.size());
+      entry.size = size;
+      plan.Append(std::move(entry));
+    }
+  }
+  int Create() { return test.Create(plan, TreeRoot(fs, dir.path())); }
+  int Verify() { return test.Verify(plan, TreeRoot(fs, dir.path())); }
+  int Remove() { return test.Remove(plan, TreeRoot(fs, dir.path())); }
+  int RemovePlanned() { return test.RemovePlanned(plan, TreeRoot(fs, dir.path())); }
+  // The lines so far, the scratch directory named "T", then forgotten.
+  std::string Lines() {
+    std::string text = MaskTimeStamps(console.Transcript());
+    for (size_t at; (at = text.find(dir.path())) != std::string::npos;) {
+      text.replace(at, dir.path().size(), "T");
+    }
+    console.Clear();
+    return text;
+  }
+
+  TempDir dir;
+  FaultFileSystem fs{SystemFileSystem()};
+  MemoryConsole console;
+  FixedClock clock;
+  // Paths joined with "/", which every system takes.
+  DtkTest test{fs, console, clock, kPosixPathStyle};
+  FileList plan;
+};
+
+const char kSummaryOf10[] = " filesize 10 bytes\n";
+
+TEST_F(EngineTest, NestedTreeIsCreatedVerifiedAndRemovedInOrder) {
+  Plan(10, 1, 2, 2, 2);  // sizes 1,1,1,2,1,2,2: chains of two directories
+  ASSERT_EQ(Create(), 0);
+  EXPECT_EQ(dir.List(),
+            (std::vector<std::string>{"DIR-0/", "DIR-0/DIR-1/", "DIR-0/DIR-1/file-4",
+                                      "DIR-0/DIR-1/file-5", "DIR-0/file-2", "DIR-0/file-3",
+                                      "DIR-2/", "DIR-2/file-6", "file-0", "file-1"}));
+  EXPECT_EQ(Lines(),
+            "E TS Start\nE CreateFile T/file-0 (1 bytes) No.1\n"
+            "E CreateFile T/file-1 (1 bytes) No.2\nE CreateDirecrory T/DIR-0\n"
+            "E CreateFile T/DIR-0/file-2 (1 bytes) No.3\nE CreateFile T/DIR-0/file-3 (2 bytes) No.4\n"
+            "E CreateDirecrory T/DIR-0/DIR-1\nE CreateFile T/DIR-0/DIR-1/file-4 (1 bytes) No.5\n"
+            "E CreateFile T/DIR-0/DIR-1/file-5 (2 bytes) No.6\nE CreateDirecrory T/DIR-2\n"
+            "E CreateFile T/DIR-2/file-6 (2 bytes) No.7\nE TS Finish\n"
+            "O Create 7 files, 3 directories\nO Create" +
+                std::string(kSummaryOf10) +
+                "O Create time 1 sec\nO Create speed 0.0KB/sec (10B/sec)\n");
+  ASSERT_EQ(Verify(), 0);
+  EXPECT_EQ(Lines(),
+            "E TS Start\nE Verify T/file-0 (FC6C7028:1 bytes) No.1\n"
+            "E Verify T/file-1 (27820654:1 bytes) No.2\n"
+            "E Verify T/DIR-0/file-2 (902B6662:1 bytes) No.3\n"
+            "E Verify T/DIR-0/file-3 (BFED04FE:2 bytes) No.4\n"
+            "E Verify T/DIR-0/DIR-1/file-4 (A864DBDF:1 bytes) No.5\n"
+            "E Verify T/DIR-0/DIR-1/file-5 (A3580446:2 bytes) No.6\n"
+            "E Verify T/DIR-2/file-6 (D58DCE5B:2 bytes) No.7\nE TS Finish\n"
+            "O Verify 7 files, 0 CRC Errors\nO Verify" +
+                std::string(kSummaryOf10) +
+                "O Verify time 1 sec\nO Verify speed 0.0KB/sec (10B/sec)\n");
+  ASSERT_EQ(Remove(), 0);
+  EXPECT_TRUE(dir.List().empty());
+  EXPECT_EQ(Lines(),
+            "E TS Start\nE RemoveFile T/DIR-2/file-6 (2 bytes) No.1\nE RemoveDirecrory T/DIR-2\n"
+            "E RemoveFile T/DIR-0/DIR-1/file-5 (2 bytes) No.2\n"
+            "E RemoveFile T/DIR-0/DIR-1/file-4 (1 bytes) No.3\nE RemoveDirecrory T/DIR-0/DIR-1\n"
+            "E RemoveFile T/DIR-0/file-3 (2 bytes) No.4\nE RemoveFile T/DIR-0/file-2 (1 bytes) No.5\n"
+            "E RemoveDirecrory T/DIR-0\nE RemoveFile T/file-1 (1 bytes) No.6\n"
+            "E RemoveFile T/file-0 (1 bytes) No.7\nE TS Finish\n"
+            "O Remove 7 files, 3 directories\nO Remove" +
+                std::string(kSummaryOf10) +
+                "O Remove time 1 sec\nO Remove speed 0.0KB/sec (10B/sec)\n");
+  // Nothing left to remove: no phase at all.
+  ASSERT_EQ(DtkTest(fs, console, clock).Remove(plan, TreeRoot(fs, dir.path())), 0);
+  EXPECT_EQ(Lines(), "");
+}
+
+TEST_F(EngineTest, PatternIsTheGeneratorOutputLaidDownAsARing) {
+  DtkTest small(fs, console, clock);
+  ASSERT_EQ(small.MakePattern(6), 0);  // a partial last word gives its low bytes
+  const uint8_t first[] = {0x5C, 0xBB, 0x91, 0xD0, 0xF6, 0x9E};
+  EXPECT_EQ(std::memcmp(small.pattern(), first, 6), 0);
+  // Files take consecutive bytes of the generator's output, little-endian,
+  // round a ring of 262,144 bytes: the second file ends exactly at the end
+  // of the ring and the third starts again at its first byte. The bytes are
+  // checked against the standard library's generator, not against the
+  // tester's own pattern or CRC.
+  PlanFiles({10, 262134, 300000, 0});
+  ASSERT_EQ(Create(), 0);
+  std::mt19937 generator;  // MT19937 with the default seed 5489
+  std::string ring;
+  for (int i = 0; i < 65536; ++i) {
+    uint32_t word = generator();
+    for (int k = 0; k < 4; ++k) ring.push_back(static_cast<char>(word >> (8 * k)));
+  }
+  EXPECT_EQ(ReadWholeFile(dir / "file-0"), ring.substr(0, 10));
+  EXPECT_EQ(ReadWholeFile(dir / "file-1"), ring.substr(10));
+  EXPECT_EQ(ReadWholeFile(dir / "file-2"), ring + ring.substr(0, 300000 - 262144));
+  EXPECT_EQ(ReadWholeFile(dir / "file-3"), "");
+  EXPECT_EQ(test.patternPos(), 300000u - 262144u);
+  // The CRC of a stretch of the ring, also one that wraps, is that of its
+  // bytes.
+  auto crcOf = [](const std::string& bytes) {
+    Crc32 crc;
+    crc.Update(static_cast<uint32_t>(bytes.size()), bytes.data());
+    return crc.Value();
+  };
+  EXPECT_EQ(test.PatternCrc(0, 10), 0xACFF1B51u);
+  EXPECT_EQ(test.PatternCrc(10, 262134), crcOf(ring.substr(10)));
+  EXPECT_EQ(test.PatternCrc(0, 300000), crcOf(ring + ring.substr(0, 300000 - 262144)));
+  EXPECT_EQ(test.PatternCrc(262000, 1000), crcOf(ring.substr(262000) + ring.substr(0, 856)));
+  EXPECT_EQ(test.PatternCrc(0, 524288), 0xEFE12EDCu);  // the pattern twice over
+  EXPECT_EQ(test.PatternCrc(5, 0), 0u);
+  EXPECT_EQ(reinterpret_cast<uintptr_t>(test.pattern()) % 4096, 0u);
+}
+
+TEST_F(EngineTest, TransfersCarryAtMost128KiBAndTheLastReadAsksOneByteMore) {
+  PlanFiles({300000, 131072, 131073, 0});
+  ASSERT_EQ(Create(), 0);
+  EXPECT_EQ(fs.CountsOf(Op::kWrite),
+            (std::vector<uint32_t>{131072, 131072, 37856, 131072, 131072, 1}));
+  ASSERT_EQ(Verify(), 0);
+  EXPECT_EQ(fs.CountsOf(Op::kRead), (std::vector<uint32_t>{131072, 131072, 37857, 131072, 1,
+                                                            131072, 2, 1}));
+  fs.LimitReads(50000);  // short reads are continued, not errors
+  ASSERT_EQ(Verify(), 0);
+  EXPECT_EQ(test.verified().files, 4u);
+  EXPECT_EQ(test.verified().second, 0u);
+  EXPECT_EQ(fs.CountOf(Op::kOpenForRead), 8);
+  EXPECT_EQ(fs.CountOf(Op::kClose), 12);
+}
+
+// A fault in one call, what the phase prints about it and what the remove
+// phase then finds to do.
+struct FaultCase {
+  const char* name;
+  Op op;
+  int nth;
+  ErrorCode code;
+  bool sync;
+  const char* createTail;  // the create phase's last lines, the reason with "<text>"
+  const char* removeLines;
+};
+
+class EngineFaultTest : public EngineTest, public ::testing::WithParamInterface<FaultCase> {};
+
+TEST_P(EngineFaultTest, EndsTheCreatePhaseAndOnlyWhatWasMadeIsRemoved) {
+  const FaultCase& c = GetParam();
+  Plan(3, 1, 1, 1, 4);  // file-0, DIR-0/file-1, DIR-0/DIR-1/file-2
+  fs.FailCall(c.op, c.nth, c.code, false, 0);
+  test.set_sync(c.sync);
+  EXPECT_EQ(Create(), -1);
+  std::string tail = c.createTail;
+  tail.replace(tail.find("<text>"), 6, SystemText(c.code));
+  std::string lines = Lines();
+  EXPECT_EQ(lines.substr(lines.size() - std::min(lines.size(), tail.size())), tail) << lines;
+  EXPECT_EQ(Remove(), 0);
+  EXPECT_EQ(Lines(), c.removeLines);
+  EXPECT_TRUE(dir.List().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, EngineFaultTest,
+    ::testing::Values(
+        FaultCase{"OpenFailsOnTheSecondFile", Op::kOpenForWrite, 2, EACCES, false,
+                  "E CreateFile T/DIR-0/file-1 (1 bytes) No.2\nE CreateFile Error!: <text>\n"
+                  "E TS Finish\nE DtkTest Error!\n",
+                  "E TS Start\nE RemoveDirecrory T/DIR-0\nE RemoveFile T/file-0 (1 bytes) No.1\n"
+                  "E TS Finish\nO Remove 1 files, 1 directories\nO Remove filesize 1 bytes\n"
+                  "O Remove time 1 sec\nO Remove speed 0.0KB/sec (1B/sec)\n"},
+        FaultCase{"WriteFailsLeavingAShortFile", Op::kWrite, 2, ENOSPC, false,
+                  "E CreateFile T/DIR-0/file-1 (1 bytes) No.2\nE WriteFile Error!: <text>\n"
+                  "E TS Finish\nE DtkTest Error!\n",
+                  "E TS Start\nE RemoveFile T/DIR-0/file-1 (1 bytes) No.1\n"
+                  "E RemoveDirecrory T/DIR-0\nE RemoveFile T/file-0 (1 bytes) No.2\n"
+                  "E TS Finish\nO Remove 2 files, 1 directories\nO Remove filesize 2 bytes\n"
+                  "O Remove time 1 sec\nO Remove speed 0.0KB/sec (2B/sec)\n"},
+        FaultCase{"CloseFails", Op::kClose, 1, EIO, false,
+                  "E CreateFile T/file-0 (1 bytes) No.1\nE WriteFile Error!: <text>\n"
+                  "E TS Finish\nE DtkTest Error!\n",
+                  "E TS Start\nE RemoveFile T/file-0 (1 bytes) No.1\nE TS Finish\n"
+                  "O Remove 1 files, 0 directories\nO Remove filesize 1 bytes\n"
+                  "O Remove time 1 sec\nO Remove speed 0.0KB/sec (1B/sec)\n"},
+        FaultCase{"FlushFails", Op::kFlush, 1, EIO, true,
+                  "E CreateFile T/file-0 (1 bytes) No.1\nE WriteFile Error!: <text>\n"
+                  "E TS Finish\nE DtkTest Error!\n",
+                  "E TS Start\nE RemoveFile T/file-0 (1 bytes) No.1\nE TS Finish\n"
+                  "O Remove 1 files, 0 directories\nO Remove filesize 1 bytes\n"
+                  "O Remove time 1 sec\nO Remove speed 0.0KB/sec (1B/sec)\n"},
+        FaultCase{"DirectoryFlushFails", Op::kFlushDirectory, 1, EIO, true,
+                  "E CreateFile T/DIR-0/DIR-1/file-2 (1 bytes) No.3\nE WriteFile Error!: <text>\n"
+                  "E TS Finish\nE DtkTest Error!\n",
+                  "E TS Start\nE RemoveFile T/DIR-0/DIR-1/file-2 (1 bytes) No.1\n"
+                  "E RemoveDirecrory T/DIR-0/DIR-1\nE RemoveFile T/DIR-0/file-1 (1 bytes) No.2\n"
+                  "E RemoveDirecrory T/DIR-0\nE RemoveFile T/file-0 (1 bytes) No.3\n"
+                  "E TS Finish\nO Remove 3 files, 2 directories\nO Remove filesize 3 bytes\n"
+                  "O Remove time 1 sec\nO Remove speed 0.0KB/sec (3B/sec)\n"},
+        // The directory is made but cannot be opened: it is counted, its
+        // first file fails with the reason, and it goes again.
+        FaultCase{"DirectoryCannotBeOpened", Op::kOpenDirectory, 2, EACCES, false,
+                  "E CreateDirecrory T/DIR-0/DIR-1\n"
+                  "E CreateFile T/DIR-0/DIR-1/file-2 (1 bytes) No.3\nE CreateFile Error!: <text>\n"
+                  "E TS Finish\nE DtkTest Error!\n",
+                  "E TS Start\nE RemoveDirecrory T/DIR-0/DIR-1\n"
+                  "E RemoveFile T/DIR-0/file-1 (1 bytes) No.1\nE RemoveDirecrory T/DIR-0\n"
+                  "E RemoveFile T/file-0 (1 bytes) No.2\nE TS Finish\n"
+                  "O Remove 2 files, 2 directories\nO Remove filesize 2 bytes\n"
+                  "O Remove time 1 sec\nO Remove speed 0.0KB/sec (2B/sec)\n"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(EngineTest, VerifyCountsDamageAndStopsAtFilesOfTheWrongSize) {
+  PlanFiles({100, 100, 100, 100});
+  ASSERT_EQ(Create(), 0);
+  std::string changed = ReadWholeFile(dir / "file-1");
+  changed[50] ^= 1;
+  WriteWholeFile(dir / "file-1", changed);
+  ASSERT_EQ(Verify(), 0);  // a CRC error is counted, not a failure
+  EXPECT_EQ(test.verified().files, 4u);
+  EXPECT_EQ(test.verified().second, 1u);
+  std::string lines = Lines();
+  EXPECT_NE(lines.find("No.2\nE CRC Error!\nE Verify T/file-2"), std::string::npos) << lines;
+  // One byte more or less than planned: the walk stops there.
+  for (int delta : {-1, +1, +100000}) {
+    std::string resized = ReadWholeFile(dir / "file-2");
+    resized.resize(100 + delta, 'x');
+    WriteWholeFile(dir / "file-2", resized);
+    EXPECT_EQ(Verify(), -1);
+    lines = Lines();
+    EXPECT_NE(lines.find("No.3\nE FileSize Error!\nE TS Finish\nE Verify Error!\n"),
+              std::string::npos)
+        << delta << lines;
+    EXPECT_EQ(test.verified().files, 2u);
+  }
+  std::filesystem::remove(dir / "file-2");
+  EXPECT_EQ(Verify(), -1);
+  EXPECT_NE(Lines().find("No.3\nE CreateFile Error!: " + SystemText(kNoSuchFile) + "\n"),
+            std::string::npos);
+  fs.FailCall(Op::kRead, fs.CountOf(Op::kRead) + 1, EIO);
+  EXPECT_EQ(Verify(), -1);
+  EXPECT_NE(Lines().find("No.1\nE ReadFile Error!: " + SystemText(EIO) + "\n"), std::string::npos);
+  // Every file opened is closed (one open failed; the create phase closed four).
+  EXPECT_EQ(fs.CountOf(Op::kOpenForRead) - 1, fs.CountOf(Op::kClose) - 4);
+}
+
+TEST_F(EngineTest, RemoveFailuresSayWhyAndStop) {
+  PlanFiles({1, 1});
+  ASSERT_EQ(Create(), 0);
+  fs.FailCall(Op::kDeleteFile, 1, EBUSY);
+  console.Clear();
+  EXPECT_EQ(Remove(), -1);
+  EXPECT_EQ(Lines(), "E TS Start\nE RemoveFile T/file-1 (1 bytes) No.1\nE DeleteFile Error!: " +
+                         SystemText(EBUSY) + "\nE TS Finish\nE Remove Error!\n");
+  EXPECT_EQ(dir.List(), (std::vector<std::string>{"file-0", "file-1"}));
+}
+
+TEST_F(EngineTest, EntriesGoneSinceAreNotMissedAndForeignOnesBlock) {
+  Plan(6, 1, 1, 2, 4);  // file-0,1; DIR-0: file-2,3; DIR-0/DIR-1: file-4,5
+  ASSERT_EQ(Create(), 0);
+  // Deleted by hand, and a directory replaced by a plain file: passed over
+  // without a line, as is everything below the file.
+  std::filesystem::remove(dir / "file-1");
+  std::filesystem::remove_all(dir / "DIR-0/DIR-1");
+  WriteWholeFile(dir / "DIR-0/DIR-1", "x");
+  console.Clear();
+  EXPECT_EQ(Remove(), -1);
+  // A foreign file in a directory of the tree stops the phase there.
+  EXPECT_EQ(Lines(), "E TS Start\nE RemoveFile T/DIR-0/file-3 (1 bytes) No.1\n"
+                     "E RemoveFile T/DIR-0/file-2 (1 bytes) No.2\nE RemoveDirecrory T/DIR-0\n"
+                     "E RemoveDirectory Error!: " +
+                         SystemText(ENOTEMPTY) + "\nE TS Finish\nE Remove Error!\n");
+  // Removing the whole plan of an earlier run passes over what is gone,
+  // also below a directory that is a plain file now.
+  std::filesystem::remove(dir / "DIR-0/DIR-1");
+  std::filesystem::remove(dir / "DIR-0");
+  WriteWholeFile(dir / "DIR-0", "not a directory");
+  EXPECT_EQ(RemovePlanned(), 0);
+  EXPECT_EQ(Lines(), "E TS Start\nE RemoveFile T/file-0 (1 bytes) No.1\nE TS Finish\n"
+                     "O Remove 1 files, 0 directories\nO Remove filesize 1 bytes\n"
+                     "O Remove time 1 sec\nO Remove speed 0.0KB/sec (1B/sec)\n");
+  EXPECT_EQ(dir.List(), std::vector<std::string>{"DIR-0"});
+}
+
+TEST_F(EngineTest, StopRequestEndsCreateAndVerifyButNotRemove) {
+  Plan(4, 1, 1, 2, 4);
+  RequestStop(2);
+  EXPECT_EQ(Create(), -1);
+  EXPECT_EQ(Verify(), -1);
+  EXPECT_EQ(Lines(), "E TS Start\nE TS Finish\nE DtkTest Error!\nE TS Start\nE TS Finish\n"
+                     "E Verify Error!\n");
+  ClearStopRequest();
+  ASSERT_EQ(Create(), 0);
+  RequestStop(15);
+  EXPECT_EQ(Remove(), 0);
+  ClearStopRequest();
+  EXPECT_TRUE(dir.List().empty());
+}
+
+TEST_F(EngineTest, MemoryExhaustedInAWalkIsSaid) {
+  PlanFiles({1, 1});
+  fs.FailCall(Op::kOpenForWrite, 2, kThrowBadAlloc);
+  EXPECT_EQ(Create(), -1);
+  EXPECT_NE(Lines().find("No.2\nE Memory Error!: " + SystemText(OutOfMemoryError()) +
+                         "\nE TS Finish\nE DtkTest Error!\n"),
+            std::string::npos);
+}
+
+#ifndef _WIN32
+TEST_F(EngineTest, PathsTooLongToExistAreRefusedAndNeverBuiltForRemoval) {
+  // A chain deep enough to pass the longest path the system takes.
+  Plan(2000, 1, 1, 1, 2000);
+  EXPECT_EQ(Create(), -1);
+  std::string lines = Lines();
+  EXPECT_NE(lines.find("CreateFile Error!: " + SystemText(ENAMETOOLONG)), std::string::npos);
+  EXPECT_EQ(Remove(), 0);
+  EXPECT_TRUE(dir.List().empty());
+  EXPECT_EQ(RemovePlanned(), 0);
+}
+
+// What another user may plant in the tree: nothing outside it is written,
+// truncated or removed, nothing hangs, and what the run made goes again.
+class HostileEntryTest : public EngineTest {
+ protected:
+  void SetUp() override {
+    WriteWholeFile(outside / "victim", "precious");
+    Plan(6, 1, 1, 2, 4);  // file-0,1; DIR-0: file-2,3; DIR-0/DIR-1: file-4,5
+  }
+  void ExpectVictimIntact() {
+    EXPECT_EQ(ReadWholeFile(outside / "victim"), "precious");
+    EXPECT_EQ(outside.List(), std::vector<std::string>{"victim"});
+  }
+  TempDir outside;
+};
+
+TEST_F(HostileEntryTest, PlantedEntriesAreRefusedAndLeftAsTheyAre) {
+  struct Plant {
+    const char* name;
+    std::function<void(const std::string&)> make;
+    ErrorCode reason;
+  } plants[] = {
+      {"file-1", [&](const std::string& at) { symlink((outside / "victim").c_str(), at.c_str()); },
+       ELOOP},
+      {"file-1", [&](const std::string& at) { link((outside / "victim").c_str(), at.c_str()); },
+       EMLINK},
+      {"file-1", [](const std::string& at) { mkfifo(at.c_str(), 0600); }, EEXIST},
+      {"DIR-0", [&](const std::string& at) { symlink(outside.path().c_str(), at.c_str()); },
+       ENOTDIR},
+      {"DIR-0", [](const std::string& at) { WriteWholeFile(at, "plain"); }, ENOTDIR},
+  };
+  for (const Plant& plant : plants) {
+    SCOPED_TRACE(plant.name + std::to_string(plant.reason));
+    plant.make(dir / plant.name);
+    EXPECT_EQ(Create(), -1);
+    EXPECT_NE(Lines().find("CreateFile Error!: " + SystemText(plant.reason)), std::string::npos);
+    EXPECT_EQ(Remove(), 0);
+    console.Clear();
+    EXPECT_EQ(dir.List().size(), 1u);
+    std::filesystem::remove(dir / plant.name);
+    ExpectVictimIntact();
+  }
+  // The whole plan removed by name: the link is not followed.
+  symlink(outside.path().c_str(), (dir / "DIR-0").c_str());
+  WriteWholeFile(outside / "file-2", "theirs");
+  EXPECT_EQ(RemovePlanned(), 0);
+  EXPECT_EQ(ReadWholeFile(outside / "file-2"), "theirs");
+}
+
+TEST_F(HostileEntryTest, AnOrdinaryFileLeftAtAPlannedNameIsReused) {
+  WriteWholeFile(dir / "file-1", std::string(5000, 'k'));  // a tree kept by an earlier run
+  ASSERT_EQ(Create(), 0);
+  EXPECT_EQ(ReadWholeFile(dir / "file-1").size(), 1u);
+  ASSERT_EQ(Verify(), 0);
+  EXPECT_EQ(test.verified().second, 0u);
+}
+
+TEST_F(HostileEntryTest, ADirectorySwappedForALinkDuringTheRunLeadsNowhere) {
+  // Another thread swaps DIR-0 with a link to the outside, back and forth,
+  // while the tree is made and removed again and again.
+  Plan(400, 1, 1, 20, 1);
+  std::atomic<bool> done{false};
+  std::string link = dir / "swap";
+  symlink(outside.path().c_str(), link.c_str());
+  std::thread swapper([&] {
+    while (!done) {
+      renameat2(AT_FDCWD, (dir / "DIR-0").c_str(), AT_FDCWD, link.c_str(), RENAME_EXCHANGE);
+    }
+  });
+  for (int i = 0; i < 20; ++i) {
+    Create();
+    Remove();
+  }
+  done = true;
+  swapper.join();
+  ExpectVictimIntact();
+}
+#endif
+
+}  // namespace
+}  // namespace dtk
