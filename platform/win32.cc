@@ -4,6 +4,8 @@
 #include <io.h>
 
 #include <atomic>
+#include <map>
+#include <mutex>
 #include <cctype>
 #include <string>
 #include <cstdio>
@@ -23,43 +25,93 @@ ErrorCode Succeeded(BOOL ok) { return ok ? 0 : LastError(); }
 
 Win32FileSystem::Win32FileSystem() : calls_{::WriteFile, ::ReadFile} {}
 
-ErrorCode Win32FileSystem::MakeDirectory(const char* path) {
-  return Succeeded(::CreateDirectoryA(path, nullptr));
+namespace {
+
+#ifndef ERROR_REPARSE_POINT_ENCOUNTERED
+#define ERROR_REPARSE_POINT_ENCOUNTERED 4395L
+#endif
+
+// The checks every call on an entry of the tree makes first.
+ErrorCode CheckPlace(const EntryPlace& at) {
+  if (at.dir == kInvalidDir) return at.dirError != 0 ? at.dirError : ERROR_INVALID_HANDLE;
+  return 0;
 }
 
-ErrorCode Win32FileSystem::OpenForWrite(const char* path, FileHandle* file) {
-  // Write access only; others may read and write meanwhile. An existing file
-  // is truncated. No caching flags: the data goes through the file cache.
+// Opens `path` as a directory to work in. It is held without letting it be
+// deleted or renamed, so that the path keeps naming this directory while
+// the tree below it is made, read and removed by path. Without
+// `followLinks` a reparse point (a symbolic link or junction) there is
+// refused, not followed.
+ErrorCode OpenDirectoryHandle(const char* path, bool followLinks, DirHandle* dir) {
+  *dir = kInvalidDir;
+  DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | (followLinks ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
+  HANDLE handle = ::CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, flags, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    // What lies below a directory that is not there is on a path not found.
+    ErrorCode code = LastError();
+    return code == ERROR_FILE_NOT_FOUND ? ERROR_PATH_NOT_FOUND : code;
+  }
+  BY_HANDLE_FILE_INFORMATION info{};
+  ErrorCode code = ::GetFileInformationByHandle(handle, &info) ? 0 : LastError();
+  // A link in the place of a directory is no directory of the tree, as a
+  // file there is not.
+  if (code == 0 && (!(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
+                    (!followLinks && (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)))) {
+    code = ERROR_DIRECTORY;
+  }
+  if (code != 0) {
+    ::CloseHandle(handle);
+    return code;
+  }
+  *dir = FromHandle(handle);
+  return 0;
+}
+
+// Opens `path` for writing: makes it, or reuses an existing plain file with
+// no other link, truncated. The common case, nothing there, takes one call.
+ErrorCode CreateOrReuse(const char* path, HANDLE* result) {
+  *result = ::CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                          CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (*result != INVALID_HANDLE_VALUE) return 0;
+  ErrorCode code = LastError();
+  if (code != ERROR_FILE_EXISTS && code != ERROR_ALREADY_EXISTS) return code;
   HANDLE handle = ::CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) {
-    ErrorCode code = LastError();
-    *file = kInvalidFile;
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
+                                nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return LastError();
+  BY_HANDLE_FILE_INFORMATION info{};
+  code = ::GetFileInformationByHandle(handle, &info) ? 0 : LastError();
+  if (code == 0 && (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    code = ERROR_REPARSE_POINT_ENCOUNTERED;
+  } else if (code == 0 && (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    code = ERROR_ACCESS_DENIED;
+  } else if (code == 0 && ::GetFileType(handle) != FILE_TYPE_DISK) {
+    code = ERROR_FILE_EXISTS;
+  } else if (code == 0 && info.nNumberOfLinks != 1) {
+    code = ERROR_TOO_MANY_LINKS;  // its data is also someone else's
+  }
+  if (code == 0 && !::SetEndOfFile(handle)) code = LastError();
+  if (code != 0) {
+    ::CloseHandle(handle);
     return code;
   }
-  *file = FromHandle(handle);
+  *result = handle;
   return 0;
 }
 
-ErrorCode Win32FileSystem::OpenForRead(const char* path, FileHandle* file) {
-  // Others may read the file meanwhile, but not write it.
-  HANDLE handle = ::CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) {
-    ErrorCode code = LastError();
-    *file = kInvalidFile;
-    return code;
-  }
-  *file = FromHandle(handle);
-  return 0;
+// The locks taken on open directories: a named mutex per directory, held
+// until the directory is closed.
+std::mutex locksMutex;
+std::map<DirHandle, HANDLE>& Locks() {
+  static auto* locks = new std::map<DirHandle, HANDLE>();
+  return *locks;
 }
 
-ErrorCode Win32FileSystem::Write(FileHandle file, const void* data, uint32_t count) {
-  const char* next = static_cast<const char*>(data);
-  DWORD left = count;
+ErrorCode WriteAll(const Win32Calls& calls, HANDLE file, const char* next, DWORD left) {
   while (left > 0) {
     DWORD written = 0;
-    if (!calls_.writeFile(ToHandle(file), next, left, &written, nullptr)) return LastError();
+    if (!calls.writeFile(file, next, left, &written, nullptr)) return LastError();
     // A call that takes nothing and reports no error would loop for ever;
     // the system means there is no room.
     if (written == 0) return ERROR_DISK_FULL;
@@ -68,6 +120,89 @@ ErrorCode Win32FileSystem::Write(FileHandle file, const void* data, uint32_t cou
     left -= written;
   }
   return 0;
+}
+
+}  // namespace
+
+ErrorCode Win32FileSystem::OpenTarget(const char* path, DirHandle* dir) {
+  return OpenDirectoryHandle(path, true, dir);
+}
+
+ErrorCode Win32FileSystem::LockDirectory(DirHandle dir) {
+  // One run per directory on this machine: the mutex is named after the
+  // directory's volume and file number, so every path to it finds it.
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!::GetFileInformationByHandle(ToHandle(dir), &info)) return LastError();
+  char name[64];
+  std::snprintf(name, sizeof(name), "Local\\dtk-%08lX-%08lX%08lX",
+                static_cast<unsigned long>(info.dwVolumeSerialNumber),
+                static_cast<unsigned long>(info.nFileIndexHigh),
+                static_cast<unsigned long>(info.nFileIndexLow));
+  HANDLE mutex = ::CreateMutexA(nullptr, FALSE, name);
+  if (mutex == nullptr) return LastError();
+  if (::GetLastError() == ERROR_ALREADY_EXISTS) {
+    ::CloseHandle(mutex);
+    return ERROR_LOCK_VIOLATION;
+  }
+  std::lock_guard<std::mutex> lock(locksMutex);
+  Locks()[dir] = mutex;
+  return 0;
+}
+
+ErrorCode Win32FileSystem::MakeDirectory(const EntryPlace& at) {
+  if (ErrorCode code = CheckPlace(at)) return code;
+  return Succeeded(::CreateDirectoryA(at.path, nullptr));
+}
+
+ErrorCode Win32FileSystem::OpenDirectory(const EntryPlace& at, DirHandle* dir) {
+  *dir = kInvalidDir;
+  if (ErrorCode code = CheckPlace(at)) return code;
+  return OpenDirectoryHandle(at.path, false, dir);
+}
+
+// Windows keeps a directory's entries with the file system's own metadata,
+// which FlushFileBuffers on the files already writes; there is nothing a
+// directory handle would add.
+ErrorCode Win32FileSystem::FlushDirectory(DirHandle) { return 0; }
+
+ErrorCode Win32FileSystem::CloseDirectory(DirHandle dir) {
+  {
+    std::lock_guard<std::mutex> lock(locksMutex);
+    auto found = Locks().find(dir);
+    if (found != Locks().end()) {
+      ::CloseHandle(found->second);
+      Locks().erase(found);
+    }
+  }
+  return Succeeded(::CloseHandle(ToHandle(dir)));
+}
+
+ErrorCode Win32FileSystem::OpenForWrite(const EntryPlace& at, FileHandle* file) {
+  *file = kInvalidFile;
+  if (ErrorCode code = CheckPlace(at)) return code;
+  // Write access only; others may read and write meanwhile. No caching
+  // flags: the data goes through the file cache.
+  HANDLE handle;
+  ErrorCode code = CreateOrReuse(at.path, &handle);
+  if (code == 0) *file = FromHandle(handle);
+  return code;
+}
+
+ErrorCode Win32FileSystem::OpenForRead(const EntryPlace& at, FileHandle* file) {
+  *file = kInvalidFile;
+  if (ErrorCode code = CheckPlace(at)) return code;
+  // Others may read the file meanwhile, but not write it. A reparse point
+  // is opened as itself, never followed.
+  HANDLE handle =
+      ::CreateFileA(at.path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return LastError();
+  *file = FromHandle(handle);
+  return 0;
+}
+
+ErrorCode Win32FileSystem::Write(FileHandle file, const void* data, uint32_t count) {
+  return WriteAll(calls_, ToHandle(file), static_cast<const char*>(data), count);
 }
 
 ErrorCode Win32FileSystem::Read(FileHandle file, void* data, uint32_t count, uint32_t* got) {
@@ -85,19 +220,47 @@ ErrorCode Win32FileSystem::Flush(FileHandle file) {
   return Succeeded(::FlushFileBuffers(ToHandle(file)));
 }
 
-// Windows keeps a directory's entries with the file system's own metadata,
-// which FlushFileBuffers on the files already writes; there is nothing a
-// directory handle would add.
-ErrorCode Win32FileSystem::FlushDirectory(const char*) { return 0; }
-
 ErrorCode Win32FileSystem::Close(FileHandle file) {
   return Succeeded(::CloseHandle(ToHandle(file)));
 }
 
-ErrorCode Win32FileSystem::DeleteFile(const char* path) { return Succeeded(::DeleteFileA(path)); }
+ErrorCode Win32FileSystem::DeleteFile(const EntryPlace& at) {
+  if (ErrorCode code = CheckPlace(at)) return code;
+  return Succeeded(::DeleteFileA(at.path));
+}
 
-ErrorCode Win32FileSystem::RemoveDirectory(const char* path) {
-  return Succeeded(::RemoveDirectoryA(path));
+ErrorCode Win32FileSystem::RemoveDirectory(const EntryPlace& at) {
+  if (ErrorCode code = CheckPlace(at)) return code;
+  return Succeeded(::RemoveDirectoryA(at.path));
+}
+
+ErrorCode Win32FileSystem::WriteWholeFile(const char* path, std::string_view text) {
+  // A device or a pipe (NUL, CON, a named pipe) is written into, never
+  // replaced.
+  HANDLE existing = ::CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (existing != INVALID_HANDLE_VALUE) {
+    if (::GetFileType(existing) != FILE_TYPE_DISK) {
+      ErrorCode code =
+          WriteAll(calls_, existing, text.data(), static_cast<DWORD>(text.size()));
+      ::CloseHandle(existing);
+      return code;
+    }
+    ::CloseHandle(existing);
+  }
+  std::string temporary = std::string(path) + ".tmp";
+  HANDLE handle;
+  ErrorCode code = CreateOrReuse(temporary.c_str(), &handle);
+  if (code != 0) return code;
+  code = WriteAll(calls_, handle, text.data(), static_cast<DWORD>(text.size()));
+  if (code == 0 && !::FlushFileBuffers(handle)) code = LastError();
+  if (!::CloseHandle(handle) && code == 0) code = LastError();
+  if (code == 0 && !::MoveFileExA(temporary.c_str(), path,
+                                  MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    code = LastError();
+  }
+  if (code != 0) ::DeleteFileA(temporary.c_str());
+  return code;
 }
 
 FileSystem& SystemFileSystem() {
@@ -118,10 +281,15 @@ const char* SystemErrorText(ErrorCode code) {
   return text;
 }
 
+bool IsBusyError(ErrorCode code) { return code == ERROR_LOCK_VIOLATION; }
+
+ErrorCode OutOfMemoryError() { return ERROR_NOT_ENOUGH_MEMORY; }
+
 bool IsNotFoundError(ErrorCode code) {
   // A name with characters no file system allows cannot exist either.
   return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND ||
-         code == ERROR_FILENAME_EXCED_RANGE || code == ERROR_INVALID_NAME;
+         code == ERROR_FILENAME_EXCED_RANGE || code == ERROR_INVALID_NAME ||
+         code == ERROR_DIRECTORY;  // a component of the path that is not a directory
 }
 
 size_t MaxPathLength() {
@@ -144,13 +312,7 @@ std::string FileSystemTypeName(const char* path) {
   return name;
 }
 
-ErrorCode RenameOver(const char* from, const char* to) {
-  return ::MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)
-             ? 0
-             : ::GetLastError();
-}
-
-bool IsTerminal(std::FILE* stream) { return ::_isatty(::_fileno(stream)) != 0; }
+bool IsTerminal(int stream) { return ::_isatty(stream) != 0; }
 
 uint64_t PhysicalMemoryBytes() {
   MEMORYSTATUSEX status{};
@@ -159,9 +321,27 @@ uint64_t PhysicalMemoryBytes() {
   return status.ullTotalPhys;
 }
 
+uint64_t UsableMemoryBytes(const MemoryLimitSources&) {
+  uint64_t least = PhysicalMemoryBytes();
+  // A job object the process runs in may bound its memory, or the job's.
+  JOBOBJECT_EXTENDED_LIMIT_INFORMATION job{};
+  if (::QueryInformationJobObject(nullptr, JobObjectExtendedLimitInformation, &job, sizeof(job),
+                                  nullptr)) {
+    auto bound = [&least](uint64_t limit) {
+      if (limit != 0 && (least == 0 || limit < least)) least = limit;
+    };
+    DWORD flags = job.BasicLimitInformation.LimitFlags;
+    if (flags & JOB_OBJECT_LIMIT_PROCESS_MEMORY) bound(job.ProcessMemoryLimit);
+    if (flags & JOB_OBJECT_LIMIT_JOB_MEMORY) bound(job.JobMemoryLimit);
+  }
+  return least;
+}
+
 namespace {
 
 std::atomic<int> stopSignal{0};
+// The thread that writes the console, whose blocked write a stop cancels.
+HANDLE mainThread = nullptr;
 
 constexpr int kInterruptSignal = 2;   // as SIGINT
 constexpr int kTerminateSignal = 15;  // as SIGTERM
@@ -186,6 +366,9 @@ BOOL WINAPI OnConsoleEvent(DWORD event) {
   // The second request goes on to the system's handler, which ends the
   // process at once.
   if (!stopSignal.compare_exchange_strong(none, signal)) return FALSE;
+  // A console write that cannot go on (a pipe nobody reads) must not hold
+  // the cleanup up.
+  if (mainThread != nullptr) ::CancelSynchronousIo(mainThread);
   if (signal == kTerminateSignal) {
     // The system ends the process as soon as this returns (or after its
     // grace period): wait here while the run cleans up and exits.
@@ -200,7 +383,23 @@ void InstallStopHandlers() {
   // A drive without its medium, or a failing one, gives the call that met it
   // an error instead of a dialog box that waits for someone to answer.
   ::SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+  ::DuplicateHandle(::GetCurrentProcess(), ::GetCurrentThread(), ::GetCurrentProcess(),
+                    &mainThread, 0, FALSE, DUPLICATE_SAME_ACCESS);
   ::SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
+}
+
+void RestoreStandardStreams() {}
+
+bool WriteStandardStream(int stream, const char* data, size_t count) {
+  // The C runtime's own write, which puts CR LF at the end of each line.
+  while (count > 0) {
+    unsigned chunk = count > (1u << 30) ? (1u << 30) : static_cast<unsigned>(count);
+    int written = ::_write(stream, data, chunk);
+    if (written <= 0) return false;
+    data += written;
+    count -= static_cast<size_t>(written);
+  }
+  return true;
 }
 
 int StopRequested() { return stopSignal.load(); }

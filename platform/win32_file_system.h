@@ -27,16 +27,21 @@ class Win32FileSystem : public FileSystem {
   Win32FileSystem();
   explicit Win32FileSystem(const Win32Calls& calls) : calls_(calls) {}
 
-  ErrorCode MakeDirectory(const char* path) override;
-  ErrorCode OpenForWrite(const char* path, FileHandle* file) override;
-  ErrorCode OpenForRead(const char* path, FileHandle* file) override;
+  ErrorCode OpenTarget(const char* path, DirHandle* dir) override;
+  ErrorCode LockDirectory(DirHandle dir) override;
+  ErrorCode MakeDirectory(const EntryPlace& at) override;
+  ErrorCode OpenDirectory(const EntryPlace& at, DirHandle* dir) override;
+  ErrorCode FlushDirectory(DirHandle dir) override;
+  ErrorCode CloseDirectory(DirHandle dir) override;
+  ErrorCode OpenForWrite(const EntryPlace& at, FileHandle* file) override;
+  ErrorCode OpenForRead(const EntryPlace& at, FileHandle* file) override;
   ErrorCode Write(FileHandle file, const void* data, uint32_t count) override;
   ErrorCode Read(FileHandle file, void* data, uint32_t count, uint32_t* got) override;
   ErrorCode Flush(FileHandle file) override;
-  ErrorCode FlushDirectory(const char* path) override;
   ErrorCode Close(FileHandle file) override;
-  ErrorCode DeleteFile(const char* path) override;
-  ErrorCode RemoveDirectory(const char* path) override;
+  ErrorCode DeleteFile(const EntryPlace& at) override;
+  ErrorCode RemoveDirectory(const EntryPlace& at) override;
+  ErrorCode WriteWholeFile(const char* path, std::string_view text) override;
 
  private:
   Win32Calls calls_;

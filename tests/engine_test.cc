@@ -313,7 +313,7 @@ TEST_F(EngineTest, EntriesGoneSinceAreNotMissedAndForeignOnesBlock) {
   EXPECT_EQ(Lines(), "E TS Start\nE RemoveFile T/DIR-0/file-3 (1 bytes) No.1\n"
                      "E RemoveFile T/DIR-0/file-2 (1 bytes) No.2\nE RemoveDirecrory T/DIR-0\n"
                      "E RemoveDirectory Error!: " +
-                         SystemText(ENOTEMPTY) + "\nE TS Finish\nE Remove Error!\n");
+                         SystemText(kNotEmpty) + "\nE TS Finish\nE Remove Error!\n");
   // Removing the whole plan of an earlier run passes over what is gone,
   // also below a directory that is a plain file now.
   std::filesystem::remove(dir / "DIR-0/DIR-1");

@@ -187,7 +187,7 @@ TEST_F(MpiTest, RemoveBlockedOnOneRankFailsThePhaseForAll) {
   EXPECT_EQ(LinesStartingWith(err, "Remove Error!"), std::vector<std::string>{"Remove Error!"});
   EXPECT_EQ(LinesStartingWith(err, "[rank 1] "),
             (std::vector<std::string>{"[rank 1] RemoveDirecrory " + target + "/rank-1/DIR-0",
-                                      "[rank 1] RemoveDirectory Error!: " + SystemText(ENOTEMPTY),
+                                      "[rank 1] RemoveDirectory Error!: " + SystemText(kNotEmpty),
                                       "[rank 1] Remove Error!"}));
   EXPECT_EQ(LinesStartingWith(err, "[rank 0]").size() + LinesStartingWith(err, "[rank 2]").size(),
             0u);

@@ -48,9 +48,11 @@ class FixedClock : public Clock {
 constexpr ErrorCode kNoSuchFile = 2;     // ERROR_FILE_NOT_FOUND
 constexpr ErrorCode kNoSuchPath = 3;     // ERROR_PATH_NOT_FOUND
 constexpr ErrorCode kExists = 183;       // ERROR_ALREADY_EXISTS
+constexpr ErrorCode kNotEmpty = 145;     // ERROR_DIR_NOT_EMPTY
 constexpr const char* kPlatform = "windows";
 #else
 constexpr ErrorCode kExists = EEXIST;
+constexpr ErrorCode kNotEmpty = ENOTEMPTY;
 constexpr const char* kPlatform = "linux";
 constexpr ErrorCode kNoSuchFile = ENOENT;
 constexpr ErrorCode kNoSuchPath = ENOENT;

@@ -1,98 +1,101 @@
 // The Win32 platform layer against a real scratch directory: the ANSI file
-// calls with their share modes and error codes, the write loop against a
-// system that writes short or nothing, the system's message texts, and the
-// process queries.
+// calls below held directories, with their share modes and error codes,
+// the write loop against a system that writes short or nothing, the
+// system's message texts, locks and the process queries.
 #include "platform/win32_file_system.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <list>
 #include <string>
 
+#include "engine/tester.h"
 #include "platform/process.h"
 #include "test_util.h"
 
 namespace dtk {
 namespace {
 
-TEST(Win32FileSystemTest, OperationsAndTheirErrors) {
+class Win32FileSystemTest : public ::testing::Test {
+ protected:
+  EntryPlace At(const WalkDir& parent, const std::string& parentPath, const std::string& name) {
+    paths_.push_back(parentPath + "/" + name);
+    return PlaceOf(parent, paths_.back(), parentPath.size() + 1);
+  }
   TempDir dir;
   Win32FileSystem fs;
-  std::string sub = dir / "sub";
-  EXPECT_EQ(fs.MakeDirectory(sub.c_str()), 0u);
-  EXPECT_EQ(fs.MakeDirectory(sub.c_str()), static_cast<ErrorCode>(ERROR_ALREADY_EXISTS));
-  EXPECT_EQ(fs.MakeDirectory((dir / "no\\such").c_str()),
-            static_cast<ErrorCode>(ERROR_PATH_NOT_FOUND));
+  std::list<std::string> paths_;
+};
 
+TEST_F(Win32FileSystemTest, OperationsAndTheirErrors) {
+  TreeRoot root(fs, dir.path());
+  ASSERT_TRUE(root.dir().isOpen());
+  EntryPlace subAt = At(root.dir(), dir.path(), "sub");
+  EXPECT_EQ(fs.MakeDirectory(subAt), 0u);
+  EXPECT_EQ(fs.MakeDirectory(subAt), static_cast<ErrorCode>(ERROR_ALREADY_EXISTS));
+  WalkDir sub;
+  ASSERT_EQ(fs.OpenDirectory(subAt, &sub.handle), 0u);
+  EntryPlace fileAt = At(sub, dir / "sub", "f");
+  WriteWholeFile(fileAt.path, "old contents, longer");
   FileHandle file;
-  std::string path = sub + "\\f";
-  WriteWholeFile(path, "old contents, longer");
-  ASSERT_EQ(fs.OpenForWrite(path.c_str(), &file), 0u);  // truncates
+  ASSERT_EQ(fs.OpenForWrite(fileAt, &file), 0u);  // reused, truncated
   EXPECT_EQ(fs.Write(file, "hello", 5), 0u);
   EXPECT_EQ(fs.Flush(file), 0u);
   EXPECT_EQ(fs.Close(file), 0u);
-  EXPECT_EQ(ReadWholeFile(path), "hello");
-  EXPECT_EQ(fs.FlushDirectory(sub.c_str()), 0u);
+  EXPECT_EQ(ReadWholeFile(fileAt.path), "hello");
+  EXPECT_EQ(fs.FlushDirectory(sub.handle), 0u);
 
-  ASSERT_EQ(fs.OpenForRead(path.c_str(), &file), 0u);
+  ASSERT_EQ(fs.OpenForRead(fileAt, &file), 0u);
   char buffer[16];
   uint32_t got = 0;
   EXPECT_EQ(fs.Read(file, buffer, sizeof(buffer), &got), 0u);
-  EXPECT_EQ(std::string(buffer, got), "hello");
+  EXPECT_EQ(got, 5u);
   EXPECT_EQ(fs.Read(file, buffer, sizeof(buffer), &got), 0u);
   EXPECT_EQ(got, 0u);  // the end of the file
-  // A handle opened for reading cannot write.
-  EXPECT_NE(fs.Write(file, "x", 1), 0u);
   EXPECT_EQ(fs.Close(file), 0u);
 
-  EXPECT_EQ(fs.OpenForRead((dir / "missing").c_str(), &file),
+  EXPECT_EQ(fs.OpenForRead(At(sub, dir / "sub", "missing"), &file),
             static_cast<ErrorCode>(ERROR_FILE_NOT_FOUND));
-  EXPECT_EQ(file, kInvalidFile);
-  EXPECT_EQ(fs.OpenForWrite((dir / "no\\such").c_str(), &file),
-            static_cast<ErrorCode>(ERROR_PATH_NOT_FOUND));
-  EXPECT_EQ(file, kInvalidFile);
-  EXPECT_EQ(fs.RemoveDirectory(sub.c_str()), static_cast<ErrorCode>(ERROR_DIR_NOT_EMPTY));
-  EXPECT_EQ(fs.DeleteFile(path.c_str()), 0u);
-  EXPECT_EQ(fs.DeleteFile(path.c_str()), static_cast<ErrorCode>(ERROR_FILE_NOT_FOUND));
-  EXPECT_EQ(fs.RemoveDirectory(sub.c_str()), 0u);
-  EXPECT_EQ(fs.RemoveDirectory(sub.c_str()), static_cast<ErrorCode>(ERROR_FILE_NOT_FOUND));
-  EXPECT_TRUE(dir.List().empty());
-}
-
-TEST(Win32FileSystemTest, NotFoundCodes) {
-  EXPECT_TRUE(IsNotFoundError(ERROR_FILE_NOT_FOUND));
-  EXPECT_TRUE(IsNotFoundError(ERROR_PATH_NOT_FOUND));
-  EXPECT_TRUE(IsNotFoundError(ERROR_FILENAME_EXCED_RANGE));
-  EXPECT_TRUE(IsNotFoundError(ERROR_INVALID_NAME));
+  EXPECT_EQ(fs.DeleteFile(fileAt), 0u);
+  EXPECT_EQ(fs.DeleteFile(fileAt), static_cast<ErrorCode>(ERROR_FILE_NOT_FOUND));
+  // A directory held open cannot be removed or renamed under the walk.
+  EXPECT_NE(fs.RemoveDirectory(subAt), 0u);
+  EXPECT_EQ(fs.CloseDirectory(sub.handle), 0u);
+  EXPECT_EQ(fs.RemoveDirectory(subAt), 0u);
+  EXPECT_TRUE(IsNotFoundError(fs.RemoveDirectory(subAt)));
+  for (ErrorCode code : {ERROR_FILE_NOT_FOUND, ERROR_PATH_NOT_FOUND, ERROR_FILENAME_EXCED_RANGE,
+                         ERROR_INVALID_NAME}) {
+    EXPECT_TRUE(IsNotFoundError(code));
+  }
   EXPECT_FALSE(IsNotFoundError(ERROR_ACCESS_DENIED));
-  EXPECT_FALSE(IsNotFoundError(ERROR_SHARING_VIOLATION));
   EXPECT_FALSE(IsNotFoundError(0));
 }
 
-TEST(Win32FileSystemTest, ShareModes) {
-  TempDir dir;
-  Win32FileSystem fs;
-  std::string path = dir / "f";
+TEST_F(Win32FileSystemTest, ShareModesAndLocks) {
+  TreeRoot root(fs, dir.path());
+  EntryPlace at = At(root.dir(), dir.path(), "f");
   FileHandle writer;
-  ASSERT_EQ(fs.OpenForWrite(path.c_str(), &writer), 0u);
+  ASSERT_EQ(fs.OpenForWrite(at, &writer), 0u);
   // A file being written may be read and written by others meanwhile...
   HANDLE other =
-      ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+      ::CreateFileA(at.path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   EXPECT_NE(other, INVALID_HANDLE_VALUE);
   if (other != INVALID_HANDLE_VALUE) ::CloseHandle(other);
   // ...but this reader does not let anyone write while it reads.
   FileHandle reader;
-  EXPECT_EQ(fs.OpenForRead(path.c_str(), &reader), static_cast<ErrorCode>(ERROR_SHARING_VIOLATION));
+  EXPECT_EQ(fs.OpenForRead(at, &reader), static_cast<ErrorCode>(ERROR_SHARING_VIOLATION));
   fs.Close(writer);
-
-  ASSERT_EQ(fs.OpenForRead(path.c_str(), &reader), 0u);
-  FileHandle secondReader;
-  ASSERT_EQ(fs.OpenForRead(path.c_str(), &secondReader), 0u);
-  fs.Close(secondReader);
-  EXPECT_EQ(fs.OpenForWrite(path.c_str(), &writer),
-            static_cast<ErrorCode>(ERROR_SHARING_VIOLATION));
+  ASSERT_EQ(fs.OpenForRead(at, &reader), 0u);
+  EXPECT_EQ(fs.OpenForWrite(at, &writer), static_cast<ErrorCode>(ERROR_SHARING_VIOLATION));
   fs.Close(reader);
+  // One run at a time per directory, until it is closed.
+  {
+    TreeRoot second(fs, dir.path());
+    ASSERT_EQ(fs.LockDirectory(root.dir().handle), 0u);
+    EXPECT_TRUE(IsBusyError(fs.LockDirectory(second.dir().handle)));
+  }
 }
 
 // WriteFile stand-ins.
@@ -112,68 +115,57 @@ BOOL WINAPI WriteNothing(HANDLE, LPCVOID, DWORD, LPDWORD written, LPOVERLAPPED) 
   return TRUE;
 }
 
-TEST(Win32FileSystemTest, ShortWritesAreContinued) {
-  TempDir dir;
-  Win32FileSystem fs(Win32Calls{WriteSevenAtATime, ::ReadFile});
+TEST_F(Win32FileSystemTest, ShortWritesAreContinuedAndNoProgressIsAFullDisk) {
+  TreeRoot root(fs, dir.path());
+  Win32FileSystem shortWrites(Win32Calls{WriteSevenAtATime, ::ReadFile});
   FileHandle file;
-  ASSERT_EQ(fs.OpenForWrite((dir / "f").c_str(), &file), 0u);
+  ASSERT_EQ(shortWrites.OpenForWrite(At(root.dir(), dir.path(), "f"), &file), 0u);
   std::string data(1000, 'x');
   for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i * 7);
   failAfter = -1;
-  EXPECT_EQ(fs.Write(file, data.data(), static_cast<uint32_t>(data.size())), 0u);
+  EXPECT_EQ(shortWrites.Write(file, data.data(), static_cast<uint32_t>(data.size())), 0u);
   // A failure part way through reports the system's code, taken at once.
   failAfter = 3;
-  EXPECT_EQ(fs.Write(file, "0123456789012345678901234567890123456789", 40),
+  EXPECT_EQ(shortWrites.Write(file, "0123456789012345678901234567890123456789", 40),
             static_cast<ErrorCode>(ERROR_HANDLE_DISK_FULL));
-  fs.Close(file);
+  shortWrites.Close(file);
   EXPECT_EQ(ReadWholeFile(dir / "f"), data + "012345678901234567890");
+  Win32FileSystem noProgress(Win32Calls{WriteNothing, ::ReadFile});
+  ASSERT_EQ(noProgress.OpenForWrite(At(root.dir(), dir.path(), "g"), &file), 0u);
+  EXPECT_EQ(noProgress.Write(file, "abc", 3), static_cast<ErrorCode>(ERROR_DISK_FULL));
+  EXPECT_EQ(noProgress.Write(file, "abc", 0), 0u);  // nothing to write is no failure
+  noProgress.Close(file);
 }
 
-TEST(Win32FileSystemTest, AWriteThatMakesNoProgressIsAFullDisk) {
-  TempDir dir;
-  Win32FileSystem fs(Win32Calls{WriteNothing, ::ReadFile});
-  FileHandle file;
-  ASSERT_EQ(fs.OpenForWrite((dir / "f").c_str(), &file), 0u);
-  EXPECT_EQ(fs.Write(file, "abc", 3), static_cast<ErrorCode>(ERROR_DISK_FULL));
-  EXPECT_EQ(fs.Write(file, "abc", 0), 0u);  // nothing to write is no failure
-  fs.Close(file);
+TEST_F(Win32FileSystemTest, AReportReplacesAFileButIsWrittenIntoADevice) {
+  std::string path = dir / "report.json";
+  ASSERT_EQ(fs.WriteWholeFile(path.c_str(), "{}\n"), 0u);
+  ASSERT_EQ(fs.WriteWholeFile(path.c_str(), "{\"new\": 1}\n"), 0u);
+  EXPECT_EQ(ReadWholeFile(path), "{\"new\": 1}\n");
+  EXPECT_EQ(dir.List(), std::vector<std::string>{"report.json"});
+  EXPECT_EQ(fs.WriteWholeFile("NUL", "{}\n"), 0u);
 }
 
-TEST(Win32FileSystemTest, SystemErrorTextsComeAsTheSystemGivesThem) {
+TEST(Win32ProcessTest, SystemTextsMemoryTerminalsAndStops) {
   char* expected = nullptr;
   DWORD length = ::FormatMessageA(0x1300, nullptr, ERROR_PATH_NOT_FOUND, 0x400,
                                   reinterpret_cast<LPSTR>(&expected), 0, nullptr);
   ASSERT_GT(length, 0u);
   std::string text = SystemErrorText(ERROR_PATH_NOT_FOUND);
-  EXPECT_EQ(text, std::string(expected, length));
+  EXPECT_EQ(text, std::string(expected, length));  // its closing line break stays
   ::LocalFree(expected);
-  // The system ends its texts with a line break, which stays.
-  ASSERT_GE(text.size(), 2u);
-  EXPECT_EQ(text.substr(text.size() - 2), "\r\n");
-  // A text stays valid after later calls.
-  const char* first = SystemErrorText(ERROR_ACCESS_DENIED);
-  std::string copy = first;
-  SystemErrorText(ERROR_FILE_NOT_FOUND);
-  EXPECT_EQ(std::string(first), copy);
-  // A code without a message.
-  EXPECT_STREQ(SystemErrorText(0x2FFFFFFF), "");
-}
-
-TEST(Win32ProcessTest, MemoryAndTerminals) {
-  EXPECT_GT(PhysicalMemoryBytes(), uint64_t{1} << 24);
+  EXPECT_STREQ(SystemErrorText(0x2FFFFFFF), "");  // a code without a message
+  EXPECT_GT(UsableMemoryBytes(), uint64_t{1} << 24);
+  EXPECT_LE(UsableMemoryBytes(), PhysicalMemoryBytes());
   TempDir dir;
   std::FILE* file = std::fopen((dir / "f").c_str(), "w");
   ASSERT_NE(file, nullptr);
-  EXPECT_FALSE(IsTerminal(file));
+  EXPECT_FALSE(IsTerminal(_fileno(file)));
   std::fclose(file);
-}
-
-TEST(Win32ProcessTest, StopRequestsAreRecordedOnce) {
   ClearStopRequest();
   RequestStop(15);
   EXPECT_EQ(StopRequested(), 15);
   ClearStopRequest();
-  EXPECT_EQ(StopRequested(), 0);
 }
 
 }  // namespace
