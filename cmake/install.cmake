@@ -3,11 +3,13 @@
 # package`).
 include(GNUInstallDirs)
 
-# The manual page, with the version of project().
+# The manual pages, with the version of project().
 set(DTK_MANUAL_PAGE ${PROJECT_BINARY_DIR}/dtk.1)
 configure_file(doc/dtk.1.in ${DTK_MANUAL_PAGE} @ONLY)
+set(DTK_REPORT_MANUAL_PAGE ${PROJECT_BINARY_DIR}/dtk-report.1)
+configure_file(doc/dtk-report.1.in ${DTK_REPORT_MANUAL_PAGE} @ONLY)
 
-install(TARGETS dtk RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS dtk dtk-report RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
 # dtk-mpi exists only where MPI was found, and it may be defined after this
 # file is read; the rule is added once the whole project has been read.
@@ -25,14 +27,17 @@ endif()
 # Manual pages are installed compressed, as Debian packages carry them;
 # -n keeps the build time out of the file.
 find_program(DTK_GZIP gzip REQUIRED)
-add_custom_command(
-  OUTPUT ${DTK_MANUAL_PAGE}.gz
-  COMMAND ${DTK_GZIP} -9 -n -k -f ${DTK_MANUAL_PAGE}
-  DEPENDS ${DTK_MANUAL_PAGE}
-  COMMENT "Compressing the manual page"
-  VERBATIM)
-add_custom_target(manual_page ALL DEPENDS ${DTK_MANUAL_PAGE}.gz)
-install(FILES ${DTK_MANUAL_PAGE}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+foreach(page ${DTK_MANUAL_PAGE} ${DTK_REPORT_MANUAL_PAGE})
+  get_filename_component(name ${page} NAME)
+  add_custom_command(
+    OUTPUT ${page}.gz
+    COMMAND ${DTK_GZIP} -9 -n -k -f ${page}
+    DEPENDS ${page}
+    COMMENT "Compressing the manual page ${name}"
+    VERBATIM)
+  install(FILES ${page}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+endforeach()
+add_custom_target(manual_page ALL DEPENDS ${DTK_MANUAL_PAGE}.gz ${DTK_REPORT_MANUAL_PAGE}.gz)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME dtk)
@@ -44,10 +49,13 @@ set(CPACK_PACKAGE_DESCRIPTION "dtk plans a deterministic tree of files and direc
 target directory with pattern data, optionally reads every file back and
 checks its CRC-32, and removes it again, reporting counts, bytes, time and
 throughput for each phase. A tree can also be kept, verified after a
-remount or a power cut, and removed by a later run.")
+remount or a power cut, and removed by a later run. dtk-report compares
+the JSON reports of runs in a table, as CSV or as a chart (with gnuplot).")
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# dtk-report --chart runs gnuplot; the rest works without it.
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS gnuplot-nox)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)

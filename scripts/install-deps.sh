@@ -6,6 +6,8 @@ set -euo pipefail
 needed=(cmake ninja-build g++ libgtest-dev nlohmann-json3-dev "$@")
 # The manual page check (groff) and the Debian package (dpkg-shlibdeps, file).
 needed+=(groff-base dpkg-dev file)
+# The charts of dtk-report, drawn by gnuplot.
+needed+=(gnuplot-nox)
 # The benchmarks (bench/), which CI builds but does not time; GNU time
 # measures the peak memory of a run.
 needed+=(libbenchmark-dev time)

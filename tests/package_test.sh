@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the Debian package from a finished build, checks its metadata,
-# installs it with dpkg, runs the installed dtk on a small tree and removes
-# the package again.
+# installs it with dpkg, runs the installed dtk on a small tree and
+# dtk-report on its report, and removes the package again.
 #
 # Usage: package_test.sh CPACK BUILD_DIR VERSION
 #
@@ -33,6 +33,7 @@ if dpkg-query -W -f='${Status}' dtk 2>/dev/null | grep -q ' installed$'; then
   skip "a dtk package is installed already"
 fi
 [ ! -e /usr/bin/dtk ] || skip "/usr/bin/dtk exists already"
+[ ! -e /usr/bin/dtk-report ] || skip "/usr/bin/dtk-report exists already"
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/dtk-package.XXXXXX")
 installed=0
@@ -57,8 +58,11 @@ field() { dpkg-deb -f "$deb" "$1"; }
 field Depends | grep -q 'libc6 (>= ' || fail "Depends: $(field Depends)"
 field Depends | grep -q 'libstdc++6' || fail "Depends: $(field Depends)"
 [ "$(field Description | wc -l)" -gt 1 ] || fail "no long description"
+# dtk-report --chart runs gnuplot, which the package does not need otherwise.
+[ "$(field Suggests)" = gnuplot-nox ] || fail "Suggests: $(field Suggests)"
 contents=$(dpkg-deb -c "$deb")
-for file in ./usr/bin/dtk ./usr/share/man/man1/dtk.1.gz; do
+for file in ./usr/bin/dtk ./usr/share/man/man1/dtk.1.gz ./usr/bin/dtk-report \
+  ./usr/share/man/man1/dtk-report.1.gz; do
   grep -q " $file\$" <<<"$contents" || fail "$file is not in the package"
 done
 # dtk-mpi, where it was built, with the MPI library it links.
@@ -72,16 +76,22 @@ fi
 installed=1
 dpkg -i "$deb" >"$work/dpkg.log" 2>&1 || { cat "$work/dpkg.log"; fail "dpkg -i"; }
 [ -x /usr/bin/dtk ] || fail "/usr/bin/dtk was not installed"
+[ -x /usr/bin/dtk-report ] || fail "/usr/bin/dtk-report was not installed"
 
 mkdir "$work/tree"
 status=0
-/usr/bin/dtk "$work/tree" -filesize 1 -verify >"$work/out" 2>"$work/err" || status=$?
+/usr/bin/dtk "$work/tree" -filesize 1 -verify -report "$work/run.json" >"$work/out" 2>"$work/err" ||
+  status=$?
 [ "$status" -eq 0 ] || { cat "$work/err"; fail "dtk ended with status $status"; }
 grep -q '^Verify [0-9]* files, 0 CRC Errors$' "$work/out" || { cat "$work/out"; fail "no clean verify"; }
 grep -q '^Remove filesize 1048576 bytes$' "$work/out" || { cat "$work/out"; fail "no full removal"; }
 [ -z "$(ls -A "$work/tree")" ] || fail "the tree was left behind: $(ls -A "$work/tree")"
+/usr/bin/dtk-report "$work/run.json" >"$work/table" 2>"$work/err" ||
+  { status=$?; cat "$work/err"; fail "dtk-report ended with status $status"; }
+grep -q '^create bytes \[' "$work/table" || { cat "$work/table"; fail "no table from dtk-report"; }
 
 dpkg -r dtk >"$work/dpkg.log" 2>&1 || { cat "$work/dpkg.log"; fail "dpkg -r"; }
 installed=0
 [ ! -e /usr/bin/dtk ] || fail "/usr/bin/dtk is still there after dpkg -r"
+[ ! -e /usr/bin/dtk-report ] || fail "/usr/bin/dtk-report is still there after dpkg -r"
 echo "dtk $version: packaged, installed, ran and removed"

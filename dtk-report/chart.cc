@@ -1,0 +1,422 @@
+#include "dtk-report/chart.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <system_error>
+
+#ifdef _WIN32
+#include <process.h>
+#else
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
+#include "dtk-report/units.h"
+
+namespace dtk::report {
+namespace {
+
+namespace fs = std::filesystem;
+
+// The canvas in pixels: a band for the title, the legend below it, a row
+// of bar charts, and rows of latency charts.
+constexpr int kWidth = 1200;
+constexpr int kTitleHeight = 70;
+constexpr int kBarsHeight = 380;
+constexpr int kLatencyHeight = 300;
+constexpr int kLatencyPerRow = 3;
+constexpr int kLegendLineHeight = 22;
+constexpr int kLegendPerLine = 2;
+
+// A gnuplot string that holds `text` as it is: between single quotes only a
+// doubled quote is special, so paths with backslashes need nothing else.
+std::string Quoted(const std::string& text) {
+  std::string quoted = "'";
+  for (char c : text) {
+    if (c == '\'') quoted += '\'';
+    quoted += c;
+  }
+  return quoted + "'";
+}
+
+// A label as the first column of a data file.
+std::string DataLabel(std::string text) {
+  std::replace(text.begin(), text.end(), '"', '\'');
+  return "\"" + text + "\"";
+}
+
+// One chart of the canvas and the data file it plots.
+struct Panel {
+  std::string title;
+  std::string xLabel;
+  std::string yLabel;
+  std::string dataName;
+  std::string data;
+  bool bars = false;  // otherwise latency lines on a logarithmic axis
+};
+
+// A cell as "median min max" divided by `divisor`, or three NaN where it has
+// nothing to draw: no figure, a phase that did not end "ok" (for phase
+// figures), or a latency of 0, which a logarithmic axis cannot show.
+std::string CellData(const Cell& cell, double divisor, bool phaseFigure, bool* any) {
+  bool usable = cell.spread && (phaseFigure ? cell.phaseStatus == "ok" : cell.spread->min > 0);
+  if (!usable) return " NaN NaN NaN";
+  *any = true;
+  return " " + ExactNumber(cell.spread->median / divisor) + " " +
+         ExactNumber(cell.spread->min / divisor) + " " + ExactNumber(cell.spread->max / divisor);
+}
+
+// Bars of one phase figure for every phase that has it; nothing when no
+// column has a figure to draw.
+std::optional<Panel> BarPanel(const Comparison& comparison, Figure figure, const std::string& title,
+                              const std::string& quantity, const std::string& dataName) {
+  const FigureInfo& info = Describe(figure);
+  double largest = 0;
+  for (const Row& row : comparison.rows) {
+    if (row.key.figure != figure || !row.key.operation.empty()) continue;
+    for (const Cell& cell : row.cells) {
+      if (cell.spread) largest = std::max(largest, cell.spread->max);
+    }
+  }
+  DisplayUnit unit = ChooseUnit(largest, info.baseUnit);
+  Panel panel{title, "phase", quantity + " [" + unit.name + "]", dataName, "", true};
+  bool any = false;
+  for (const Row& row : comparison.rows) {
+    if (row.key.figure != figure || !row.key.operation.empty()) continue;
+    panel.data += DataLabel(row.key.phase);
+    for (const Cell& cell : row.cells) panel.data += CellData(cell, unit.divisor, true, &any);
+    panel.data += "\n";
+  }
+  if (!any) return std::nullopt;
+  return panel;
+}
+
+// The percentiles p50, p99 and p99.9 of each kind of call in each phase,
+// one chart each, in microseconds.
+std::vector<Panel> LatencyPanels(const Comparison& comparison) {
+  std::vector<Panel> panels;
+  for (const Row& row : comparison.rows) {
+    if (row.key.operation.empty() || row.key.figure != Figure::kP50) continue;
+    Panel panel{row.key.phase + ": " + row.key.operation,
+                "percentile",
+                "latency [µs]",
+                "latency-" + std::to_string(panels.size() + 1) + ".dat",
+                "",
+                false};
+    bool any = false;
+    for (Figure figure : {Figure::kP50, Figure::kP99, Figure::kP999}) {
+      auto percentile =
+          std::find_if(comparison.rows.begin(), comparison.rows.end(), [&](const Row& r) {
+            return r.key.phase == row.key.phase && r.key.operation == row.key.operation &&
+                   r.key.figure == figure;
+          });
+      // A line for every percentile, so that line k is at x = k.
+      panel.data += DataLabel(Describe(figure).label);
+      for (size_t c = 0; c < comparison.columns.size(); ++c) {
+        panel.data += percentile == comparison.rows.end()
+                          ? " NaN NaN NaN"
+                          : CellData(percentile->cells[c], 1, false, &any);
+      }
+      panel.data += "\n";
+    }
+    if (any) panels.push_back(std::move(panel));
+  }
+  return panels;
+}
+
+// The plot command of a panel: one series for each column, in the column's
+// colour everywhere.
+std::string PlotCommand(const Panel& panel, const std::string& dataPath, size_t columns) {
+  std::string plot = "plot ";
+  for (size_t c = 0; c < columns; ++c) {
+    std::string first = std::to_string(2 + 3 * c);
+    std::string low = std::to_string(3 + 3 * c);
+    std::string high = std::to_string(4 + 3 * c);
+    plot += c == 0 ? Quoted(dataPath) : "''";
+    if (panel.bars) {
+      plot += " using " + first + ":" + low + ":" + high + ":xtic(1)";
+    } else {
+      // Each column a little apart, so that the whiskers do not cover
+      // each other.
+      double step = std::min(0.08, 0.6 / static_cast<double>(columns));
+      double offset = (static_cast<double>(c) - static_cast<double>(columns - 1) / 2) * step;
+      plot += " using ($0+" + ExactNumber(offset) + "):" + first + ":" + low + ":" + high +
+              " with yerrorlines pt 7";
+    }
+    plot += " lc " + std::to_string(c + 1) + " notitle";
+    plot += c + 1 < columns ? ", " : "\n";
+  }
+  return plot;
+}
+
+std::string Fraction(int pixels, int total) {
+  return ExactNumber(static_cast<double>(pixels) / total);
+}
+
+std::string JoinPath(const std::string& directory, const std::string& name) {
+  return (fs::path(directory) / name).string();
+}
+
+// A directory of its own below the system's temporary directory, removed
+// with its contents at the end of the scope.
+class TemporaryDirectory {
+ public:
+  explicit TemporaryDirectory(std::error_code* error) {
+    fs::path base = fs::temp_directory_path(*error);
+    if (*error) return;
+    std::random_device random;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+      char name[32];
+      std::snprintf(name, sizeof(name), "dtk-report-%08x", static_cast<unsigned>(random()));
+      fs::path candidate = base / name;
+      if (fs::create_directory(candidate, *error)) {
+        path_ = candidate;
+        return;
+      }
+      if (*error) return;
+    }
+    *error = std::make_error_code(std::errc::file_exists);
+  }
+  ~TemporaryDirectory() {
+    std::error_code ignored;
+    if (!path_.empty()) fs::remove_all(path_, ignored);
+  }
+  TemporaryDirectory(const TemporaryDirectory&) = delete;
+  TemporaryDirectory& operator=(const TemporaryDirectory&) = delete;
+  const fs::path& path() const { return path_; }
+
+ private:
+  fs::path path_;
+};
+
+// gnuplot on the PATH, or an empty path.
+fs::path FindGnuplot() {
+  const char* path = std::getenv("PATH");
+  if (path == nullptr) return {};
+#ifdef _WIN32
+  const char separator = ';';
+  const char* name = "gnuplot.exe";
+#else
+  const char separator = ':';
+  const char* name = "gnuplot";
+#endif
+  std::string dirs = path;
+  for (size_t begin = 0; begin <= dirs.size();) {
+    size_t end = dirs.find(separator, begin);
+    if (end == std::string::npos) end = dirs.size();
+    std::string dir = dirs.substr(begin, end - begin);
+    fs::path candidate = fs::path(dir.empty() ? "." : dir) / name;
+    std::error_code error;
+#ifdef _WIN32
+    if (fs::is_regular_file(candidate, error)) return candidate;
+#else
+    if (fs::is_regular_file(candidate, error) && access(candidate.c_str(), X_OK) == 0) {
+      return candidate;
+    }
+#endif
+    begin = end + 1;
+  }
+  return {};
+}
+
+// Runs `program` on `script`, what it prints going to the file `log`
+// (where the system lets it be redirected). Returns its exit status, or -1
+// when it could not be started.
+int RunProgram(const fs::path& program, const fs::path& script, const fs::path& log) {
+#ifdef _WIN32
+  (void)log;
+  // The C runtime joins the arguments with spaces: paths with spaces need
+  // quotes.
+  std::string quotedProgram = "\"" + program.string() + "\"";
+  std::string quotedScript = "\"" + script.string() + "\"";
+  const char* args[] = {quotedProgram.c_str(), quotedScript.c_str(), nullptr};
+  return static_cast<int>(_spawnv(_P_WAIT, program.string().c_str(), args));
+#else
+  pid_t pid = fork();
+  if (pid < 0) return -1;
+  if (pid == 0) {
+    int fd = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (fd >= 0) {
+      dup2(fd, STDOUT_FILENO);
+      dup2(fd, STDERR_FILENO);
+      close(fd);
+    }
+    execl(program.c_str(), program.c_str(), script.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0) {
+    if (errno != EINTR) return -1;
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+#endif
+}
+
+std::string ReadText(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+}  // namespace
+
+std::optional<ChartFormat> ChartFormatFor(const std::string& path) {
+  std::string extension = fs::path(path).extension().string();
+  for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (extension == ".svg") return ChartFormat::kSvg;
+  if (extension == ".png") return ChartFormat::kPng;
+  return std::nullopt;
+}
+
+GnuplotInput MakeGnuplotInput(const Comparison& comparison, ChartFormat format,
+                              const std::string& directory) {
+  std::vector<Panel> bars;
+  if (auto panel = BarPanel(comparison, Figure::kBytesPerSecond, "Bytes per second by phase",
+                            "bytes per second", "bytes.dat")) {
+    bars.push_back(std::move(*panel));
+  }
+  if (auto panel = BarPanel(comparison, Figure::kEntriesPerSecond, "Entries per second by phase",
+                            "files and directories per second", "entries.dat")) {
+    bars.push_back(std::move(*panel));
+  }
+  std::vector<Panel> latencies = LatencyPanels(comparison);
+  size_t columns = comparison.columns.size();
+
+  int barsHeight = bars.empty() ? 0 : kBarsHeight;
+  int latencyRows = static_cast<int>((latencies.size() + kLatencyPerRow - 1) / kLatencyPerRow);
+  int legendLines = static_cast<int>((columns + kLegendPerLine - 1) / kLegendPerLine);
+  int legendHeight = 20 + kLegendLineHeight * legendLines;
+  int height = kTitleHeight + barsHeight + kLatencyHeight * latencyRows + legendHeight;
+
+  GnuplotInput input;
+  input.chartName = format == ChartFormat::kSvg ? "chart.svg" : "chart.png";
+  std::string& script = input.script;
+  std::string size = std::to_string(kWidth) + "," + std::to_string(height);
+  script += "set encoding utf8\n";
+  if (format == ChartFormat::kSvg) {
+    script += "set terminal svg size " + size + " dynamic font 'sans,11' noenhanced" +
+              " background '#ffffff'\n";
+  } else {
+    script += "set terminal pngcairo size " + size + " font 'sans,10' noenhanced" +
+              " background '#ffffff'\n";
+  }
+  script += "set output " + Quoted(JoinPath(directory, input.chartName)) + "\n";
+  script += "set datafile missing NaN\n";
+
+  std::string shared;
+  for (const Attribute& attribute : comparison.shared) {
+    if (!attribute.setting) {
+      shared += (shared.empty() ? "" : ", ") + attribute.name + " " + attribute.value;
+    }
+  }
+  std::string title = "dtk-report: " + std::to_string(comparison.runCount) + " runs in " +
+                      std::to_string(columns) + (columns == 1 ? " column" : " columns");
+  script += "set multiplot title " + Quoted(title) + (shared.empty() ? "" : " . \"\\n\" . ") +
+            (shared.empty() ? "" : Quoted(shared)) + "\n";
+  script += "unset key\nset grid ytics\n";
+
+  // Positions count from the bottom of the canvas.
+  int top = height - kTitleHeight - legendHeight;
+  auto place = [&](int x, int y, int width, int panelHeight) {
+    script += "set origin " + Fraction(x, kWidth) + "," + Fraction(y, height) + "\n";
+    script += "set size " + Fraction(width, kWidth) + "," + Fraction(panelHeight, height) + "\n";
+  };
+  auto describe = [&](const Panel& panel) {
+    script += "set title " + Quoted(panel.title) + "\n";
+    script += "set xlabel " + Quoted(panel.xLabel) + "\n";
+    script += "set ylabel " + Quoted(panel.yLabel) + "\n";
+    input.dataFiles.push_back({panel.dataName, panel.data});
+    script += PlotCommand(panel, JoinPath(directory, panel.dataName), columns);
+  };
+  if (!bars.empty()) {
+    script += "set style data histogram\n";
+    script += "set style histogram errorbars gap 2 lw 1\n";
+    script += "set style fill solid 0.8 border -1\n";
+    script += "set yrange [0:*]\n";
+    for (size_t i = 0; i < bars.size(); ++i) {
+      place(static_cast<int>(i) * kWidth / 2, top - kBarsHeight, kWidth / 2, kBarsHeight);
+      describe(bars[i]);
+    }
+    top -= kBarsHeight;
+  }
+  if (!latencies.empty()) {
+    script += "set logscale y\nset yrange [*:*]\nset xrange [-0.4:2.4]\n";
+    script += "set xtics ('p50' 0, 'p99' 1, 'p99.9' 2)\n";
+    for (size_t i = 0; i < latencies.size(); ++i) {
+      int row = static_cast<int>(i) / kLatencyPerRow;
+      int slot = static_cast<int>(i) % kLatencyPerRow;
+      place(slot * kWidth / kLatencyPerRow, top - (row + 1) * kLatencyHeight,
+            kWidth / kLatencyPerRow, kLatencyHeight);
+      describe(latencies[i]);
+    }
+  }
+
+  // The legend: a plot of nothing but its key, across the canvas below the
+  // title, a filled box in each column's colour.
+  place(0, height - kTitleHeight - legendHeight, kWidth, legendHeight);
+  script +=
+      "unset title\nunset xlabel\nunset ylabel\nunset logscale y\nunset border\n"
+      "unset tics\nunset grid\nset xrange [0:1]\nset yrange [0:1]\n";
+  script += "set key center center horizontal maxcols " + std::to_string(kLegendPerLine) +
+            " reverse Left width 4 samplen 3\n";
+  script += "plot ";
+  for (size_t c = 0; c < columns; ++c) {
+    const Column& column = comparison.columns[c];
+    std::string label = "#" + std::to_string(c + 1) + ": " + column.label;
+    if (column.files.size() > 1) {
+      label += " (" + std::to_string(column.files.size()) + " runs: median, min-max)";
+    }
+    script += "NaN with boxes fill solid 0.8 lc " + std::to_string(c + 1) + " title " +
+              Quoted(label) + (c + 1 < columns ? ", " : "\n");
+  }
+  script += "unset multiplot\n";
+  return input;
+}
+
+std::string DrawChart(const Comparison& comparison, const std::string& path, ChartFormat format) {
+  fs::path gnuplot = FindGnuplot();
+  if (gnuplot.empty()) {
+    return "gnuplot not found: the chart is drawn by gnuplot (on Debian: apt-get install "
+           "gnuplot-nox)";
+  }
+  std::error_code error;
+  TemporaryDirectory directory(&error);
+  if (error) return "cannot make a temporary directory: " + error.message();
+  GnuplotInput input = MakeGnuplotInput(comparison, format, directory.path().string());
+  input.dataFiles.push_back({"chart.gp", input.script});
+  for (const auto& [name, contents] : input.dataFiles) {
+    std::ofstream out(directory.path() / name, std::ios::binary);
+    out << contents;
+    if (!out.flush()) return "cannot write " + (directory.path() / name).string();
+  }
+  fs::path log = directory.path() / "gnuplot.log";
+  int status = RunProgram(gnuplot, directory.path() / "chart.gp", log);
+  fs::path chart = directory.path() / input.chartName;
+  if (status != 0 || !fs::is_regular_file(chart, error)) {
+    std::string said = ReadText(log);
+    while (!said.empty() && (said.back() == '\n' || said.back() == '\r')) said.pop_back();
+    return gnuplot.string() + " failed (status " + std::to_string(status) + ")" +
+           (said.empty() ? "" : ":\n" + said);
+  }
+  // The finished chart is moved into place, or copied where the temporary
+  // directory is on another file system.
+  fs::rename(chart, path, error);
+  if (error) {
+    error.clear();
+    fs::copy_file(chart, path, fs::copy_options::overwrite_existing, error);
+    if (error) return path + ": " + error.message();
+  }
+  return "";
+}
+
+}  // namespace dtk::report

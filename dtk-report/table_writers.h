@@ -1,0 +1,27 @@
+// The comparison as text for a terminal and as CSV for spreadsheets.
+#ifndef DTK_REPORT_TABLE_WRITERS_H_
+#define DTK_REPORT_TABLE_WRITERS_H_
+
+#include <string>
+
+#include "dtk-report/comparison.h"
+
+namespace dtk::report {
+
+// What all runs share, one line each, then the table: a column for each
+// run or group, numbered #1, #2, ...; header rows for what differs, the
+// number of runs and the status; then a row per figure in a unit chosen for
+// the row, each number with four significant digits, a group's cell
+// "median (min-max)". Last, the reports of each
+// column. A figure a column lacks is "-"; a phase figure of a phase that
+// did not end "ok" is that phase's status.
+std::string TextTable(const Comparison& comparison);
+
+// One line of names, then a line per figure and column: column, label,
+// runs, status, phase, phaseStatus, operation, figure, unit, median, min,
+// max. Figures are the reports' own names and units, numbers exact.
+std::string CsvTable(const Comparison& comparison);
+
+}  // namespace dtk::report
+
+#endif  // DTK_REPORT_TABLE_WRITERS_H_
