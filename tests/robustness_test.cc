@@ -165,6 +165,11 @@ TEST(ProgramRobustnessTest, PlansTooLargeToNameOrHoldFailAtOnce) {
   numbered.totalSize = int64_t{2048} << 20;
   numbered.maxFileSize = 1;
   EXPECT_FALSE(PlanMayFit(numbered, PhysicalMemoryBytes()));
+  // Twenty million files do not fit in an address space of 300 MB.
+  ChildResult limited = RunChild({DTK_BINARY, dir.path(), "-filesize", "20", "-maxFileSize", "1"},
+                                 false, 0, 300 << 20);
+  EXPECT_EQ(limited.status, 1);
+  EXPECT_EQ(limited.err, "CreateFileList error!\n");
   EXPECT_TRUE(dir.List().empty());
 }
 
@@ -194,36 +199,74 @@ std::vector<std::string> BigTree(const std::string& target) {
   return {DTK_BINARY, target, "-filesize", "4", "-maxFileSize", "800", "-verify"};
 }
 
-TEST(ProgramRobustnessTest, CtrlCStopsTheCreatePhaseAndTheTreeIsRemoved) {
+// A stop request in a phase ends the walk as a failed walk, skips verify
+// and removes everything made; the status tells the signal.
+struct StopCase {
+  int signal;
+  const char* during;  // a line of the phase it comes in
+  int status;
+  const char* phaseEnd;
+};
+
+class StopTest : public ::testing::TestWithParam<StopCase> {};
+
+TEST_P(StopTest, EndsThePhaseAndTheTreeIsRemoved) {
+  const StopCase& c = GetParam();
   TempDir dir;
   Child child(BigTree(dir.path()));
-  ASSERT_TRUE(child.ReadUntil("CreateFile "));
-  child.Signal(SIGINT);
+  ASSERT_TRUE(child.ReadUntil(c.during));
+  child.Signal(c.signal);
   ChildResult run = child.Finish();
   EXPECT_FALSE(child.killedBySignal());
-  EXPECT_EQ(run.status, 130);
+  EXPECT_EQ(run.status, c.status);
   std::string lines = MaskTimeStamps(run.out);
-  // The walk ends as a failed walk; verify is skipped; remove cleans up.
-  EXPECT_NE(lines.find("\nTS Finish\nDtkTest Error!\nTS Start\nRemove"), std::string::npos)
+  EXPECT_NE(lines.find(std::string("\nTS Finish\n") + c.phaseEnd + "\nTS Start\nRemove"),
+            std::string::npos)
       << lines.substr(0, 3000);
-  EXPECT_EQ(lines.find("\nCreate "), std::string::npos);
-  EXPECT_EQ(lines.find("Verify"), std::string::npos);
   EXPECT_EQ(CountLines(lines, "RemoveFile "), CountLines(lines, "CreateFile "));
   EXPECT_NE(lines.find("\nTS Finish\nRemove "), std::string::npos);
   EXPECT_TRUE(dir.List().empty());
 }
 
-TEST(ProgramRobustnessTest, SigtermStopsTheVerifyPhaseAndTheTreeIsRemoved) {
+INSTANTIATE_TEST_SUITE_P(Signals, StopTest,
+                         ::testing::Values(StopCase{SIGINT, "CreateFile ", 130, "DtkTest Error!"},
+                                           StopCase{SIGTERM, "\nVerify ", 143, "Verify Error!"},
+                                           StopCase{SIGHUP, "CreateFile ", 129, "DtkTest Error!"}));
+
+TEST(ProgramRobustnessTest, AStopEndsARunWhoseConsoleNobodyReads) {
   TempDir dir;
   Child child(BigTree(dir.path()));
-  ASSERT_TRUE(child.ReadUntil("\nVerify "));
+  ASSERT_TRUE(child.ReadUntil("CreateFile "));
+  // From here on nobody reads: the pipe fills and the run blocks on it.
+  EXPECT_EQ(child.WaitWithoutReading(1), -1);
   child.Signal(SIGTERM);
-  ChildResult run = child.Finish();
-  EXPECT_EQ(run.status, 143);
-  std::string lines = MaskTimeStamps(run.out);
-  EXPECT_NE(lines.find("\nTS Finish\nVerify Error!\nTS Start\nRemove"), std::string::npos)
-      << lines.substr(0, 3000);
-  EXPECT_NE(lines.find("\nRemove filesize 4194304 bytes\n"), std::string::npos);
+  EXPECT_EQ(child.WaitWithoutReading(10), 143);
+  EXPECT_TRUE(dir.List().empty());
+}
+
+TEST(ProgramRobustnessTest, ASecondRunOnATargetInUseIsRefused) {
+  TempDir dir;
+  Child first(BigTree(dir.path()));
+  ASSERT_TRUE(first.ReadUntil("CreateFile "));
+  ChildResult second = RunChild({DTK_BINARY, dir.path(), "-filesize", "1"});
+  EXPECT_EQ(second.status, 1);
+  EXPECT_EQ(second.err, "Target Error!: another run of dtk is using " + dir.path() + "\n");
+  EXPECT_EQ(second.out, "");
+  first.Signal(SIGINT);
+  ChildResult run = first.Finish();
+  EXPECT_EQ(run.status, 130);
+  EXPECT_EQ(run.out.find("Error!:"), std::string::npos);  // the first ran undisturbed
+  EXPECT_TRUE(dir.List().empty());
+}
+
+TEST(ProgramRobustnessTest, AStopWhilePlanningEndsTheRunAtOnce) {
+  TempDir dir;
+  // A hundred million files take seconds to plan.
+  Child child({DTK_BINARY, dir.path(), "-filesize", "100", "-maxFileSize", "1"});
+  usleep(300000);
+  child.Signal(SIGINT);
+  EXPECT_EQ(child.WaitWithoutReading(1), 130);
+  EXPECT_EQ(child.Finish().out, "");
   EXPECT_TRUE(dir.List().empty());
 }
 

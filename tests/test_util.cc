@@ -77,7 +77,8 @@ std::string ReadAll(int fd) {
 
 }  // namespace
 
-ChildResult RunChild(const std::vector<std::string>& args, bool merged, uint64_t fileSizeLimit) {
+ChildResult RunChild(const std::vector<std::string>& args, bool merged, uint64_t fileSizeLimit,
+                     uint64_t memoryLimit) {
   int outPipe[2];
   int errPipe[2] = {-1, -1};
   if (pipe(outPipe) != 0) return {};
@@ -95,6 +96,10 @@ ChildResult RunChild(const std::vector<std::string>& args, bool merged, uint64_t
     if (fileSizeLimit != 0) {
       struct rlimit limit = {fileSizeLimit, fileSizeLimit};
       setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    if (memoryLimit != 0) {
+      struct rlimit limit = {memoryLimit, memoryLimit};
+      setrlimit(RLIMIT_AS, &limit);
     }
     std::vector<char*> argv;
     for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
@@ -176,10 +181,25 @@ void Child::Signal(int signal) {
   if (pid_ > 0) kill(pid_, signal);
 }
 
+int Child::WaitWithoutReading(double seconds) {
+  for (double waited = 0; pid_ > 0 && waited < seconds; waited += 0.05) {
+    int status = 0;
+    if (waitpid(pid_, &status, WNOHANG) == pid_) {
+      pid_ = -1;
+      killedBySignal_ = WIFSIGNALED(status);
+      finished_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+      return finished_;
+    }
+    usleep(50000);
+  }
+  return pid_ > 0 ? -1 : finished_;
+}
+
 ChildResult Child::Finish() {
   while (ReadSome()) {
   }
   ChildResult result;
+  result.status = finished_;
   if (pid_ > 0) {
     int status = 0;
     while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {

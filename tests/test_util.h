@@ -72,8 +72,10 @@ struct ChildResult {
 };
 // Runs `args` (args[0] the program) and collects its streams. With
 // `merged`, both streams go to one pipe, read into `out`.
+// `fileSizeLimit` and `memoryLimit` (bytes, 0: none) bound the child's
+// files (RLIMIT_FSIZE) and address space (RLIMIT_AS).
 ChildResult RunChild(const std::vector<std::string>& args, bool merged = false,
-                     uint64_t fileSizeLimit = 0);
+                     uint64_t fileSizeLimit = 0, uint64_t memoryLimit = 0);
 
 // A child whose standard output and error share one pipe that the test reads
 // as the child runs, so it can signal the child or close the pipe midway.
@@ -90,6 +92,9 @@ class Child {
   // Reads `count` bytes, then closes the pipe as a reader that stops early.
   void ReadAndClose(size_t count);
   void Signal(int signal);
+  // Waits up to `seconds` for the child to end without reading what it
+  // writes; its exit status, or -1 when it is still running.
+  int WaitWithoutReading(double seconds);
   // Reads the rest and waits for the child.
   ChildResult Finish();
   bool killedBySignal() const { return killedBySignal_; }
@@ -102,6 +107,7 @@ class Child {
   int fd_ = -1;
   std::string output_;
   bool killedBySignal_ = false;
+  int finished_ = -1;  // the status, once waited for
 };
 #endif
 
