@@ -38,7 +38,9 @@ enum Option {
   kNoCreate,
   kNoRemove,
   kSync,
-  kReport
+  kReport,
+  kEngine,
+  kDepth
 };
 
 bool IsOptionWord(const char* word, const OptionRules& rules) {
@@ -61,7 +63,7 @@ const OptionRules& NativeOptionRules() {
 
 const char* const kOptionNames[] = {"verify",      "filesize",    "maxDirLevel", "maxDirFiles",
                                     "minFileSize", "maxFileSize", "noCreate",    "noRemove",
-                                    "sync",        "report"};
+                                    "sync",        "report",      "engine",      "depth"};
 const int kOptionCount = sizeof(kOptionNames) / sizeof(kOptionNames[0]);
 
 int32_t ConvertNumber(const char* text) {
@@ -110,6 +112,17 @@ std::string ParseCommandLine(int argc, const char* const* argv, const OptionRule
       result->reportPath = argv[++i];
       continue;
     }
+    if (option == kEngine) {
+      const char* engine = argv[++i];
+      if (rules.compareNames(engine, EngineName(EngineKind::kSync)) == 0) {
+        result->engine = EngineKind::kSync;
+      } else if (rules.compareNames(engine, EngineName(EngineKind::kUring)) == 0) {
+        result->engine = EngineKind::kUring;
+      } else {
+        return std::string("Engine error!: no engine is named ") + engine + " (sync, uring)\n";
+      }
+      continue;
+    }
     int32_t value = ConvertNumber(argv[i + 1]);
     // A value of 0 or less is not taken; its word is then read as a plain
     // word.
@@ -131,6 +144,12 @@ std::string ParseCommandLine(int argc, const char* const* argv, const OptionRule
         break;
       case kMaxFileSize:
         config.maxFileSize = value;
+        break;
+      case kDepth:
+        if (value > static_cast<int32_t>(kMaxEngineDepth)) {
+          return std::string("Parameter error! (") + name + ")\n";
+        }
+        result->depth = static_cast<uint32_t>(value);
         break;
       default:
         break;

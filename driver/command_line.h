@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "engine/batch_engine.h"
 #include "tree/planner.h"
 
 namespace dtk {
@@ -32,6 +33,8 @@ struct CommandLine {
   bool sync = false;                 // files and directories flushed to stable storage
   const char* reportPath = nullptr;  // where the JSON report goes: the word as typed
   int32_t fileSizeMiB = 0;           // 0: totalSize keeps its default
+  EngineKind engine = EngineKind::kSync;  // how the files' calls are made
+  uint32_t depth = kDefaultEngineDepth;   // files in flight at once (uring)
   TestConfig config;
 };
 

@@ -24,8 +24,22 @@ RunReport StartRunReport(const CommandLine& commandLine) {
   const TestConfig& config = commandLine.config;
   report.settings = {config.totalSize,     config.minFileSize,   config.maxFileSize,
                      config.maxDirFiles,   config.maxDirLevel,   commandLine.verifyRequested,
-                     commandLine.noCreate, commandLine.noRemove, commandLine.sync};
+                     commandLine.noCreate, commandLine.noRemove, commandLine.sync,
+                     EngineName(commandLine.engine), commandLine.depth};
   return report;
+}
+
+std::string SetUpEngine(const CommandLine& commandLine, TimedFileSystem& timed,
+                        FileSystem& fileSystem, DtkTest& tester,
+                        std::unique_ptr<BatchEngine>* engine) {
+  std::string why;
+  *engine = MakeBatchEngine(
+      {commandLine.engine, commandLine.depth, &timed, dynamic_cast<EngineFaults*>(&fileSystem)},
+      &why);
+  tester.set_engine(engine->get());
+  if (why.empty()) return why;
+  return std::string("Engine error!: ") + EngineName(commandLine.engine) +
+         " is not available: " + why + "\n";
 }
 
 int FinishRunReport(RunReport& report, int status, const char* path, FileSystem& fileSystem,
@@ -146,6 +160,15 @@ int RunDtk(int argc, const char* const* argv, RunEnvironment& environment) {
     return FinishRunReport(*report, status, commandLine.reportPath, environment.fileSystem,
                            console);
   };
+
+  // The engine is refused before the target is touched.
+  std::unique_ptr<BatchEngine> engine;
+  std::string refusal = SetUpEngine(commandLine, timed, environment.fileSystem, tester, &engine);
+  if (!refusal.empty()) {
+    console.Error(refusal);
+    console.Flush();
+    return finish(kExitParameterError);
+  }
 
   TreeRoot root(environment.fileSystem, commandLine.targetDir);
   if (int refused = PrepareTarget(commandLine, root, environment.fileSystem, console)) {

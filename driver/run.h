@@ -4,10 +4,14 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <string>
 
 #include "driver/command_line.h"
 #include "driver/report_recorder.h"
+#include "engine/batch_engine.h"
 #include "engine/tester.h"
+#include "engine/timed_file_system.h"
 #include "platform/file_system.h"
 #include "reporting/console.h"
 #include "platform/path.h"
@@ -49,6 +53,14 @@ bool PlanRun(const CommandLine& commandLine, uint64_t usableMemory, MtRandom& si
 // when another run holds the target, 2 when -noCreate finds no directory.
 int PrepareTarget(const CommandLine& commandLine, TreeRoot& root, FileSystem& fileSystem,
                   Console& console);
+
+// Makes the engine that `commandLine` asks for into `*engine` and lends it
+// to `tester`; its own calls are timed by `timed`, and a `fileSystem` that
+// is also EngineFaults (a test double) sees them. Returns "", or the
+// message for status 1 when the system cannot give the engine.
+std::string SetUpEngine(const CommandLine& commandLine, TimedFileSystem& timed,
+                        FileSystem& fileSystem, DtkTest& tester,
+                        std::unique_ptr<BatchEngine>* engine);
 
 // A report of the run that `commandLine` asks for, as far as it is known
 // before planning.

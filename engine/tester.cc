@@ -116,10 +116,11 @@ int DtkTest::MakePattern(uint32_t byteCount) {
   return 0;
 }
 
-const uint8_t* DtkTest::TakePattern(uint32_t count) {
-  const uint8_t* run = pattern_.get() + patternPos_;
-  patternPos_ = static_cast<uint32_t>((uint64_t{patternPos_} + count) % patternSize_);
-  return run;
+uint32_t DtkTest::TakePattern(int64_t size) {
+  uint32_t start = patternPos_;
+  patternPos_ = static_cast<uint32_t>(
+      (uint64_t{patternPos_} + static_cast<uint64_t>(size) % patternSize_) % patternSize_);
+  return start;
 }
 
 int DtkTest::SetUpCreateBuffers() {
@@ -135,6 +136,78 @@ int DtkTest::NoMemory() {
 
 bool DtkTest::Stopping() const {
   return StopRequested() != 0 || (abort_ != nullptr && abort_->load(std::memory_order_relaxed));
+}
+
+template <class Walk>
+int DtkTest::WithEngine(BatchEngine::Work work, Walk&& walk) {
+  if (engine_ == nullptr) return walk();
+  work_ = work;
+  BatchEngine::Phase phase{work, this};
+  phase.pattern = pattern_.get();
+  phase.patternSize = patternSize_;
+  phase.flush = sync_;
+  phase.transferSize = ioBufferSize_;
+  engine_->Begin(phase);
+  // Whatever ends the walk (memory exhausted too), no call stays in flight.
+  struct Ending {
+    BatchEngine* engine;
+    ~Ending() { engine->End(); }
+  } ending{engine_};
+  return walk();
+}
+
+int DtkTest::Drain() { return engine_ == nullptr ? 0 : engine_->Drain(); }
+
+int DtkTest::SubmitJob(const FileEntry& entry, const std::string& path, size_t nameOffset,
+                       const WalkDir& parent, uint32_t ringStart, uint32_t expected) {
+  FileJob* job = engine_->NextJob();
+  if (job == nullptr) return -1;
+  job->entry = &entry;
+  job->dir = parent.handle;
+  job->dirError = parent.error;
+  job->path.assign(path);
+  job->nameOffset = nameOffset;
+  job->ringStart = ringStart;
+  job->expected = expected;
+  engine_->Submit();
+  return 0;
+}
+
+int DtkTest::Retire(FileJob& job) {
+  const FileEntry& entry = *job.entry;
+  switch (work_) {
+    case BatchEngine::Work::kCreate:
+      PrintFileLine(console_, "CreateFile ", job.path, entry.size, created_.files + 1);
+      made_.filesAttempted = int64_t{entry.number} + 1;
+      made_.lastFileMade = false;
+      if (job.leftToTester) return CreateOneFile(job.place(), entry, job.ringStart);
+      made_.lastFileMade = job.opened;
+      if (job.code != 0) {
+        console_.ErrorF("%s Error!: %s\n",
+                        job.failedCall == Operation::kOpen ? "CreateFile" : "WriteFile",
+                        SystemErrorText(job.code));
+        return -1;
+      }
+      return FileWritten(entry);
+    case BatchEngine::Work::kVerify:
+      PrintVerifyLine(job.path, entry, job.expected);
+      if (job.leftToTester) return VerifyOneFile(job.place(), entry, job.expected);
+      if (job.code != 0) {
+        console_.ErrorF("%s Error!: %s\n",
+                        job.failedCall == Operation::kOpen ? "CreateFile" : "ReadFile",
+                        SystemErrorText(job.code));
+        return -1;
+      }
+      if (job.sizeError) {
+        console_.Error("FileSize Error!\n");
+        return -1;
+      }
+      return FileVerified(job.path.c_str(), entry, job.expected, job.crc);
+    case BatchEngine::Work::kRemove:
+      return Removed(entry, job.path,
+                     job.leftToTester ? fileSystem_.DeleteFile(job.place()) : job.code);
+  }
+  return -1;
 }
 
 uint32_t DtkTest::PatternCrc(uint32_t ringStart, int64_t size) {
@@ -154,16 +227,25 @@ int DtkTest::Create(FileList& plannedList, const TreeRoot& root) {
   created_ = PhaseCounters();
   made_ = MadeEntries();
   crcsKnown_ = 0;
-  return RunPhaseFrame(*frame_, kCreateText, created_, times_,
-                       [&] { return Guarded([&] { return CreateTree(plannedList, root); }); });
+  return RunPhaseFrame(*frame_, kCreateText, created_, times_, [&] {
+    return Guarded([&] {
+      return WithEngine(BatchEngine::Work::kCreate, [&] { return CreateTree(plannedList, root); });
+    });
+  });
 }
 
 int DtkTest::CreateTree(FileList& plannedList, const TreeRoot& root) {
   auto visit = [&](const FileEntry& entry, const std::string& path, size_t nameOffset,
                    const WalkDir& parent, WalkDir* child) -> int {
-    if (Stopping()) return -1;
+    if (Stopping()) {
+      // What is in flight is finished first, as the entry under way is.
+      Drain();
+      return -1;
+    }
     EntryPlace at = PlaceOf(parent, path, nameOffset);
     if (child != nullptr) {
+      // Every file before the directory is done, its line printed.
+      if (Drain() < 0) return -1;
       PrintDirectoryLine(console_, "CreateDirecrory ", path);
       made_.directoriesAttempted = int64_t{entry.number} + 1;
       // A directory that cannot be made stops nothing here: the first file
@@ -175,21 +257,29 @@ int DtkTest::CreateTree(FileList& plannedList, const TreeRoot& root) {
       ++created_.second;
       return 0;
     }
+    uint32_t ringStart = TakePattern(entry.size);
+    if (engine_ != nullptr) return SubmitJob(entry, path, nameOffset, parent, ringStart, 0);
     PrintFileLine(console_, "CreateFile ", path, entry.size, created_.files + 1);
     made_.filesAttempted = int64_t{entry.number} + 1;
     made_.lastFileMade = false;
-    return CreateOneFile(at, entry);
+    return CreateOneFile(at, entry, ringStart);
   };
   // With -sync a directory is flushed once its last entry is made.
   auto leave = [&](WalkDir& dir, bool completed) -> int {
+    // No job may be in flight in a directory that closes.
+    int drained = Drain();
     ErrorCode code = 0;
-    if (completed && sync_ && dir.isOpen()) code = fileSystem_.FlushDirectory(dir.handle);
+    if (drained == 0 && completed && sync_ && dir.isOpen()) {
+      code = fileSystem_.FlushDirectory(dir.handle);
+    }
     CloseWalkDir(fileSystem_, dir);
+    if (drained < 0) return -1;
     if (code == 0) return 0;
     console_.ErrorF("WriteFile Error!: %s\n", SystemErrorText(code));
     return -1;
   };
   int status = WalkPlannedTree(plannedList, root.path(), pathStyle_, root.dir(), visit, leave);
+  if (status == 0) status = Drain();
   if (status == 0 && sync_ && root.dir().isOpen()) {
     ErrorCode code = fileSystem_.FlushDirectory(root.dir().handle);
     if (code != 0) {
@@ -200,7 +290,7 @@ int DtkTest::CreateTree(FileList& plannedList, const TreeRoot& root) {
   return status;
 }
 
-int DtkTest::CreateOneFile(const EntryPlace& at, const FileEntry& entry) {
+int DtkTest::CreateOneFile(const EntryPlace& at, const FileEntry& entry, uint32_t ringStart) {
   FileHandle file;
   ErrorCode code = fileSystem_.OpenForWrite(at, &file);
   if (code != 0) {
@@ -210,10 +300,12 @@ int DtkTest::CreateOneFile(const EntryPlace& at, const FileEntry& entry) {
   made_.lastFileMade = true;
   // Every chunk is one run of the pattern, written from where it lies.
   const int64_t largest = std::min(ioBufferSize_, patternSize_);
+  uint32_t position = ringStart;
   for (int64_t remaining = entry.size; remaining > 0;) {
     uint32_t chunk = static_cast<uint32_t>(std::min(remaining, largest));
-    code = fileSystem_.Write(file, TakePattern(chunk), chunk);
+    code = fileSystem_.Write(file, pattern_.get() + position, chunk);
     if (code != 0) break;
+    position = static_cast<uint32_t>((uint64_t{position} + chunk) % patternSize_);
     remaining -= chunk;
   }
   if (code == 0 && sync_) code = fileSystem_.Flush(file);
@@ -225,6 +317,10 @@ int DtkTest::CreateOneFile(const EntryPlace& at, const FileEntry& entry) {
     console_.ErrorF("WriteFile Error!: %s\n", SystemErrorText(code));
     return -1;
   }
+  return FileWritten(entry);
+}
+
+int DtkTest::FileWritten(const FileEntry& entry) {
   crcsKnown_ = int64_t{entry.number} + 1;
   ++created_.files;
   created_.bytes += entry.size;
@@ -236,8 +332,25 @@ int DtkTest::Verify(const FileList& plannedList, const TreeRoot& root) {
   // The CRCs a file should have come from the pattern.
   if (crcsKnown_ > 0 && !pattern_ && MakePattern(kPatternSize) < 0) return NoMemory();
   verified_ = PhaseCounters();
-  return RunPhaseFrame(*frame_, kVerifyText, verified_, times_,
-                       [&] { return Guarded([&] { return VerifyTree(plannedList, root); }); });
+  return RunPhaseFrame(*frame_, kVerifyText, verified_, times_, [&] {
+    return Guarded([&] {
+      return WithEngine(BatchEngine::Work::kVerify, [&] { return VerifyTree(plannedList, root); });
+    });
+  });
+}
+
+void DtkTest::PrintVerifyLine(const std::string& path, const FileEntry& entry, uint32_t expected) {
+  ErrorLine(console_, ErrorLine::kProgress)
+      .Add("Verify ")
+      .Add(path)
+      .Add(" (")
+      .Hex8(expected)
+      .Add(":")
+      .Int64(entry.size)
+      .Add(" bytes) No.")
+      .Unsigned(verified_.files + 1)
+      .Add("\n")
+      .Send();
 }
 
 int DtkTest::VerifyTree(const FileList& plannedList, const TreeRoot& root) {
@@ -245,7 +358,10 @@ int DtkTest::VerifyTree(const FileList& plannedList, const TreeRoot& root) {
   uint64_t ringStart = 0;
   auto visit = [&](const FileEntry& entry, const std::string& path, size_t nameOffset,
                    const WalkDir& parent, WalkDir* child) -> int {
-    if (Stopping()) return -1;
+    if (Stopping()) {
+      Drain();
+      return -1;
+    }
     EntryPlace at = PlaceOf(parent, path, nameOffset);
     if (child != nullptr) {
       child->error = fileSystem_.OpenDirectory(at, &child->handle);
@@ -255,24 +371,17 @@ int DtkTest::VerifyTree(const FileList& plannedList, const TreeRoot& root) {
                             ? PatternCrc(static_cast<uint32_t>(ringStart), entry.size)
                             : 0;
     if (entry.size > 0) ringStart = (ringStart + static_cast<uint64_t>(entry.size)) % kPatternSize;
-    ErrorLine(console_, ErrorLine::kProgress)
-        .Add("Verify ")
-        .Add(path)
-        .Add(" (")
-        .Hex8(expected)
-        .Add(":")
-        .Int64(entry.size)
-        .Add(" bytes) No.")
-        .Unsigned(verified_.files + 1)
-        .Add("\n")
-        .Send();
+    if (engine_ != nullptr) return SubmitJob(entry, path, nameOffset, parent, 0, expected);
+    PrintVerifyLine(path, entry, expected);
     return VerifyOneFile(at, entry, expected);
   };
   auto leave = [&](WalkDir& dir, bool) {
+    int drained = Drain();
     CloseWalkDir(fileSystem_, dir);
-    return 0;
+    return drained;
   };
-  return WalkPlannedTree(plannedList, root.path(), pathStyle_, root.dir(), visit, leave);
+  int status = WalkPlannedTree(plannedList, root.path(), pathStyle_, root.dir(), visit, leave);
+  return status == 0 ? Drain() : status;
 }
 
 int DtkTest::VerifyOneFile(const EntryPlace& at, const FileEntry& entry, uint32_t expected) {
@@ -309,12 +418,17 @@ int DtkTest::VerifyOneFile(const EntryPlace& at, const FileEntry& entry, uint32_
     console_.Error(sizeError);
     return -1;
   }
+  return FileVerified(at.path, entry, expected, crc_.Value());
+}
+
+int DtkTest::FileVerified(const char* path, const FileEntry& entry, uint32_t expected,
+                          uint32_t crc) {
   ++verified_.files;
   verified_.bytes += entry.size;
-  if (crc_.Value() != expected) {
+  if (crc != expected) {
     ++verified_.second;
     console_.Error("CRC Error!\n");
-    if (observer_ != nullptr) observer_->OnCrcMismatch(at.path, expected, crc_.Value());
+    if (observer_ != nullptr) observer_->OnCrcMismatch(path, expected, crc);
   }
   return 0;
 }
@@ -339,6 +453,29 @@ int DtkTest::RemovePlanned(const FileList& plannedList, const TreeRoot& root) {
   });
 }
 
+int DtkTest::Removed(const FileEntry& entry, const std::string& path, ErrorCode code) {
+  // An entry that is not there any more leaves no line.
+  if (code != 0 && IsNotFoundError(code)) return 0;
+  bool directory = entry.IsDirectory();
+  if (directory) {
+    PrintDirectoryLine(console_, "RemoveDirecrory ", path);
+  } else {
+    PrintFileLine(console_, "RemoveFile ", path, entry.size, removed_.files + 1);
+  }
+  if (code != 0) {
+    console_.ErrorF("%s Error!: %s\n", directory ? "RemoveDirectory" : "DeleteFile",
+                    SystemErrorText(code));
+    return -1;
+  }
+  if (directory) {
+    ++removed_.second;
+  } else {
+    ++removed_.files;
+    removed_.bytes += entry.size;
+  }
+  return 0;
+}
+
 template <class Include>
 int DtkTest::RemoveWalk(const FileList& plannedList, const TreeRoot& root, Include&& include) {
   // The remove phase does not heed a stop request: it is what cleans up
@@ -352,31 +489,26 @@ int DtkTest::RemoveWalk(const FileList& plannedList, const TreeRoot& root, Inclu
   };
   auto visit = [&](const FileEntry& entry, const std::string& path, size_t nameOffset,
                    const WalkDir& parent) -> int {
+    if (!entry.IsDirectory() && engine_ != nullptr) {
+      return SubmitJob(entry, path, nameOffset, parent, 0, 0);
+    }
+    // A directory goes once the files before it are gone, their lines
+    // printed.
+    if (Drain() < 0) return -1;
     EntryPlace at = PlaceOf(parent, path, nameOffset);
-    bool directory = entry.IsDirectory();
-    ErrorCode code = directory ? fileSystem_.RemoveDirectory(at) : fileSystem_.DeleteFile(at);
-    if (code != 0 && IsNotFoundError(code)) return 0;
-    if (directory) {
-      PrintDirectoryLine(console_, "RemoveDirecrory ", path);
-    } else {
-      PrintFileLine(console_, "RemoveFile ", path, entry.size, removed_.files + 1);
-    }
-    if (code != 0) {
-      console_.ErrorF("%s Error!: %s\n", directory ? "RemoveDirectory" : "DeleteFile",
-                      SystemErrorText(code));
-      return -1;
-    }
-    if (directory) {
-      ++removed_.second;
-    } else {
-      ++removed_.files;
-      removed_.bytes += entry.size;
-    }
-    return 0;
+    return Removed(entry, path,
+                   entry.IsDirectory() ? fileSystem_.RemoveDirectory(at) : fileSystem_.DeleteFile(at));
   };
-  auto leave = [&](WalkDir& dir) { CloseWalkDir(fileSystem_, dir); };
-  return WalkPlannedTreeReversed(plannedList, root.path(), pathStyle_, MaxPathLength(), root.dir(),
-                                 include, enter, visit, leave);
+  // A failure found here ends the walk at the directory's own visit.
+  auto leave = [&](WalkDir& dir) {
+    Drain();
+    CloseWalkDir(fileSystem_, dir);
+  };
+  return WithEngine(BatchEngine::Work::kRemove, [&] {
+    int status = WalkPlannedTreeReversed(plannedList, root.path(), pathStyle_, MaxPathLength(),
+                                         root.dir(), include, enter, visit, leave);
+    return status == 0 ? Drain() : status;
+  });
 }
 
 }  // namespace dtk

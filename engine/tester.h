@@ -9,6 +9,7 @@
 #include <new>
 #include <string>
 
+#include "engine/batch_engine.h"
 #include "engine/tree_walk.h"
 #include "platform/file_system.h"
 #include "platform/path.h"
@@ -71,7 +72,7 @@ struct MadeEntries {
   bool empty() const;
 };
 
-class DtkTest {
+class DtkTest : private FileJobSink {
  public:
   static constexpr uint32_t kIoBufferSize = 0x20000;  // 128 KiB per read or write call
   static constexpr uint32_t kPatternSize = 0x40000;   // 256 KiB of pattern data
@@ -79,7 +80,7 @@ class DtkTest {
   // Borrows the file system, the console and the clock for its whole life.
   DtkTest(FileSystem& fileSystem, Console& console, Clock& clock,
           const PathStyle& pathStyle = NativePathStyle());
-  virtual ~DtkTest();
+  ~DtkTest() override;
   DtkTest(const DtkTest&) = delete;
   DtkTest& operator=(const DtkTest&) = delete;
 
@@ -127,6 +128,10 @@ class DtkTest {
   // Borrows `frame` until it is replaced; null puts back the tester's own,
   // which prints the frame lines on the console.
   void set_frame(PhaseFrame* frame) { frame_ = frame != nullptr ? frame : &consoleFrame_; }
+  // Borrows `engine` for the files' calls of every phase until it is
+  // replaced; null (at first) is the sync engine: the tester makes each
+  // call itself, one at a time. Lines, counts and marks are the same.
+  void set_engine(BatchEngine* engine) { engine_ = engine; }
   // Borrows a flag that, once set, ends the create and verify walks at the
   // next entry, as a stop request does (another tester of the run failed).
   void set_abort(const std::atomic<bool>* abort) { abort_ = abort; }
@@ -156,17 +161,37 @@ class DtkTest {
     }
   }
   bool Stopping() const;
+  // Runs a walk with the engine's phase `work` begun, and ends that phase
+  // however the walk ends.
+  template <class Walk>
+  int WithEngine(BatchEngine::Work work, Walk&& walk);
+  // Waits for the engine's jobs (0 without an engine); -1 when one failed.
+  int Drain();
+  // Hands the file `entry` at `path` in `parent` to the engine.
+  int SubmitJob(const FileEntry& entry, const std::string& path, size_t nameOffset,
+                const WalkDir& parent, uint32_t ringStart, uint32_t expected);
+  // A job of the engine is done, in the order of the walk.
+  int Retire(FileJob& job) override;
   int CreateTree(FileList& plannedList, const TreeRoot& root);
-  int CreateOneFile(const EntryPlace& at, const FileEntry& entry);
+  // Makes and writes one file whose data starts at `ringStart` in the
+  // pattern ring.
+  int CreateOneFile(const EntryPlace& at, const FileEntry& entry, uint32_t ringStart);
+  // Counts a file written completely.
+  int FileWritten(const FileEntry& entry);
   int VerifyTree(const FileList& plannedList, const TreeRoot& root);
   int VerifyOneFile(const EntryPlace& at, const FileEntry& entry, uint32_t expected);
+  // Counts a file read completely whose CRC is `crc`.
+  int FileVerified(const char* path, const FileEntry& entry, uint32_t expected, uint32_t crc);
+  void PrintVerifyLine(const std::string& path, const FileEntry& entry, uint32_t expected);
+  // What the removal of `entry` with the result `code` prints and counts.
+  int Removed(const FileEntry& entry, const std::string& path, ErrorCode code);
   // Removes the entries of `plannedList` that `include` accepts, last
   // first.
   template <class Include>
   int RemoveWalk(const FileList& plannedList, const TreeRoot& root, Include&& include);
-  // The bytes of a file's next `count` (at most the pattern's size) bytes,
-  // taken from the pattern ring in one piece.
-  const uint8_t* TakePattern(uint32_t count);
+  // Moves the pattern ring's position past a file of `size` bytes and
+  // returns where that file starts.
+  uint32_t TakePattern(int64_t size);
 
   FileSystem& fileSystem_;
   Console& console_;
@@ -174,6 +199,8 @@ class DtkTest {
   bool sync_ = false;
   TestObserver* observer_ = nullptr;
   const std::atomic<bool>* abort_ = nullptr;
+  BatchEngine* engine_ = nullptr;
+  BatchEngine::Work work_ = BatchEngine::Work::kCreate;  // of the engine's phase
   ConsolePhaseFrame consoleFrame_;
   PhaseFrame* frame_ = &consoleFrame_;
 

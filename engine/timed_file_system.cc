@@ -28,6 +28,14 @@ void TimedFileSystem::AddFailure(Operation operation, std::string_view path, Err
   failures_.back() = {operation, std::string(path), code};
 }
 
+void TimedFileSystem::RecordCall(Operation operation, uint64_t nanoseconds) {
+  if (enabled_) latencies_[static_cast<int>(operation)].Record(nanoseconds);
+}
+
+void TimedFileSystem::RecordFailure(Operation operation, std::string_view path, ErrorCode code) {
+  if (enabled_) AddFailure(operation, path, code);
+}
+
 void TimedFileSystem::Opened(intptr_t handle, const char* path) {
   if (!enabled_) return;
   for (OpenPath& slot : openPaths_) {

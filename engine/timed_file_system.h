@@ -46,6 +46,12 @@ class TimedFileSystem : public FileSystem {
   // Failures beyond the listed ones.
   uint64_t failuresNotListed() const { return failuresNotListed_; }
 
+  // A call made past this file system by someone who timed it (an engine
+  // with its own calls): its time goes under `operation`. Nothing while off.
+  void RecordCall(Operation operation, uint64_t nanoseconds);
+  // A failure of such a call, listed as this file system's own are.
+  void RecordFailure(Operation operation, std::string_view path, ErrorCode code);
+
   ErrorCode OpenTarget(const char* path, DirHandle* dir) override;
   ErrorCode LockDirectory(DirHandle dir) override;
   ErrorCode MakeDirectory(const EntryPlace& at) override;

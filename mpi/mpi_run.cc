@@ -2,11 +2,14 @@
 
 #include <chrono>
 #include <cstring>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "driver/report_recorder.h"
+#include "driver/run.h"
+#include "engine/batch_engine.h"
 #include "engine/tester.h"
 #include "engine/timed_file_system.h"
 #include "platform/process.h"
@@ -223,6 +226,16 @@ int RunDtkInGroup(int argc, const char* const* argv, RunEnvironment& environment
   bool leadRefused = group.Any(group.isLead() && !error.empty());
   if (group.Any(!error.empty())) {
     if (!error.empty() && (group.isLead() || !leadRefused)) console.Error(error);
+    console.Flush();
+    return kExitParameterError;
+  }
+  // The engine too: every process makes its own, and none runs when one
+  // cannot have it.
+  std::unique_ptr<BatchEngine> engine;
+  std::string refusal = SetUpEngine(commandLine, timed, environment.fileSystem, tester, &engine);
+  bool leadRefusedEngine = group.Any(group.isLead() && !refusal.empty());
+  if (group.Any(!refusal.empty())) {
+    if (!refusal.empty() && (group.isLead() || !leadRefusedEngine)) console.Error(refusal);
     console.Flush();
     return kExitParameterError;
   }

@@ -71,6 +71,8 @@ struct ReportSettings {
   bool noCreate = false;
   bool noRemove = false;
   bool sync = false;
+  std::string engine = "sync";  // how the files' calls were made
+  uint32_t depth = 0;           // files in flight at once with the uring engine
 };
 
 struct ReportPlan {

@@ -4,6 +4,8 @@
 set -euo pipefail
 
 needed=(cmake ninja-build g++ libgtest-dev nlohmann-json3-dev "$@")
+# The uring engine (-engine uring).
+needed+=(liburing-dev)
 # The manual page check (groff) and the Debian package (dpkg-shlibdeps, file).
 needed+=(groff-base dpkg-dev file)
 # The charts of dtk-report, drawn by gnuplot.

@@ -1,0 +1,751 @@
+// The uring engine. Every file of a phase is a chain of linked calls in one
+// io_uring: open (relative to its directory's handle), its writes or reads,
+// a flush with -sync, close. The file is opened into a place of the ring's
+// registered file table (a direct descriptor), the place of its job's slot,
+// so it never takes a descriptor of the process and each call on it skips
+// the descriptor lookup. Up to `depth` files are in flight; their chains go
+// to the kernel together, in one system call for many files, and come back
+// to the tester in the order it gave them.
+//
+// A chain ends early when a call fails or moves fewer bytes than asked; the
+// rest of the chain is then cancelled, and the engine sends what is left as
+// the next chain (the rest of a short write, or the close of a file whose
+// transfer failed). A large file takes several chains, each of at most
+// kMaxChainTransfers transfers, so that a chain always fits the queue.
+//
+// Seams for what other modes need: the transfers are planned in PlanChain
+// and prepared in QueueChain (a mode that needs aligned buffers and sizes,
+// such as O_DIRECT, changes the open flags, where the data comes from and
+// how lengths round, there and in Submit, where a read buffer is sized).
+// Each tester has its own engine and ring, so testers in threads each
+// drive their own.
+#include "engine/uring_engine.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <liburing.h>
+#include <sched.h>
+#include <sys/uio.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <new>
+#include <thread>
+#include <vector>
+
+#include "support/crc32.h"
+
+// A no-op that completes with the result it carries (Linux 6.10): how a
+// test's fault stands in for a call without the call being made.
+#ifndef IORING_NOP_INJECT_RESULT
+#define IORING_NOP_INJECT_RESULT (1U << 0)
+#endif
+
+namespace dtk {
+namespace {
+
+constexpr uint32_t kMaxChainTransfers = 8;
+// Open, the transfers, flush, close.
+constexpr uint32_t kMaxChainCalls = kMaxChainTransfers + 3;
+// The most entries a submission queue may have.
+constexpr uint32_t kMaxQueueEntries = 32768;
+// The user data of the calls that remove the files made after a failure.
+constexpr uint64_t kCleanupTag = ~uint64_t{0};
+constexpr size_t kBufferAlignment = 4096;
+// The bytes that the reads of the files in flight may bring at once (at
+// least one file's): what they bring is checked while it is still in the
+// processor's cache, as one transfer buffer's would be.
+constexpr uint64_t kReadBytesInFlight = 128 * 1024;
+
+// Files are made only where nothing is (O_EXCL; a name that is taken goes
+// to the tester's checked reuse) and never through a link; a FIFO is not
+// waited on when read. Direct descriptors take no O_CLOEXEC: they are not
+// in the process's table.
+constexpr int kCreateFlags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW;
+constexpr int kReadFlags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY;
+
+enum class Call : uint8_t { kOpen, kWrite, kRead, kFlush, kClose, kUnlink };
+
+Operation OperationOf(Call call) {
+  switch (call) {
+    case Call::kOpen:
+      return Operation::kOpen;
+    case Call::kWrite:
+      return Operation::kWrite;
+    case Call::kRead:
+      return Operation::kRead;
+    case Call::kFlush:
+      return Operation::kFlush;
+    case Call::kClose:
+      return Operation::kClose;
+    case Call::kUnlink:
+      break;
+  }
+  return Operation::kUnlink;
+}
+
+struct ChainCall {
+  Call call;
+  bool lastRead;     // a read that asks for one byte more than is left, without waiting
+  uint32_t length;   // of a read or write
+  int64_t offset;    // in the file
+  ErrorCode fault;   // a test's fault: the call fails with it, unmade
+  int32_t result;
+};
+
+struct AlignedFree {
+  void operator()(uint8_t* bytes) const {
+    ::operator delete[](bytes, std::align_val_t(kBufferAlignment));
+  }
+};
+
+struct ReadBuffer {
+  std::unique_ptr<uint8_t[], AlignedFree> bytes;
+  uint32_t capacity = 0;
+};
+
+// A file in flight, in its place of the registered file table.
+struct Slot {
+  FileJob job;
+  ChainCall calls[kMaxChainCalls];
+  uint32_t callCount = 0;
+  uint32_t pending = 0;     // completions of the chain still to come
+  int64_t done = 0;         // bytes written, or read and checked
+  bool open = false;        // the file is in the table
+  bool finished = false;    // no call is left: it may be retired
+  bool readsOver = false;   // verify: every byte is read and checked
+  bool mayWait = false;     // verify: the data was not at hand: reads wait for it
+  ErrorCode closeCode = 0;  // verify: a close that failed, which fails nothing
+  Crc32 crc;
+  ReadBuffer buffer;  // verify: what its reads bring
+  int64_t submitted = 0;  // steady-clock nanoseconds when its chain was sent
+};
+
+// Why a system refuses io_uring, when it does.
+const char kTurnedOff[] = " (io_uring is turned off by kernel.io_uring_disabled or a seccomp policy)";
+
+std::string Failed(const char* what, int negativeCode) {
+  return std::string(what) + ": " + SystemErrorText(static_cast<ErrorCode>(-negativeCode));
+}
+
+class UringEngine : public BatchEngine {
+ public:
+  explicit UringEngine(const EngineSettings& settings)
+      : depth_(settings.depth), timed_(settings.timed), faults_(settings.faults),
+        slots_(settings.depth) {
+    queuedSlots_.reserve(depth_);
+    continuing_.reserve(depth_);
+    freeBuffers_.resize(depth_);
+  }
+  ~UringEngine() override {
+    if (!ready_) return;
+    End();
+    io_uring_queue_exit(&ring_);
+  }
+
+  // Sets up the ring: "", or why the system cannot give it.
+  std::string SetUp(ErrorCode refusal);
+  // Makes the ring; null, or the call that failed with `ringError_`.
+  const char* MakeRing();
+  // Readies the engine for the thread that runs the phases.
+  void Start();
+
+  void Begin(const Phase& phase) override;
+  FileJob* NextJob() override;
+  void Submit() override;
+  int Drain() override;
+  void End() override;
+
+ private:
+  Slot& SlotOf(uint64_t sequence) { return slots_[sequence % depth_]; }
+  // Plans the slot's next chain from where its file stands.
+  void PlanChain(Slot& slot);
+  void PlanClose(Slot& slot);
+  void AskFaults(Slot& slot);
+  // Puts the slot's chain into the submission queue.
+  void QueueChain(uint32_t index);
+  // Sends what is queued and waits for `waitFor` completions; the system
+  // call's result.
+  int SubmitAndWait(unsigned waitFor);
+  // Sends, waits for about half of what is in flight, reaps, retires.
+  void Pump();
+  void Reap();
+  void OnCompletion(uint64_t userData, int32_t result, int64_t now);
+  void ChainDone(uint32_t index);
+  void ReadCameBack(Slot& slot, const ChainCall& call);
+  void Fail(FileJob& job, Call call, int32_t result);
+  // Puts a finished verify slot's buffer back on top of the free ones.
+  void ReleaseBuffer(Slot& slot);
+  void RetireReady();
+  void Cleanup();
+  static int64_t Now();
+
+  io_uring ring_{};
+  bool ready_ = false;  // the ring exists
+  bool started_ = false;
+  int ringError_ = 0;
+  std::thread::id owner_;  // the thread that made the ring, its submitter
+  const uint32_t depth_;
+  TimedFileSystem* const timed_;
+  EngineFaults* const faults_;
+  std::vector<Slot> slots_;
+  std::vector<uint32_t> queuedSlots_;  // chains queued since the last submission (timing)
+  std::vector<uint32_t> continuing_;   // chains to queue once the completions are reaped
+  Phase phase_{Work::kCreate, nullptr};
+  uint32_t largestTransfer_ = 0;
+  uint64_t head_ = 0;         // the oldest job not retired
+  uint64_t tail_ = 0;         // the next job
+  uint32_t queued_ = 0;       // calls in the submission queue
+  uint32_t outstanding_ = 0;  // calls sent whose completion is not reaped
+  uint64_t readBytes_ = 0;    // verify: the largest reads of the files in flight
+  std::vector<ReadBuffer> freeBuffers_;  // the buffers of no slot, the one freed last on top
+  bool timing_ = false;
+  bool failed_ = false;      // a job ended the phase
+  bool abandoning_ = false;  // the phase is ending: chains close their file and stop
+  ErrorCode broken_ = 0;     // the ring took no more calls
+};
+
+// Checks on a small ring of its own that the kernel has what the engine
+// uses: "", or what it lacks.
+std::string ProbeKernel() {
+  io_uring ring;
+  int result = io_uring_queue_init(4, &ring, 0);
+  if (result < 0) return Failed("io_uring_setup", result);
+  std::string missing;
+  io_uring_probe* probe = io_uring_get_probe_ring(&ring);
+  static const struct {
+    int opcode;
+    const char* name;
+  } kNeeded[] = {{IORING_OP_OPENAT, "IORING_OP_OPENAT"}, {IORING_OP_READ, "IORING_OP_READ"},
+                 {IORING_OP_WRITE, "IORING_OP_WRITE"},   {IORING_OP_FSYNC, "IORING_OP_FSYNC"},
+                 {IORING_OP_CLOSE, "IORING_OP_CLOSE"},   {IORING_OP_UNLINKAT, "IORING_OP_UNLINKAT"}};
+  for (const auto& needed : kNeeded) {
+    if (probe == nullptr) {
+      missing = "a list of its io_uring operations";
+    } else if (!io_uring_opcode_supported(probe, needed.opcode) && missing.empty()) {
+      missing = needed.name;
+    }
+  }
+  if (probe != nullptr) io_uring_free_probe(probe);
+  // Opening into a ring's file table (a direct descriptor, Linux 5.15): an
+  // older kernel ignores the place and gives an ordinary descriptor.
+  if (missing.empty() && io_uring_register_files_sparse(&ring, 1) < 0) {
+    int none = -1;
+    if (io_uring_register_files(&ring, &none, 1) < 0) missing = "registered file tables";
+  }
+  if (missing.empty()) {
+    io_uring_prep_openat_direct(io_uring_get_sqe(&ring), AT_FDCWD, "/", O_PATH | O_DIRECTORY, 0, 0);
+    io_uring_cqe* cqe = nullptr;
+    result = io_uring_submit_and_wait(&ring, 1);
+    if (result >= 0) result = io_uring_peek_cqe(&ring, &cqe);
+    int opened = result < 0 ? result : cqe->res;
+    if (result >= 0) io_uring_cqe_seen(&ring, cqe);
+    if (opened > 0) ::close(opened);
+    if (opened != 0) missing = "direct descriptors (IORING_OP_OPENAT into a file table)";
+  }
+  io_uring_queue_exit(&ring);
+  return missing.empty() ? "" : "the kernel has no " + missing + " (Linux 5.15 or later)";
+}
+
+std::string UringEngine::SetUp(ErrorCode refusal) {
+  if (refusal != 0) return Failed("io_uring_setup", -static_cast<int>(refusal)) + kTurnedOff;
+  if (std::string lacking = ProbeKernel(); !lacking.empty()) {
+    // A system that forbids io_uring says so at the first call.
+    if (lacking.find(SystemErrorText(EPERM)) != std::string::npos ||
+        lacking.find(SystemErrorText(ENOSYS)) != std::string::npos) {
+      lacking += kTurnedOff;
+    }
+    return lacking;
+  }
+  const char* failed = MakeRing();
+  if (failed != nullptr) return Failed(failed, ringError_);
+  return "";
+}
+
+const char* UringEngine::MakeRing() {
+  // Every slot may have a whole chain in flight; the completion queue takes
+  // them all, so that it never overflows. The thread that makes the ring
+  // is its only submitter, which lets completions wait until that thread
+  // asks for them (DEFER_TASKRUN, Linux 6.1) instead of interrupting it
+  // one by one.
+  uint32_t calls = depth_ * kMaxChainCalls;
+  io_uring_params params{};
+  params.flags = IORING_SETUP_CQSIZE | IORING_SETUP_SINGLE_ISSUER | IORING_SETUP_DEFER_TASKRUN;
+  params.cq_entries = calls;
+  uint32_t entries = std::min(calls, kMaxQueueEntries);
+  ringError_ = io_uring_queue_init_params(entries, &ring_, &params);
+  if (ringError_ == -EINVAL) {
+    params = io_uring_params{};
+    params.flags = IORING_SETUP_CQSIZE;
+    params.cq_entries = calls;
+    ringError_ = io_uring_queue_init_params(entries, &ring_, &params);
+  }
+  if (ringError_ < 0) return "io_uring_setup";
+  ready_ = true;
+  owner_ = std::this_thread::get_id();
+  ringError_ = io_uring_register_files_sparse(&ring_, depth_);
+  if (ringError_ < 0) {
+    std::vector<int> empty(depth_, -1);  // kernels before 5.19 take a table of empty places
+    ringError_ = io_uring_register_files(&ring_, empty.data(), depth_);
+  }
+  if (ringError_ < 0) return "registering a file table";
+  // The calls that the kernel cannot finish at once (making and removing
+  // files) go to a worker thread. With one worker they are made one after
+  // another in the order sent, as one call at a time makes them: a file
+  // system that fills up fails at the same file.
+  unsigned workers[2] = {1, 0};
+  io_uring_register_iowq_max_workers(&ring_, workers);
+  return nullptr;
+}
+
+void UringEngine::Start() {
+  started_ = true;
+  // The thread and its worker hand the processor over in batches: a wakeup
+  // does not preempt the other (SCHED_BATCH, which the worker takes from
+  // this thread when it is made), so on one core the worker makes the calls
+  // sent together, one after another, and this thread takes their
+  // completions together, instead of the two switching at every call.
+  sched_param none{};
+  sched_setscheduler(0, SCHED_BATCH, &none);
+  // A tester run by another thread than the one that made its engine gets
+  // a ring of its own thread.
+  if (owner_ == std::this_thread::get_id()) return;
+  io_uring_queue_exit(&ring_);
+  ready_ = false;
+  if (MakeRing() != nullptr) broken_ = static_cast<ErrorCode>(-ringError_);
+}
+
+void UringEngine::Begin(const Phase& phase) {
+  if (!started_) Start();
+  phase_ = phase;
+  head_ = tail_ = 0;
+  failed_ = abandoning_ = false;
+  largestTransfer_ = phase.work == Work::kCreate ? std::min(phase.transferSize, phase.patternSize)
+                                                 : phase.transferSize;
+  timing_ = timed_ != nullptr && timed_->enabled();
+}
+
+FileJob* UringEngine::NextJob() {
+  RetireReady();
+  while (!failed_ && tail_ - head_ == depth_) Pump();
+  if (failed_) {
+    Cleanup();
+    return nullptr;
+  }
+  FileJob& job = SlotOf(tail_).job;
+  job.leftToTester = job.opened = job.sizeError = false;
+  job.code = 0;
+  job.crc = 0;
+  return &job;
+}
+
+void UringEngine::Submit() {
+  uint32_t index = static_cast<uint32_t>(tail_ % depth_);
+  Slot& slot = slots_[index];
+  slot.done = 0;
+  slot.open = slot.finished = slot.readsOver = slot.mayWait = false;
+  slot.closeCode = 0;
+  slot.crc.Reset();
+  FileJob& job = slot.job;
+  if (broken_ != 0) {
+    // No ring: every file fails with the reason.
+    job.code = broken_;
+    job.failedCall = Operation::kOpen;
+    slot.finished = true;
+    ++tail_;
+    return;
+  }
+  if (job.dir == kInvalidDir || job.path.size() > MaxPathLength()) {
+    // Nowhere to make its calls: the tester's own fail with the reason.
+    job.leftToTester = slot.finished = true;
+    ++tail_;
+    return;
+  }
+  if (phase_.work == Work::kVerify) {
+    // The largest read of the file: all of it and a byte more, or a transfer.
+    uint32_t need = static_cast<uint32_t>(std::min<int64_t>(job.entry->size + 1, largestTransfer_));
+    // What reads bring is checked while it is still in the processor's
+    // cache: so few large files are read at once.
+    while (readBytes_ > 0 && readBytes_ + need > kReadBytesInFlight && !failed_) Pump();
+    if (failed_) return;  // the job is not sent; the next NextJob says so
+    // The buffer freed last, still in the cache.
+    ReadBuffer& buffer = freeBuffers_.back();
+    if (need > buffer.capacity) {
+      uint32_t capacity = static_cast<uint32_t>((need + kBufferAlignment - 1) / kBufferAlignment *
+                                                kBufferAlignment);
+      buffer.bytes.reset(static_cast<uint8_t*>(
+          ::operator new[](capacity, std::align_val_t(kBufferAlignment), std::nothrow)));
+      buffer.capacity = buffer.bytes ? capacity : 0;
+      if (!buffer.bytes) throw std::bad_alloc();
+    }
+    slot.buffer = std::move(buffer);
+    freeBuffers_.pop_back();
+    readBytes_ += need;
+  }
+  PlanChain(slot);
+  ++tail_;
+  QueueChain(index);
+}
+
+void UringEngine::PlanChain(Slot& slot) {
+  uint32_t count = 0;
+  auto add = [&](Call call, int64_t offset, uint32_t length, bool lastRead) {
+    slot.calls[count++] = {call, lastRead, length, offset, 0, 0};
+  };
+  const int64_t size = slot.job.entry->size;
+  switch (phase_.work) {
+    case Work::kRemove:
+      add(Call::kUnlink, 0, 0, false);
+      break;
+    case Work::kCreate: {
+      if (!slot.job.opened) add(Call::kOpen, 0, 0, false);
+      int64_t at = slot.done;
+      for (uint32_t n = 0; at < size && n < kMaxChainTransfers; ++n) {
+        uint32_t length = static_cast<uint32_t>(std::min<int64_t>(size - at, largestTransfer_));
+        add(Call::kWrite, at, length, false);
+        at += length;
+      }
+      if (at == size) {
+        if (phase_.flush) add(Call::kFlush, 0, 0, false);
+        add(Call::kClose, 0, 0, false);
+      }
+      break;
+    }
+    case Work::kVerify: {
+      if (!slot.job.opened) add(Call::kOpen, 0, 0, false);
+      // The last read asks for a byte more than is left, so that a file
+      // longer than planned shows without another call. Coming up short
+      // (as it does), it would go to the worker thread to look for the
+      // byte again, unless it takes what is at hand (RWF_NOWAIT): the
+      // file is closed once the read has said what it holds.
+      int64_t remaining = size - slot.done;
+      if (remaining >= largestTransfer_) {
+        add(Call::kRead, slot.done, largestTransfer_, false);
+      } else {
+        add(Call::kRead, slot.done, static_cast<uint32_t>(remaining) + 1, true);
+      }
+      break;
+    }
+  }
+  slot.callCount = count;
+  AskFaults(slot);
+}
+
+void UringEngine::PlanClose(Slot& slot) {
+  slot.calls[0] = {Call::kClose, false, 0, 0, 0, 0};
+  slot.callCount = 1;
+  AskFaults(slot);
+}
+
+void UringEngine::AskFaults(Slot& slot) {
+  if (faults_ == nullptr) return;
+  for (uint32_t i = 0; i < slot.callCount; ++i) {
+    ChainCall& call = slot.calls[i];
+    static const EngineCall kNames[] = {EngineCall::kOpenForWrite, EngineCall::kWrite,
+                                        EngineCall::kRead,         EngineCall::kFlush,
+                                        EngineCall::kClose,        EngineCall::kDeleteFile};
+    EngineCall name = call.call == Call::kOpen && phase_.work == Work::kVerify
+                          ? EngineCall::kOpenForRead
+                          : kNames[static_cast<int>(call.call)];
+    call.fault = faults_->Before(name, slot.job.path.c_str(), call.length);
+  }
+}
+
+void UringEngine::QueueChain(uint32_t index) {
+  Slot& slot = slots_[index];
+  // A chain goes to the kernel in one piece.
+  if (io_uring_sq_space_left(&ring_) < slot.callCount) SubmitAndWait(0);
+  const FileJob& job = slot.job;
+  const char* name = job.path.c_str() + job.nameOffset;
+  const int dir = static_cast<int>(job.dir);
+  for (uint32_t i = 0; i < slot.callCount; ++i) {
+    const ChainCall& call = slot.calls[i];
+    io_uring_sqe* sqe = io_uring_get_sqe(&ring_);
+    if (call.fault != 0) {
+      io_uring_prep_nop(sqe);
+      sqe->rw_flags = IORING_NOP_INJECT_RESULT;
+      sqe->len = static_cast<uint32_t>(-static_cast<int32_t>(call.fault));
+    } else {
+      switch (call.call) {
+        case Call::kOpen:
+          io_uring_prep_openat_direct(sqe, dir, name,
+                                      phase_.work == Work::kCreate ? kCreateFlags : kReadFlags,
+                                      0666, index);
+          break;
+        case Call::kWrite: {
+          // Every chunk is one run of the pattern ring, written from where
+          // it lies.
+          uint64_t ringAt = (job.ringStart + static_cast<uint64_t>(call.offset) % phase_.patternSize) %
+                            phase_.patternSize;
+          io_uring_prep_write(sqe, static_cast<int>(index), phase_.pattern + ringAt, call.length,
+                              static_cast<uint64_t>(call.offset));
+          sqe->flags |= IOSQE_FIXED_FILE;
+          break;
+        }
+        case Call::kRead:
+          io_uring_prep_read(sqe, static_cast<int>(index), slot.buffer.bytes.get(), call.length,
+                             static_cast<uint64_t>(call.offset));
+          sqe->flags |= IOSQE_FIXED_FILE;
+          break;
+        case Call::kFlush:
+          io_uring_prep_fsync(sqe, static_cast<int>(index), 0);
+          sqe->flags |= IOSQE_FIXED_FILE;
+          break;
+        case Call::kClose:
+          io_uring_prep_close_direct(sqe, index);
+          break;
+        case Call::kUnlink:
+          io_uring_prep_unlinkat(sqe, dir, name, 0);
+          break;
+      }
+    }
+    // A failure, or a transfer that moves less than asked, cancels the
+    // rest of the chain.
+    if (i + 1 < slot.callCount) sqe->flags |= IOSQE_IO_LINK;
+    io_uring_sqe_set_data64(sqe, (uint64_t{index} << 8) | i);
+  }
+  slot.pending = slot.callCount;
+  queued_ += slot.callCount;
+  if (timing_) queuedSlots_.push_back(index);
+}
+
+int64_t UringEngine::Now() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+int UringEngine::SubmitAndWait(unsigned waitFor) {
+  if (!queuedSlots_.empty()) {
+    int64_t now = Now();
+    for (uint32_t index : queuedSlots_) slots_[index].submitted = now;
+    queuedSlots_.clear();
+  }
+  int result = io_uring_submit_and_wait(&ring_, waitFor);
+  if (result > 0) {
+    queued_ -= static_cast<uint32_t>(result);
+    outstanding_ += static_cast<uint32_t>(result);
+  }
+  return result;
+}
+
+void UringEngine::Pump() {
+  RetireReady();
+  uint32_t inFlight = queued_ + outstanding_;
+  if (failed_ || inFlight == 0) return;
+  // Waiting for about half of what is in flight keeps the kernel busy with
+  // the other half while the tester prints and checks, with few calls.
+  int result = SubmitAndWait(std::max(1u, inFlight / 2));
+  // A signal, or a shortage the next round may not have.
+  if (result < 0 && result != -EINTR && result != -EAGAIN && result != -EBUSY &&
+      result != -ENOMEM) {
+    broken_ = static_cast<ErrorCode>(-result);
+  }
+  Reap();
+  RetireReady();
+}
+
+void UringEngine::Reap() {
+  int64_t now = timing_ ? Now() : 0;
+  unsigned head;
+  unsigned seen = 0;
+  io_uring_cqe* cqe;
+  io_uring_for_each_cqe(&ring_, head, cqe) {
+    OnCompletion(cqe->user_data, cqe->res, now);
+    ++seen;
+  }
+  io_uring_cq_advance(&ring_, seen);
+  outstanding_ -= seen;
+  for (uint32_t index : continuing_) QueueChain(index);
+  continuing_.clear();
+}
+
+void UringEngine::OnCompletion(uint64_t userData, int32_t result, int64_t now) {
+  if (userData == kCleanupTag) return;
+  uint32_t index = static_cast<uint32_t>(userData >> 8);
+  Slot& slot = slots_[index];
+  ChainCall& call = slot.calls[userData & 0xFF];
+  call.result = result;
+  if (timing_ && result != -ECANCELED) {
+    timed_->RecordCall(OperationOf(call.call), static_cast<uint64_t>(std::max<int64_t>(0, now - slot.submitted)));
+  }
+  if (--slot.pending == 0) ChainDone(index);
+}
+
+void UringEngine::Fail(FileJob& job, Call call, int32_t result) {
+  if (job.code != 0) return;
+  job.code = static_cast<ErrorCode>(-result);
+  job.failedCall = OperationOf(call);
+}
+
+void UringEngine::ReadCameBack(Slot& slot, const ChainCall& call) {
+  FileJob& job = slot.job;
+  if (call.result == -EAGAIN && call.lastRead) {
+    slot.mayWait = true;  // read again, waiting for the data
+    return;
+  }
+  if (call.result < 0) {
+    Fail(job, call.call, call.result);
+    return;
+  }
+  // The rules of a read one call at a time: a file that gives more than is
+  // left, or ends before, has the wrong size; a short read goes on.
+  int64_t got = call.result;
+  int64_t remaining = job.entry->size - slot.done;
+  if (got > remaining || (got == 0 && remaining > 0)) {
+    job.sizeError = true;
+    return;
+  }
+  if (got > 0) slot.crc.Update(static_cast<uint32_t>(got), slot.buffer.bytes.get());
+  slot.done += got;
+  if (got == 0 || (got == remaining && got < call.length)) slot.readsOver = true;
+}
+
+void UringEngine::ChainDone(uint32_t index) {
+  Slot& slot = slots_[index];
+  FileJob& job = slot.job;
+  for (uint32_t i = 0; i < slot.callCount; ++i) {
+    const ChainCall& call = slot.calls[i];
+    // Not made: an earlier call of the chain failed or came up short.
+    if (call.result == -ECANCELED) break;
+    switch (call.call) {
+      case Call::kOpen:
+        if (call.result >= 0) {
+          slot.open = job.opened = true;
+        } else if (call.result == -EEXIST && phase_.work == Work::kCreate) {
+          job.leftToTester = true;  // something is there: the checked reuse decides
+        } else {
+          Fail(job, call.call, call.result);
+        }
+        break;
+      case Call::kWrite:
+        // A call that moves nothing without an error means there is no room.
+        if (call.result <= 0) {
+          Fail(job, call.call, call.result < 0 ? call.result : -ENOSPC);
+        } else {
+          slot.done += call.result;
+        }
+        break;
+      case Call::kRead:
+        ReadCameBack(slot, call);
+        break;
+      case Call::kFlush:
+      case Call::kUnlink:
+        if (call.result < 0) Fail(job, call.call, call.result);
+        break;
+      case Call::kClose:
+        slot.open = false;
+        // A close that fails loses data written, not data read.
+        if (call.result < 0 && phase_.work == Work::kVerify) {
+          slot.closeCode = static_cast<ErrorCode>(-call.result);
+        } else if (call.result < 0) {
+          Fail(job, call.call, call.result);
+        }
+        break;
+    }
+  }
+  // A file being written is closed by the chain of its last bytes; one
+  // being read once its reads are over.
+  bool stop = job.leftToTester || job.code != 0 || job.sizeError || abandoning_ ||
+              slot.readsOver || phase_.work == Work::kRemove;
+  bool more = slot.open;
+  if (stop && more) PlanClose(slot);
+  if (!stop && more) PlanChain(slot);
+  if (more) {
+    continuing_.push_back(index);
+  } else {
+    slot.finished = true;
+    ReleaseBuffer(slot);
+  }
+}
+
+void UringEngine::ReleaseBuffer(Slot& slot) {
+  if (phase_.work != Work::kVerify || !slot.buffer.bytes) return;
+  readBytes_ -= std::min<uint64_t>(readBytes_, std::min<int64_t>(slot.job.entry->size + 1, largestTransfer_));
+  freeBuffers_.push_back(std::move(slot.buffer));
+  slot.buffer = ReadBuffer();
+}
+
+void UringEngine::RetireReady() {
+  while (!failed_ && !abandoning_ && head_ != tail_) {
+    Slot& slot = SlotOf(head_);
+    FileJob& job = slot.job;
+    if (!slot.finished) {
+      if (broken_ == 0) break;
+      // The ring takes no more calls: the file fails with its reason.
+      if (job.code == 0) job.code = broken_;
+      job.leftToTester = false;
+    }
+    ++head_;
+    job.crc = slot.crc.Value();
+    if (timing_ && !job.leftToTester) {
+      // Failures are listed in the order of the files, up to the one that
+      // ends the phase, as when the calls are made one at a time.
+      if (job.code != 0) timed_->RecordFailure(job.failedCall, job.path, job.code);
+      if (slot.closeCode != 0) timed_->RecordFailure(Operation::kClose, job.path, slot.closeCode);
+    }
+    if (phase_.sink->Retire(job) < 0) failed_ = true;
+  }
+}
+
+int UringEngine::Drain() {
+  RetireReady();
+  while (!failed_ && head_ != tail_) Pump();
+  if (!failed_) return 0;
+  Cleanup();
+  return -1;
+}
+
+void UringEngine::End() { Cleanup(); }
+
+void UringEngine::Cleanup() {
+  if (head_ == tail_ && queued_ + outstanding_ == 0) return;
+  abandoning_ = true;
+  auto waitForAll = [&] {
+    while (broken_ == 0 && queued_ + outstanding_ > 0) {
+      int result = SubmitAndWait(queued_ + outstanding_);
+      if (result < 0 && result != -EINTR && result != -EAGAIN && result != -EBUSY &&
+          result != -ENOMEM) {
+        broken_ = static_cast<ErrorCode>(-result);
+      }
+      Reap();
+    }
+  };
+  // Every call comes back; a chain that ends now only closes its file.
+  waitForAll();
+  if (phase_.work == Work::kCreate) {
+    // The files that jobs after the one that ended the phase made go again,
+    // so that the tree is what the calls one at a time would have left.
+    for (uint64_t sequence = head_; sequence != tail_ && broken_ == 0; ++sequence) {
+      const FileJob& job = SlotOf(sequence).job;
+      if (!job.opened) continue;
+      if (io_uring_sq_space_left(&ring_) == 0) SubmitAndWait(0);
+      io_uring_sqe* sqe = io_uring_get_sqe(&ring_);
+      io_uring_prep_unlinkat(sqe, static_cast<int>(job.dir), job.path.c_str() + job.nameOffset, 0);
+      io_uring_sqe_set_data64(sqe, kCleanupTag);
+      ++queued_;
+    }
+    waitForAll();
+  }
+  head_ = tail_;
+  for (Slot& slot : slots_) {
+    if (slot.buffer.bytes) freeBuffers_.push_back(std::move(slot.buffer));
+    slot.buffer = ReadBuffer();
+  }
+  readBytes_ = 0;
+  abandoning_ = false;
+  failed_ = true;
+}
+
+}  // namespace
+
+std::unique_ptr<BatchEngine> MakeUringEngine(const EngineSettings& settings, ErrorCode refusal,
+                                             std::string* error) {
+  auto engine = std::make_unique<UringEngine>(settings);
+  *error = engine->SetUp(refusal);
+  if (!error->empty()) return nullptr;
+  return engine;
+}
+
+}  // namespace dtk
