@@ -7,8 +7,10 @@
 #include <cstring>
 #include <atomic>
 #include <functional>
+#include <memory>
 #include <random>
 #include <thread>
+#include <tuple>
 
 #ifndef _WIN32
 #include <fcntl.h>
@@ -17,6 +19,7 @@
 #include <unistd.h>
 #endif
 
+#include "engine/batch_engine.h"
 #include "engine/tester.h"
 #include "fault_file_system.h"
 #include "platform/process.h"
@@ -64,6 +67,15 @@ class EngineTest : public ::testing::Test {
     return text;
   }
 
+  // Gives the tester `kind`'s engine, which sees the faults of `fs`; skips
+  // the test where the system cannot give it.
+  void UseEngine(EngineKind kind) {
+    std::string why;
+    engine = MakeBatchEngine({kind, kDefaultEngineDepth, nullptr, &fs}, &why);
+    if (!why.empty()) GTEST_SKIP() << why;
+    test.set_engine(engine.get());
+  }
+
   TempDir dir;
   FaultFileSystem fs{SystemFileSystem()};
   MemoryConsole console;
@@ -71,11 +83,24 @@ class EngineTest : public ::testing::Test {
   // Paths joined with "/", which every system takes.
   DtkTest test{fs, console, clock, kPosixPathStyle};
   FileList plan;
+  std::unique_ptr<BatchEngine> engine;
 };
+
+std::string EngineTestName(EngineKind kind) { return EngineName(kind); }
+
+// A test run with each engine: what is printed, made and left is the same.
+class BothEngines : public EngineTest, public ::testing::WithParamInterface<EngineKind> {
+ protected:
+  void SetUp() override { UseEngine(GetParam()); }
+};
+
+INSTANTIATE_TEST_SUITE_P(Engines, BothEngines,
+                         ::testing::Values(EngineKind::kSync, EngineKind::kUring),
+                         [](const auto& info) { return EngineTestName(info.param); });
 
 const char kSummaryOf10[] = " filesize 10 bytes\n";
 
-TEST_F(EngineTest, NestedTreeIsCreatedVerifiedAndRemovedInOrder) {
+TEST_P(BothEngines, NestedTreeIsCreatedVerifiedAndRemovedInOrder) {
   Plan(10, 1, 2, 2, 2);  // sizes 1,1,1,2,1,2,2: chains of two directories
   ASSERT_EQ(Create(), 0);
   EXPECT_EQ(dir.List(),
@@ -121,7 +146,7 @@ TEST_F(EngineTest, NestedTreeIsCreatedVerifiedAndRemovedInOrder) {
   EXPECT_EQ(Lines(), "");
 }
 
-TEST_F(EngineTest, PatternIsTheGeneratorOutputLaidDownAsARing) {
+TEST_P(BothEngines, PatternIsTheGeneratorOutputLaidDownAsARing) {
   DtkTest small(fs, console, clock);
   ASSERT_EQ(small.MakePattern(6), 0);  // a partial last word gives its low bytes
   const uint8_t first[] = {0x5C, 0xBB, 0x91, 0xD0, 0xF6, 0x9E};
@@ -160,7 +185,7 @@ TEST_F(EngineTest, PatternIsTheGeneratorOutputLaidDownAsARing) {
   EXPECT_EQ(reinterpret_cast<uintptr_t>(test.pattern()) % 4096, 0u);
 }
 
-TEST_F(EngineTest, TransfersCarryAtMost128KiBAndTheLastReadAsksOneByteMore) {
+TEST_P(BothEngines, TransfersCarryAtMost128KiBAndTheLastReadAsksOneByteMore) {
   PlanFiles({300000, 131072, 131073, 0});
   ASSERT_EQ(Create(), 0);
   EXPECT_EQ(fs.CountsOf(Op::kWrite),
@@ -188,10 +213,14 @@ struct FaultCase {
   const char* removeLines;
 };
 
-class EngineFaultTest : public EngineTest, public ::testing::WithParamInterface<FaultCase> {};
+class EngineFaultTest : public EngineTest,
+                        public ::testing::WithParamInterface<std::tuple<EngineKind, FaultCase>> {
+ protected:
+  void SetUp() override { UseEngine(std::get<0>(GetParam())); }
+};
 
 TEST_P(EngineFaultTest, EndsTheCreatePhaseAndOnlyWhatWasMadeIsRemoved) {
-  const FaultCase& c = GetParam();
+  const FaultCase& c = std::get<1>(GetParam());
   Plan(3, 1, 1, 1, 4);  // file-0, DIR-0/file-1, DIR-0/DIR-1/file-2
   fs.FailCall(c.op, c.nth, c.code, false, 0);
   test.set_sync(c.sync);
@@ -207,7 +236,7 @@ TEST_P(EngineFaultTest, EndsTheCreatePhaseAndOnlyWhatWasMadeIsRemoved) {
 
 INSTANTIATE_TEST_SUITE_P(
     Faults, EngineFaultTest,
-    ::testing::Values(
+    ::testing::Combine(::testing::Values(EngineKind::kSync, EngineKind::kUring), ::testing::Values(
         FaultCase{"OpenFailsOnTheSecondFile", Op::kOpenForWrite, 2, EACCES, false,
                   "E CreateFile T/DIR-0/file-1 (1 bytes) No.2\nE CreateFile Error!: <text>\n"
                   "E TS Finish\nE DtkTest Error!\n",
@@ -251,10 +280,13 @@ INSTANTIATE_TEST_SUITE_P(
                   "E RemoveFile T/DIR-0/file-1 (1 bytes) No.1\nE RemoveDirecrory T/DIR-0\n"
                   "E RemoveFile T/file-0 (1 bytes) No.2\nE TS Finish\n"
                   "O Remove 2 files, 2 directories\nO Remove filesize 2 bytes\n"
-                  "O Remove time 1 sec\nO Remove speed 0.0KB/sec (2B/sec)\n"}),
-    [](const auto& info) { return std::string(info.param.name); });
+                  "O Remove time 1 sec\nO Remove speed 0.0KB/sec (2B/sec)\n"})),
+    [](const auto& info) {
+      return std::string(std::get<1>(info.param).name) + "_" +
+             EngineTestName(std::get<0>(info.param));
+    });
 
-TEST_F(EngineTest, VerifyCountsDamageAndStopsAtFilesOfTheWrongSize) {
+TEST_P(BothEngines, VerifyCountsDamageAndStopsAtFilesOfTheWrongSize) {
   PlanFiles({100, 100, 100, 100});
   ASSERT_EQ(Create(), 0);
   std::string changed = ReadWholeFile(dir / "file-1");
@@ -281,6 +313,7 @@ TEST_F(EngineTest, VerifyCountsDamageAndStopsAtFilesOfTheWrongSize) {
   EXPECT_EQ(Verify(), -1);
   EXPECT_NE(Lines().find("No.3\nE CreateFile Error!: " + SystemText(kNoSuchFile) + "\n"),
             std::string::npos);
+  WriteWholeFile(dir / "file-2", std::string(100, 'x'));
   fs.FailCall(Op::kRead, fs.CountOf(Op::kRead) + 1, EIO);
   EXPECT_EQ(Verify(), -1);
   EXPECT_NE(Lines().find("No.1\nE ReadFile Error!: " + SystemText(EIO) + "\n"), std::string::npos);
@@ -288,7 +321,7 @@ TEST_F(EngineTest, VerifyCountsDamageAndStopsAtFilesOfTheWrongSize) {
   EXPECT_EQ(fs.CountOf(Op::kOpenForRead) - 1, fs.CountOf(Op::kClose) - 4);
 }
 
-TEST_F(EngineTest, RemoveFailuresSayWhyAndStop) {
+TEST_P(BothEngines, RemoveFailuresSayWhyAndStop) {
   PlanFiles({1, 1});
   ASSERT_EQ(Create(), 0);
   fs.FailCall(Op::kDeleteFile, 1, EBUSY);
@@ -296,10 +329,31 @@ TEST_F(EngineTest, RemoveFailuresSayWhyAndStop) {
   EXPECT_EQ(Remove(), -1);
   EXPECT_EQ(Lines(), "E TS Start\nE RemoveFile T/file-1 (1 bytes) No.1\nE DeleteFile Error!: " +
                          SystemText(EBUSY) + "\nE TS Finish\nE Remove Error!\n");
-  EXPECT_EQ(dir.List(), (std::vector<std::string>{"file-0", "file-1"}));
+  // Removals in flight with it are made all the same.
+  using Names = std::vector<std::string>;
+  Names left = GetParam() == EngineKind::kSync ? Names{"file-0", "file-1"} : Names{"file-1"};
+  EXPECT_EQ(dir.List(), left);
 }
 
-TEST_F(EngineTest, EntriesGoneSinceAreNotMissedAndForeignOnesBlock) {
+#ifndef _WIN32
+// A directory where a file is planned, amid files already in flight: the
+// phase ends there, and what later files were made goes again at once.
+TEST_P(BothEngines, AFailureAmidABatchLeavesWhatOneCallAtATimeLeaves) {
+  PlanFiles({1, 1, 1, 1, 1, 1, 1, 1});
+  std::filesystem::create_directory(dir / "file-3");
+  EXPECT_EQ(Create(), -1);
+  std::string lines = Lines();
+  EXPECT_EQ(lines.substr(lines.find("E CreateFile T/file-3")),
+            "E CreateFile T/file-3 (1 bytes) No.4\nE CreateFile Error!: " + SystemText(EISDIR) +
+                "\nE TS Finish\nE DtkTest Error!\n");
+  EXPECT_EQ(dir.List(), (std::vector<std::string>{"file-0", "file-1", "file-2", "file-3/"}));
+  EXPECT_EQ(Remove(), 0);
+  EXPECT_NE(Lines().find("O Remove 3 files, 0 directories\n"), std::string::npos);
+  EXPECT_EQ(dir.List(), std::vector<std::string>{"file-3/"});
+}
+#endif
+
+TEST_P(BothEngines, EntriesGoneSinceAreNotMissedAndForeignOnesBlock) {
   Plan(6, 1, 1, 2, 4);  // file-0,1; DIR-0: file-2,3; DIR-0/DIR-1: file-4,5
   ASSERT_EQ(Create(), 0);
   // Deleted by hand, and a directory replaced by a plain file: passed over
@@ -326,7 +380,7 @@ TEST_F(EngineTest, EntriesGoneSinceAreNotMissedAndForeignOnesBlock) {
   EXPECT_EQ(dir.List(), std::vector<std::string>{"DIR-0"});
 }
 
-TEST_F(EngineTest, StopRequestEndsCreateAndVerifyButNotRemove) {
+TEST_P(BothEngines, StopRequestEndsCreateAndVerifyButNotRemove) {
   Plan(4, 1, 1, 2, 4);
   RequestStop(2);
   EXPECT_EQ(Create(), -1);
@@ -351,7 +405,7 @@ TEST_F(EngineTest, MemoryExhaustedInAWalkIsSaid) {
 }
 
 #ifndef _WIN32
-TEST_F(EngineTest, PathsTooLongToExistAreRefusedAndNeverBuiltForRemoval) {
+TEST_P(BothEngines, PathsTooLongToExistAreRefusedAndNeverBuiltForRemoval) {
   // A chain deep enough to pass the longest path the system takes.
   Plan(2000, 1, 1, 1, 2000);
   EXPECT_EQ(Create(), -1);
@@ -364,9 +418,10 @@ TEST_F(EngineTest, PathsTooLongToExistAreRefusedAndNeverBuiltForRemoval) {
 
 // What another user may plant in the tree: nothing outside it is written,
 // truncated or removed, nothing hangs, and what the run made goes again.
-class HostileEntryTest : public EngineTest {
+class HostileEntryTest : public BothEngines {
  protected:
   void SetUp() override {
+    BothEngines::SetUp();
     WriteWholeFile(outside / "victim", "precious");
     Plan(6, 1, 1, 2, 4);  // file-0,1; DIR-0: file-2,3; DIR-0/DIR-1: file-4,5
   }
@@ -377,7 +432,7 @@ class HostileEntryTest : public EngineTest {
   TempDir outside;
 };
 
-TEST_F(HostileEntryTest, PlantedEntriesAreRefusedAndLeftAsTheyAre) {
+TEST_P(HostileEntryTest, PlantedEntriesAreRefusedAndLeftAsTheyAre) {
   struct Plant {
     const char* name;
     std::function<void(const std::string&)> make;
@@ -410,7 +465,7 @@ TEST_F(HostileEntryTest, PlantedEntriesAreRefusedAndLeftAsTheyAre) {
   EXPECT_EQ(ReadWholeFile(outside / "file-2"), "theirs");
 }
 
-TEST_F(HostileEntryTest, AnOrdinaryFileLeftAtAPlannedNameIsReused) {
+TEST_P(HostileEntryTest, AnOrdinaryFileLeftAtAPlannedNameIsReused) {
   WriteWholeFile(dir / "file-1", std::string(5000, 'k'));  // a tree kept by an earlier run
   ASSERT_EQ(Create(), 0);
   EXPECT_EQ(ReadWholeFile(dir / "file-1").size(), 1u);
@@ -418,7 +473,7 @@ TEST_F(HostileEntryTest, AnOrdinaryFileLeftAtAPlannedNameIsReused) {
   EXPECT_EQ(test.verified().second, 0u);
 }
 
-TEST_F(HostileEntryTest, ADirectorySwappedForALinkDuringTheRunLeadsNowhere) {
+TEST_P(HostileEntryTest, ADirectorySwappedForALinkDuringTheRunLeadsNowhere) {
   // Another thread swaps DIR-0 with a link to the outside, back and forth,
   // while the tree is made and removed again and again.
   Plan(400, 1, 1, 20, 1);
@@ -438,6 +493,10 @@ TEST_F(HostileEntryTest, ADirectorySwappedForALinkDuringTheRunLeadsNowhere) {
   swapper.join();
   ExpectVictimIntact();
 }
+
+INSTANTIATE_TEST_SUITE_P(Engines, HostileEntryTest,
+                         ::testing::Values(EngineKind::kSync, EngineKind::kUring),
+                         [](const auto& info) { return EngineTestName(info.param); });
 #endif
 
 }  // namespace

@@ -28,6 +28,9 @@ std::vector<uint32_t> FaultFileSystem::CountsOf(Op op) const {
 const FaultFileSystem::Fault* FaultFileSystem::Record(Op op, const char* path, uint32_t count) {
   int n = ++seen_[static_cast<int>(op)];
   calls_.push_back({op, path ? path : "", count, 0});
+  for (const auto& action : actions_) {
+    if (action.op == op && action.nth == n) action.run();
+  }
   for (const auto& fault : faults_) {
     if (fault.op == op && (n == fault.nth || (fault.persistent && n > fault.nth))) {
       if (fault.code == kThrowBadAlloc) throw std::bad_alloc();
@@ -122,6 +125,13 @@ ErrorCode FaultFileSystem::DeleteFile(const EntryPlace& at) {
 ErrorCode FaultFileSystem::RemoveDirectory(const EntryPlace& at) {
   if (auto* fault = Record(Op::kRemoveDirectory, at.path, 0)) return Finish(fault->code);
   return Finish(inner_.RemoveDirectory(at));
+}
+
+ErrorCode FaultFileSystem::Before(EngineCall call, const char* path, uint32_t count) {
+  static const Op kOps[] = {Op::kOpenForWrite, Op::kOpenForRead, Op::kWrite,     Op::kRead,
+                            Op::kFlush,        Op::kClose,      Op::kDeleteFile};
+  const Fault* fault = Record(kOps[static_cast<int>(call)], path, count);
+  return fault != nullptr ? fault->code : 0;
 }
 
 ErrorCode FaultFileSystem::WriteWholeFile(const char* path, std::string_view text) {

@@ -1,12 +1,15 @@
 // A file system that forwards to another one, records every call, and fails
 // the N-th call of a kind (once, or from then on) with a chosen error, or
-// makes reads short.
+// makes reads short. The calls a batch engine makes itself are recorded
+// and failed the same way.
 #ifndef DTK_TESTS_FAULT_FILE_SYSTEM_H_
 #define DTK_TESTS_FAULT_FILE_SYSTEM_H_
 
+#include <functional>
 #include <string>
 #include <vector>
 
+#include "engine/batch_engine.h"
 #include "platform/file_system.h"
 
 namespace dtk {
@@ -32,7 +35,7 @@ enum class Op {
 };
 const char* OpName(Op op);
 
-class FaultFileSystem : public FileSystem {
+class FaultFileSystem : public FileSystem, public EngineFaults {
  public:
   struct Call {
     Op op;
@@ -47,7 +50,11 @@ class FaultFileSystem : public FileSystem {
   // `persistent`, every call of `op` from then on fails too. A failing write
   // first writes `partialBytes` of its data.
   void FailCall(Op op, int nth, ErrorCode code, bool persistent = false, uint32_t partialBytes = 0);
-  // Every read returns at most `bytes` bytes.
+  // Runs `action` just before the `nth` call of `op` is made.
+  void AtCall(Op op, int nth, std::function<void()> action) {
+    actions_.push_back({op, nth, std::move(action)});
+  }
+  // Every read returns at most `bytes` bytes (of the file system's own reads).
   void LimitReads(uint32_t bytes) { readLimit_ = bytes; }
 
   const std::vector<Call>& calls() const { return calls_; }
@@ -69,6 +76,7 @@ class FaultFileSystem : public FileSystem {
   ErrorCode DeleteFile(const EntryPlace& at) override;
   ErrorCode RemoveDirectory(const EntryPlace& at) override;
   ErrorCode WriteWholeFile(const char* path, std::string_view text) override;
+  ErrorCode Before(EngineCall call, const char* path, uint32_t count) override;
 
  private:
   struct Fault {
@@ -84,6 +92,12 @@ class FaultFileSystem : public FileSystem {
 
   FileSystem& inner_;
   std::vector<Fault> faults_;
+  struct Action {
+    Op op;
+    int nth;
+    std::function<void()> run;
+  };
+  std::vector<Action> actions_;
   std::vector<Call> calls_;
   int seen_[static_cast<int>(Op::kCount)] = {};
   uint32_t readLimit_ = 0;
