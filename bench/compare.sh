@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Sets dtk's whole-process time beside the floor's (bench/floor.cc: the same
-# plan and the same file-system calls, no CRC, no output) for two workloads,
-# on tmpfs (/dev/shm) or the directory given. Runs alternate between the two
+# plan and the same file-system calls one at a time, no CRC, no output) for
+# two workloads, each with the sync and the uring engine (the floor takes
+# and ignores -engine), on tmpfs (/dev/shm) or the directory given. Both
+# run on the first core (taskset); runs alternate between the two
 # programs; each run gets a fresh directory, and its standard error and
 # standard output go to files. Prints the median wall time of each program,
 # their ratio, and the median CPU time (user + system) of each. Then the
@@ -25,6 +27,10 @@ if [ ! -x "$dtk" ] || [ ! -x "$floor" ]; then
 fi
 [ -d "$base" ] || { echo "No such directory: $base" >&2; exit 1; }
 
+# Both programs run on one core, as the processes of a loaded machine do.
+pin=""
+command -v taskset >/dev/null 2>&1 && pin="taskset -c 0"
+
 work=$(mktemp -d "$base/dtk-compare.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
@@ -35,7 +41,7 @@ time_one() {
   mkdir "$target"
   local TIMEFORMAT='%3R %3U %3S'
   local times
-  times=$( { time "$@" "$target" >"$work/out" 2>"$work/err"; } 2>&1 ) || {
+  times=$( { time $pin "$@" "$target" >"$work/out" 2>"$work/err"; } 2>&1 ) || {
     echo "Failed: $* $target" >&2
     cat "$work/err" >&2
     exit 1
@@ -67,16 +73,19 @@ compare() {
   dc=$(printf '%s' "$dtkCpu" | median)
   fc=$(printf '%s' "$floorCpu" | median)
   awk -v l="$label" -v dw="$dw" -v fw="$fw" -v dc="$dc" -v fc="$fc" 'BEGIN {
-    printf "| %-56s | %7.3f | %7.3f | %5.2fx | %7.3f | %7.3f |\n", l, dw, fw, dw / fw, dc, fc }'
+    printf "| %-70s | %7.3f | %7.3f | %5.2fx | %7.3f | %7.3f |\n", l, dw, fw, dw / fw, dc, fc }'
 }
 
 echo "On $base, median of $runs alternating runs; times in seconds."
 echo
-printf '| %-56s | %7s | %7s | %6s | %7s | %7s |\n' "workload" "dtk" "floor" "ratio" "dtk cpu" "flr cpu"
-printf '|%s|%s|%s|%s|%s|%s|\n' "$(printf -- '-%.0s' {1..58})" "---------" "---------" "--------" "---------" "---------"
+printf '| %-70s | %7s | %7s | %6s | %7s | %7s |\n' "workload" "dtk" "floor" "ratio" "dtk cpu" "flr cpu"
+printf '|%s|%s|%s|%s|%s|%s|\n' "$(printf -- '-%.0s' {1..72})" "---------" "---------" "--------" "---------" "---------"
 compare "default tree -verify" -verify
+compare "default tree -verify -engine uring" -verify -engine uring
 compare "-filesize 10 -maxFileSize 200 -maxDirFiles 1000 -verify" \
   -verify -filesize 10 -maxFileSize 200 -maxDirFiles 1000
+compare "-filesize 10 -maxFileSize 200 -maxDirFiles 1000 -verify -engine uring" \
+  -verify -filesize 10 -maxFileSize 200 -maxDirFiles 1000 -engine uring
 
 # Peak resident kilobytes of one run of dtk on a fresh directory; the created
 # file count goes to $work/files.

@@ -556,7 +556,9 @@ TEST_P(EngineReportTest, ARealRunAgreesWithTheConsoleAndThePlan) {
     EXPECT_EQ(calls, expectedCalls[names[i]]);
     // One call at a time, the calls fit in the phase; in flight together,
     // they overlap.
-    if (GetParam() == EngineKind::kSync) EXPECT_LE(callSeconds, seconds);
+    if (GetParam() == EngineKind::kSync) {
+      EXPECT_LE(callSeconds, seconds);
+    }
   }
   EXPECT_LT(phaseSeconds, wall);
 }

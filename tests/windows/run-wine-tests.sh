@@ -124,6 +124,16 @@ case_slash_options() {
   run_dtk T /FileSize /verify
   expect_status 1
   expect_equal "parameter error" "Parameter error! (FileSize)" "$(lines_of err.txt)"
+  # The engine of one call at a time, named; the uring engine is Linux's
+  # and refused before anything is touched.
+  run_dtk T /Engine SYNC /depth 8 /FileSize 1 /MINFILESIZE 524288 /maxfilesize 524288 /verify
+  expect_status 0
+  expect_equal "standard error" "$(example_err 'T\')" "$(lines_of err.txt)"
+  run_dtk T /engine uring /verify
+  expect_status 1
+  expect_equal "engine refused" "Engine error!: uring is not available: io_uring is a Linux interface" \
+    "$(lines_of err.txt)"
+  expect_empty_dir T
 }
 
 case_target_endings() {
