@@ -45,11 +45,11 @@ struct FileJob {
   // as the sync engine does (a name that is taken, a place that cannot be
   // reached).
   bool leftToTester = false;
-  bool opened = false;           // the file was opened (for create: made)
-  ErrorCode code = 0;            // 0, or why the file failed
+  bool opened = false;                      // the file was opened (for create: made)
+  ErrorCode code = 0;                       // 0, or why the file failed
   Operation failedCall = Operation::kOpen;  // the call that failed, when `code` is not 0
-  bool sizeError = false;        // verify: the file is shorter or longer than planned
-  uint32_t crc = 0;              // verify: the CRC of what was read
+  bool sizeError = false;                   // verify: the file is shorter or longer than planned
+  uint32_t crc = 0;                         // verify: the CRC of what was read
 
   EntryPlace place() const {
     return {dir, dirError, path.c_str() + nameOffset, path.c_str(), path.size()};

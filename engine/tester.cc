@@ -496,8 +496,9 @@ int DtkTest::RemoveWalk(const FileList& plannedList, const TreeRoot& root, Inclu
     // printed.
     if (Drain() < 0) return -1;
     EntryPlace at = PlaceOf(parent, path, nameOffset);
-    return Removed(entry, path,
-                   entry.IsDirectory() ? fileSystem_.RemoveDirectory(at) : fileSystem_.DeleteFile(at));
+    return Removed(
+        entry, path,
+        entry.IsDirectory() ? fileSystem_.RemoveDirectory(at) : fileSystem_.DeleteFile(at));
   };
   // A failure found here ends the walk at the directory's own visit.
   auto leave = [&](WalkDir& dir) {

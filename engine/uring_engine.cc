@@ -87,10 +87,10 @@ Operation OperationOf(Call call) {
 
 struct ChainCall {
   Call call;
-  bool lastRead;     // a read that asks for one byte more than is left, without waiting
-  uint32_t length;   // of a read or write
-  int64_t offset;    // in the file
-  ErrorCode fault;   // a test's fault: the call fails with it, unmade
+  bool lastRead;    // a read that asks for one byte more than is left, without waiting
+  uint32_t length;  // of a read or write
+  int64_t offset;   // in the file
+  ErrorCode fault;  // a test's fault: the call fails with it, unmade
   int32_t result;
 };
 
@@ -118,12 +118,13 @@ struct Slot {
   bool mayWait = false;     // verify: the data was not at hand: reads wait for it
   ErrorCode closeCode = 0;  // verify: a close that failed, which fails nothing
   Crc32 crc;
-  ReadBuffer buffer;  // verify: what its reads bring
+  ReadBuffer buffer;      // verify: what its reads bring
   int64_t submitted = 0;  // steady-clock nanoseconds when its chain was sent
 };
 
 // Why a system refuses io_uring, when it does.
-const char kTurnedOff[] = " (io_uring is turned off by kernel.io_uring_disabled or a seccomp policy)";
+const char kTurnedOff[] =
+    " (io_uring is turned off by kernel.io_uring_disabled or a seccomp policy)";
 
 std::string Failed(const char* what, int negativeCode) {
   return std::string(what) + ": " + SystemErrorText(static_cast<ErrorCode>(-negativeCode));
@@ -132,7 +133,9 @@ std::string Failed(const char* what, int negativeCode) {
 class UringEngine : public BatchEngine {
  public:
   explicit UringEngine(const EngineSettings& settings)
-      : depth_(settings.depth), timed_(settings.timed), faults_(settings.faults),
+      : depth_(settings.depth),
+        timed_(settings.timed),
+        faults_(settings.faults),
         slots_(settings.depth) {
     queuedSlots_.reserve(depth_);
     continuing_.reserve(depth_);
@@ -194,11 +197,11 @@ class UringEngine : public BatchEngine {
   std::vector<uint32_t> continuing_;   // chains to queue once the completions are reaped
   Phase phase_{Work::kCreate, nullptr};
   uint32_t largestTransfer_ = 0;
-  uint64_t head_ = 0;         // the oldest job not retired
-  uint64_t tail_ = 0;         // the next job
-  uint32_t queued_ = 0;       // calls in the submission queue
-  uint32_t outstanding_ = 0;  // calls sent whose completion is not reaped
-  uint64_t readBytes_ = 0;    // verify: the largest reads of the files in flight
+  uint64_t head_ = 0;                    // the oldest job not retired
+  uint64_t tail_ = 0;                    // the next job
+  uint32_t queued_ = 0;                  // calls in the submission queue
+  uint32_t outstanding_ = 0;             // calls sent whose completion is not reaped
+  uint64_t readBytes_ = 0;               // verify: the largest reads of the files in flight
   std::vector<ReadBuffer> freeBuffers_;  // the buffers of no slot, the one freed last on top
   bool timing_ = false;
   bool failed_ = false;      // a job ended the phase
@@ -217,9 +220,10 @@ std::string ProbeKernel() {
   static const struct {
     int opcode;
     const char* name;
-  } kNeeded[] = {{IORING_OP_OPENAT, "IORING_OP_OPENAT"}, {IORING_OP_READ, "IORING_OP_READ"},
-                 {IORING_OP_WRITE, "IORING_OP_WRITE"},   {IORING_OP_FSYNC, "IORING_OP_FSYNC"},
-                 {IORING_OP_CLOSE, "IORING_OP_CLOSE"},   {IORING_OP_UNLINKAT, "IORING_OP_UNLINKAT"}};
+  } kNeeded[] = {
+      {IORING_OP_OPENAT, "IORING_OP_OPENAT"}, {IORING_OP_READ, "IORING_OP_READ"},
+      {IORING_OP_WRITE, "IORING_OP_WRITE"},   {IORING_OP_FSYNC, "IORING_OP_FSYNC"},
+      {IORING_OP_CLOSE, "IORING_OP_CLOSE"},   {IORING_OP_UNLINKAT, "IORING_OP_UNLINKAT"}};
   for (const auto& needed : kNeeded) {
     if (probe == nullptr) {
       missing = "a list of its io_uring operations";
@@ -476,8 +480,9 @@ void UringEngine::QueueChain(uint32_t index) {
         case Call::kWrite: {
           // Every chunk is one run of the pattern ring, written from where
           // it lies.
-          uint64_t ringAt = (job.ringStart + static_cast<uint64_t>(call.offset) % phase_.patternSize) %
-                            phase_.patternSize;
+          uint64_t ringAt =
+              (job.ringStart + static_cast<uint64_t>(call.offset) % phase_.patternSize) %
+              phase_.patternSize;
           io_uring_prep_write(sqe, static_cast<int>(index), phase_.pattern + ringAt, call.length,
                               static_cast<uint64_t>(call.offset));
           sqe->flags |= IOSQE_FIXED_FILE;
@@ -568,7 +573,8 @@ void UringEngine::OnCompletion(uint64_t userData, int32_t result, int64_t now) {
   ChainCall& call = slot.calls[userData & 0xFF];
   call.result = result;
   if (timing_ && result != -ECANCELED) {
-    timed_->RecordCall(OperationOf(call.call), static_cast<uint64_t>(std::max<int64_t>(0, now - slot.submitted)));
+    timed_->RecordCall(OperationOf(call.call),
+                       static_cast<uint64_t>(std::max<int64_t>(0, now - slot.submitted)));
   }
   if (--slot.pending == 0) ChainDone(index);
 }
@@ -647,8 +653,8 @@ void UringEngine::ChainDone(uint32_t index) {
   }
   // A file being written is closed by the chain of its last bytes; one
   // being read once its reads are over.
-  bool stop = job.leftToTester || job.code != 0 || job.sizeError || abandoning_ ||
-              slot.readsOver || phase_.work == Work::kRemove;
+  bool stop = job.leftToTester || job.code != 0 || job.sizeError || abandoning_ || slot.readsOver ||
+              phase_.work == Work::kRemove;
   bool more = slot.open;
   if (stop && more) PlanClose(slot);
   if (!stop && more) PlanChain(slot);
@@ -662,7 +668,8 @@ void UringEngine::ChainDone(uint32_t index) {
 
 void UringEngine::ReleaseBuffer(Slot& slot) {
   if (phase_.work != Work::kVerify || !slot.buffer.bytes) return;
-  readBytes_ -= std::min<uint64_t>(readBytes_, std::min<int64_t>(slot.job.entry->size + 1, largestTransfer_));
+  readBytes_ -=
+      std::min<uint64_t>(readBytes_, std::min<int64_t>(slot.job.entry->size + 1, largestTransfer_));
   freeBuffers_.push_back(std::move(slot.buffer));
   slot.buffer = ReadBuffer();
 }
