@@ -460,6 +460,13 @@ void UringEngine::QueueChain(uint32_t index) {
   Slot& slot = slots_[index];
   // A chain goes to the kernel in one piece.
   if (io_uring_sq_space_left(&ring_) < slot.callCount) SubmitAndWait(0);
+  if (io_uring_sq_space_left(&ring_) < slot.callCount) {
+    // The kernel takes nothing more: the file fails with the reason.
+    broken_ = EBUSY;
+    Fail(slot.job, slot.calls[0].call, -EBUSY);
+    slot.finished = true;
+    return;
+  }
   const FileJob& job = slot.job;
   const char* name = job.path.c_str() + job.nameOffset;
   const int dir = static_cast<int>(job.dir);
