@@ -465,6 +465,7 @@ void UringEngine::QueueChain(uint32_t index) {
     broken_ = EBUSY;
     Fail(slot.job, slot.calls[0].call, -EBUSY);
     slot.finished = true;
+    ReleaseBuffer(slot);
     return;
   }
   const FileJob& job = slot.job;
