@@ -124,9 +124,12 @@ struct EngineSettings {
   EngineFaults* faults = nullptr;        // may be null
 };
 
-// Makes the engine `settings` ask for, one per tester. The sync engine is
-// no object: null, with `*error` empty. An engine the system cannot give
-// is null with `*error` saying why.
+// Makes the engine `settings` ask for, one per tester: testers that run in
+// threads of their own each get one (the uring engine's ring then belongs
+// to the thread that runs the tester's first phase, and a tester's phases
+// run in that thread). The sync engine is no object: null, with `*error`
+// empty. An engine the system cannot give is null with `*error` saying
+// why.
 std::unique_ptr<BatchEngine> MakeBatchEngine(const EngineSettings& settings, std::string* error);
 
 // For tests: from now on the uring engine is refused as if the system
