@@ -580,7 +580,10 @@ void UringEngine::OnCompletion(uint64_t userData, int32_t result, int64_t now) {
   Slot& slot = slots_[index];
   ChainCall& call = slot.calls[userData & 0xFF];
   call.result = result;
-  if (timing_ && result != -ECANCELED) {
+  // A name that is taken goes to the checked reuse, which counts its own
+  // open, as the calls one at a time count one.
+  bool reused = call.call == Call::kOpen && result == -EEXIST && phase_.work == Work::kCreate;
+  if (timing_ && result != -ECANCELED && !reused) {
     timed_->RecordCall(OperationOf(call.call),
                        static_cast<uint64_t>(std::max<int64_t>(0, now - slot.submitted)));
   }
