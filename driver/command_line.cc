@@ -38,7 +38,8 @@ enum Option {
   kNoCreate,
   kNoRemove,
   kSync,
-  kReport
+  kReport,
+  kThreads
 };
 
 bool IsOptionWord(const char* word, const OptionRules& rules) {
@@ -61,7 +62,7 @@ const OptionRules& NativeOptionRules() {
 
 const char* const kOptionNames[] = {"verify",      "filesize",    "maxDirLevel", "maxDirFiles",
                                     "minFileSize", "maxFileSize", "noCreate",    "noRemove",
-                                    "sync",        "report"};
+                                    "sync",        "report",      "threads"};
 const int kOptionCount = sizeof(kOptionNames) / sizeof(kOptionNames[0]);
 
 int32_t ConvertNumber(const char* text) {
@@ -131,6 +132,10 @@ std::string ParseCommandLine(int argc, const char* const* argv, const OptionRule
         break;
       case kMaxFileSize:
         config.maxFileSize = value;
+        break;
+      case kThreads:
+        if (value > kMaxThreads) return std::string("Parameter error! (") + name + ")\n";
+        result->threads = value;
         break;
       default:
         break;

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "driver/report_recorder.h"
+#include "driver/thread_run.h"
 #include "engine/tester.h"
 #include "engine/timed_file_system.h"
 #include "platform/process.h"
@@ -24,7 +25,8 @@ RunReport StartRunReport(const CommandLine& commandLine) {
   const TestConfig& config = commandLine.config;
   report.settings = {config.totalSize,     config.minFileSize,   config.maxFileSize,
                      config.maxDirFiles,   config.maxDirLevel,   commandLine.verifyRequested,
-                     commandLine.noCreate, commandLine.noRemove, commandLine.sync};
+                     commandLine.noCreate, commandLine.noRemove, commandLine.sync,
+                     commandLine.threads};
   return report;
 }
 
@@ -55,7 +57,7 @@ bool PlanRun(const CommandLine& commandLine, uint64_t usableMemory, MtRandom& si
 }
 
 int PrepareTarget(const CommandLine& commandLine, TreeRoot& root, FileSystem& fileSystem,
-                  Console& console) {
+                  Console& console, bool lock) {
   if (!root.dir().isOpen()) {
     // Without a create phase there is nothing to find in it.
     if (!commandLine.noCreate) return kExitOk;
@@ -63,6 +65,7 @@ int PrepareTarget(const CommandLine& commandLine, TreeRoot& root, FileSystem& fi
     console.Flush();
     return kExitFailed;
   }
+  if (!lock) return kExitOk;
   // One run at a time: two on one target would write over each other's
   // files and remove each other's trees. A system that cannot lock there
   // stops nothing.
@@ -87,7 +90,9 @@ bool RunPhases(const PhaseRun& run, PhaseHooks& hooks) {
     hooks.BeginPhase(text);
     if (run.recorder != nullptr) run.recorder->BeginPhase(name);
     int result = hooks.EndWalk(text, phase());
-    if (run.recorder != nullptr) run.recorder->EndPhase(result, counters, StopRequested() != 0);
+    if (run.recorder != nullptr) {
+      run.recorder->EndPhase(result, counters, StopRequested() != 0 || tester.stopped());
+    }
     return hooks.EndPhase(text, counters, result);
   };
 
@@ -134,6 +139,7 @@ int RunDtk(int argc, const char* const* argv, RunEnvironment& environment) {
     console.Flush();
     return kExitParameterError;
   }
+  if (commandLine.threads > 1) return RunDtkInThreads(commandLine, environment);
   std::optional<RunReport> report;
   if (commandLine.reportPath != nullptr) {
     report = StartRunReport(commandLine);

@@ -44,11 +44,12 @@ struct RunEnvironment {
 bool PlanRun(const CommandLine& commandLine, uint64_t usableMemory, MtRandom& sizeRandom,
              FileList& plannedList);
 
-// Opens and locks the target of `commandLine` in `root`. Returns 0 when the
-// run may go on, otherwise prints why not and returns the exit status: 1
-// when another run holds the target, 2 when -noCreate finds no directory.
+// Checks the directory `root` that the tree of `commandLine` goes in and,
+// with `lock`, locks it against another run. Returns 0 when the run may go
+// on, otherwise prints why not and returns the exit status: 1 when another
+// run holds the directory, 2 when -noCreate finds no directory.
 int PrepareTarget(const CommandLine& commandLine, TreeRoot& root, FileSystem& fileSystem,
-                  Console& console);
+                  Console& console, bool lock = true);
 
 // A report of the run that `commandLine` asks for, as far as it is known
 // before planning.
@@ -94,10 +95,12 @@ struct PhaseRun {
 // Runs the phases that the command line asks for, in their order: create
 // (unless -noCreate), verify (with -verify), remove (unless -noRemove).
 // After a stop request the tree is only cleaned up. Returns true when a
-// phase failed or a file did not verify.
+// phase failed or a file did not verify. A phase whose walk was stopped is
+// recorded as interrupted.
 bool RunPhases(const PhaseRun& run, PhaseHooks& hooks);
 
-// Runs the tool on `argv` and returns the exit status.
+// Runs the tool on `argv` and returns the exit status. With -threads N
+// (N > 1) the phases run on N threads at once (driver/thread_run.h).
 int RunDtk(int argc, const char* const* argv, RunEnvironment& environment);
 
 }  // namespace dtk

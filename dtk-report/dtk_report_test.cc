@@ -237,7 +237,7 @@ INSTANTIATE_TEST_SUITE_P(
         GroupCase{"NewSettings",
                   {"a-1", "wide", "a-2"},
                   {{"a-1", "a-2"}, {"wide"}},
-                  {"file system", "processes", "direct", "directBlockSize", "threads", "engine",
+                  {"file system", "processes", "threads", "direct", "directBlockSize", "engine",
                    "depth"}}),
     [](const auto& info) { return info.param.name; });
 

@@ -133,8 +133,10 @@ int DtkTest::NoMemory() {
   return -1;
 }
 
-bool DtkTest::Stopping() const {
-  return StopRequested() != 0 || (abort_ != nullptr && abort_->load(std::memory_order_relaxed));
+bool DtkTest::Stopping() {
+  stopped_ =
+      StopRequested() != 0 || (abort_ != nullptr && abort_->load(std::memory_order_relaxed));
+  return stopped_;
 }
 
 uint32_t DtkTest::PatternCrc(uint32_t ringStart, int64_t size) {
@@ -150,6 +152,7 @@ uint32_t DtkTest::PatternCrc(uint32_t ringStart, int64_t size) {
 }
 
 int DtkTest::Create(FileList& plannedList, const TreeRoot& root) {
+  stopped_ = false;
   if (SetUpCreateBuffers() != 0) return NoMemory();
   created_ = PhaseCounters();
   made_ = MadeEntries();
@@ -232,6 +235,7 @@ int DtkTest::CreateOneFile(const EntryPlace& at, const FileEntry& entry) {
 }
 
 int DtkTest::Verify(const FileList& plannedList, const TreeRoot& root) {
+  stopped_ = false;
   if (SetUpTransferBuffer() != 0) return NoMemory();
   // The CRCs a file should have come from the pattern.
   if (crcsKnown_ > 0 && !pattern_ && MakePattern(kPatternSize) < 0) return NoMemory();
@@ -320,6 +324,7 @@ int DtkTest::VerifyOneFile(const EntryPlace& at, const FileEntry& entry, uint32_
 }
 
 int DtkTest::Remove(const FileList& plannedList, const TreeRoot& root) {
+  stopped_ = false;
   if (made_.empty()) return 0;
   removed_ = PhaseCounters();
   return RunPhaseFrame(*frame_, kRemoveText, removed_, times_, [&] {
@@ -331,6 +336,7 @@ int DtkTest::Remove(const FileList& plannedList, const TreeRoot& root) {
 }
 
 int DtkTest::RemovePlanned(const FileList& plannedList, const TreeRoot& root) {
+  stopped_ = false;
   if (plannedList.empty()) return 0;
   removed_ = PhaseCounters();
   return RunPhaseFrame(*frame_, kRemoveText, removed_, times_, [&] {

@@ -140,6 +140,9 @@ class DtkTest {
   const PhaseCounters& verified() const { return verified_; }
   const PhaseCounters& removed() const { return removed_; }
   const PhaseTimes& times() const { return times_; }
+  // Whether the walk of the last phase ended at a stop request or at the
+  // abort flag rather than at an entry of its own.
+  bool stopped() const { return stopped_; }
 
  private:
   int SetUpTransferBuffer();
@@ -155,7 +158,8 @@ class DtkTest {
       return NoMemory();
     }
   }
-  bool Stopping() const;
+  // Whether the walk is to end at this entry; marks the walk stopped.
+  bool Stopping();
   int CreateTree(FileList& plannedList, const TreeRoot& root);
   int CreateOneFile(const EntryPlace& at, const FileEntry& entry);
   int VerifyTree(const FileList& plannedList, const TreeRoot& root);
@@ -178,6 +182,7 @@ class DtkTest {
   PhaseFrame* frame_ = &consoleFrame_;
 
   PhaseTimes times_;
+  bool stopped_ = false;
   uint32_t ioBufferSize_ = 0;
   // The buffers start on a page boundary: the system's copies to and from
   // them run in whole cache lines, which on some processors is several

@@ -422,7 +422,10 @@ uint64_t UsableMemoryBytes(const MemoryLimitSources& sources) {
 
 namespace {
 
-volatile sig_atomic_t stopSignal = 0;
+// Set in a signal handler and read by every thread of a run at each entry:
+// a lock-free atomic is safe for both.
+std::atomic<int> stopSignal{0};
+static_assert(std::atomic<int>::is_always_lock_free);
 // The file status flags of standard output and error before the run, or -1
 // for a stream that is not open.
 int streamFlags[3] = {-1, -1, -1};
@@ -436,7 +439,7 @@ void SetStreamFlags(bool nonBlocking) {
 
 void OnStopSignal(int signal) {
   int savedErrno = errno;
-  if (stopSignal != 0) {
+  if (stopSignal.load(std::memory_order_relaxed) != 0) {
     // The second request: stop now, as the signal would have.
     SetStreamFlags(false);
     ::signal(signal, SIG_DFL);
@@ -444,7 +447,7 @@ void OnStopSignal(int signal) {
     errno = savedErrno;
     return;
   }
-  stopSignal = signal;
+  stopSignal.store(signal, std::memory_order_relaxed);
   // A write to a stream that nobody reads (a full pipe) must not hold the
   // cleanup up: from now on such a write returns at once, and
   // WriteStandardStream gives up on it after a while.
@@ -510,8 +513,8 @@ bool WriteStandardStream(int stream, const char* data, size_t count) {
   return true;
 }
 
-int StopRequested() { return stopSignal; }
-void RequestStop(int signal) { stopSignal = signal; }
-void ClearStopRequest() { stopSignal = 0; }
+int StopRequested() { return stopSignal.load(std::memory_order_relaxed); }
+void RequestStop(int signal) { stopSignal.store(signal, std::memory_order_relaxed); }
+void ClearStopRequest() { stopSignal.store(0, std::memory_order_relaxed); }
 
 }  // namespace dtk

@@ -340,8 +340,26 @@ uint64_t UsableMemoryBytes(const MemoryLimitSources&) {
 namespace {
 
 std::atomic<int> stopSignal{0};
-// The thread that writes the console, whose blocked write a stop cancels.
-HANDLE mainThread = nullptr;
+// The thread that writes the console at the moment (one at a time: the
+// threads of a run print through one locked console), whose blocked write
+// a stop cancels.
+std::atomic<HANDLE> writingThread{nullptr};
+
+// A handle of the calling thread, open as long as the thread lives.
+HANDLE CurrentThreadHandle() {
+  struct Owned {
+    HANDLE handle = nullptr;
+    ~Owned() {
+      if (handle != nullptr) ::CloseHandle(handle);
+    }
+  };
+  thread_local Owned self;
+  if (self.handle == nullptr) {
+    ::DuplicateHandle(::GetCurrentProcess(), ::GetCurrentThread(), ::GetCurrentProcess(),
+                      &self.handle, 0, FALSE, DUPLICATE_SAME_ACCESS);
+  }
+  return self.handle;
+}
 
 constexpr int kInterruptSignal = 2;   // as SIGINT
 constexpr int kTerminateSignal = 15;  // as SIGTERM
@@ -368,7 +386,7 @@ BOOL WINAPI OnConsoleEvent(DWORD event) {
   if (!stopSignal.compare_exchange_strong(none, signal)) return FALSE;
   // A console write that cannot go on (a pipe nobody reads) must not hold
   // the cleanup up.
-  if (mainThread != nullptr) ::CancelSynchronousIo(mainThread);
+  if (HANDLE writer = writingThread.load(); writer != nullptr) ::CancelSynchronousIo(writer);
   if (signal == kTerminateSignal) {
     // The system ends the process as soon as this returns (or after its
     // grace period): wait here while the run cleans up and exits.
@@ -383,23 +401,27 @@ void InstallStopHandlers() {
   // A drive without its medium, or a failing one, gives the call that met it
   // an error instead of a dialog box that waits for someone to answer.
   ::SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
-  ::DuplicateHandle(::GetCurrentProcess(), ::GetCurrentThread(), ::GetCurrentProcess(),
-                    &mainThread, 0, FALSE, DUPLICATE_SAME_ACCESS);
   ::SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
 }
 
 void RestoreStandardStreams() {}
 
 bool WriteStandardStream(int stream, const char* data, size_t count) {
+  writingThread.store(CurrentThreadHandle());
   // The C runtime's own write, which puts CR LF at the end of each line.
+  bool written = true;
   while (count > 0) {
     unsigned chunk = count > (1u << 30) ? (1u << 30) : static_cast<unsigned>(count);
-    int written = ::_write(stream, data, chunk);
-    if (written <= 0) return false;
-    data += written;
-    count -= static_cast<size_t>(written);
+    int taken = ::_write(stream, data, chunk);
+    if (taken <= 0) {
+      written = false;
+      break;
+    }
+    data += taken;
+    count -= static_cast<size_t>(taken);
   }
-  return true;
+  writingThread.store(nullptr);
+  return written;
 }
 
 int StopRequested() { return stopSignal.load(); }

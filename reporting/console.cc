@@ -132,6 +132,26 @@ void StreamConsole::Flush() {
   FlushStream(output_);
 }
 
+void LockedConsole::Error(std::string_view text) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  inner_.Error(text);
+}
+
+void LockedConsole::Progress(std::string_view text) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  inner_.Progress(text);
+}
+
+void LockedConsole::Output(std::string_view text) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  inner_.Output(text);
+}
+
+void LockedConsole::Flush() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  inner_.Flush();
+}
+
 void MemoryConsole::Add(bool isError, std::string_view text) {
   // Text arrives line by line; a piece without its line break joins the next.
   if (!lines_.empty() && lines_.back().isError == isError && !lines_.back().text.empty() &&

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -107,6 +108,23 @@ class StreamConsole : public Console {
   Stream output_;
   Stream error_;
   Stream* last_ = nullptr;
+};
+
+// One console that many threads print on: each call has the console to
+// itself while it lasts. Lines that are never printed (the progress lines
+// a RankConsole holds back) never get here and cost no lock.
+class LockedConsole : public Console {
+ public:
+  // Borrows `inner` for its whole life.
+  explicit LockedConsole(Console& inner) : inner_(inner) {}
+  void Error(std::string_view text) override;
+  void Progress(std::string_view text) override;
+  void Output(std::string_view text) override;
+  void Flush() override;
+
+ private:
+  Console& inner_;
+  std::mutex mutex_;
 };
 
 // Keeps every line in order, tagged with its stream; for tests and for

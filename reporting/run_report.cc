@@ -67,10 +67,16 @@ Json PhaseJson(const PhaseReport& phase) {
   return json;
 }
 
-Json RankObject(const RankReport& rank) {
+// A rank of dtk-mpi, or with `isThread` a thread of dtk, which has no host
+// of its own.
+Json RankObject(const RankReport& rank, bool isThread = false) {
   Json json;
-  json["rank"] = rank.rank;
-  json["host"] = ValidUtf8Text(rank.host);
+  if (isThread) {
+    json["thread"] = rank.rank;
+  } else {
+    json["rank"] = rank.rank;
+    json["host"] = ValidUtf8Text(rank.host);
+  }
   json["exitStatus"] = rank.exitStatus;
   Json phases = Json::array();
   for (const PhaseReport& phase : rank.phases) phases.push_back(PhaseJson(phase));
@@ -202,7 +208,8 @@ std::string ReportJson(const RunReport& report) {
                       {"verify", settings.verify},
                       {"noCreate", settings.noCreate},
                       {"noRemove", settings.noRemove},
-                      {"sync", settings.sync}};
+                      {"sync", settings.sync},
+                      {"threads", settings.threads}};
   if (report.plan) {
     json["plan"] = {{"files", report.plan->files},
                     {"directories", report.plan->directories},
@@ -217,6 +224,11 @@ std::string ReportJson(const RunReport& report) {
     Json ranks = Json::array();
     for (const RankReport& rank : report.ranks) ranks.push_back(RankObject(rank));
     json["ranks"] = std::move(ranks);
+  }
+  if (!report.threads.empty()) {
+    Json threads = Json::array();
+    for (const RankReport& thread : report.threads) threads.push_back(RankObject(thread, true));
+    json["threads"] = std::move(threads);
   }
   json["exitStatus"] = report.exitStatus;
   return json.dump(2) + "\n";

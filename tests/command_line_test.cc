@@ -53,6 +53,17 @@ TEST(CommandLineTest, DefaultsAndOptionsInAnyCase) {
   EXPECT_EQ(p.line.config.maxFileSize, 100);
 }
 
+TEST(CommandLineTest, ThreadsFromOneTo1024) {
+  EXPECT_EQ(Parse({"T"}).line.threads, 1);
+  EXPECT_EQ(Parse({"T", "-THREADS", "1024"}).line.threads, 1024);
+  EXPECT_EQ(Parse({"T", "/Threads", "8"}, kWindowsOptionRules).line.threads, 8);
+  Parsed none = Parse({"T", "-threads", "0"});  // not taken: 0 is a plain word
+  EXPECT_EQ(none.error, "");
+  EXPECT_EQ(none.line.threads, 1);
+  EXPECT_EQ(Parse({"T", "-threads", "1025"}).error, "Parameter error! (threads)\n");
+  EXPECT_EQ(Parse({"T", "-threads"}).error, "Parameter error! (threads)\n");
+}
+
 TEST(CommandLineTest, ValueWords) {
   EXPECT_EQ(Parse({"T", "-filesize", "10"}).line.config.totalSize, 10485760);
   EXPECT_EQ(Parse({"T", "-filesize", "4096"}).line.config.totalSize, 4294967296);

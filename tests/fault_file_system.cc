@@ -1,6 +1,9 @@
 #include "fault_file_system.h"
 
 #include <new>
+#include <string>
+
+#include "platform/process.h"
 
 namespace dtk {
 
@@ -13,7 +16,11 @@ const char* OpName(Op op) {
 
 void FaultFileSystem::FailCall(Op op, int nth, ErrorCode code, bool persistent,
                                uint32_t partialBytes) {
-  faults_.push_back({op, nth, code, persistent, partialBytes});
+  faults_.push_back({op, nth, code, persistent, partialBytes, std::string()});
+}
+
+void FaultFileSystem::FailPath(Op op, const std::string& path, ErrorCode code) {
+  faults_.push_back({op, 1, code, true, 0, path});
 }
 
 int FaultFileSystem::CountOf(Op op) const { return seen_[static_cast<int>(op)]; }
@@ -25,20 +32,29 @@ std::vector<uint32_t> FaultFileSystem::CountsOf(Op op) const {
   return counts;
 }
 
-const FaultFileSystem::Fault* FaultFileSystem::Record(Op op, const char* path, uint32_t count) {
+const FaultFileSystem::Fault* FaultFileSystem::Record(Op op, const char* path, uint32_t count,
+                                                      size_t* call) {
+  std::lock_guard<std::mutex> lock(mutex_);
   int n = ++seen_[static_cast<int>(op)];
+  *call = calls_.size();
   calls_.push_back({op, path ? path : "", count, 0});
   for (const auto& fault : faults_) {
-    if (fault.op == op && (n == fault.nth || (fault.persistent && n > fault.nth))) {
+    if (fault.op == op && (n == fault.nth || (fault.persistent && n > fault.nth)) &&
+        (fault.path.empty() || (path != nullptr && fault.path == path))) {
       if (fault.code == kThrowBadAlloc) throw std::bad_alloc();
+      if (fault.code == kRequestStop) {
+        RequestStop(15);
+        return nullptr;
+      }
       return &fault;
     }
   }
   return nullptr;
 }
 
-ErrorCode FaultFileSystem::Finish(ErrorCode result) {
-  calls_.back().result = result;
+ErrorCode FaultFileSystem::Finish(size_t call, ErrorCode result) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  calls_[call].result = result;
   return result;
 }
 
@@ -47,86 +63,102 @@ ErrorCode FaultFileSystem::OpenTarget(const char* path, DirHandle* dir) {
 }
 
 ErrorCode FaultFileSystem::MakeDirectory(const EntryPlace& at) {
-  if (auto* fault = Record(Op::kMakeDirectory, at.path, 0)) return Finish(fault->code);
-  return Finish(inner_.MakeDirectory(at));
+  size_t call;
+  if (auto* fault = Record(Op::kMakeDirectory, at.path, 0, &call)) return Finish(call, fault->code);
+  return Finish(call, inner_.MakeDirectory(at));
 }
 
 ErrorCode FaultFileSystem::OpenDirectory(const EntryPlace& at, DirHandle* dir) {
-  if (auto* fault = Record(Op::kOpenDirectory, at.path, 0)) {
+  size_t call;
+  if (auto* fault = Record(Op::kOpenDirectory, at.path, 0, &call)) {
     *dir = kInvalidDir;
-    return Finish(fault->code);
+    return Finish(call, fault->code);
   }
-  return Finish(inner_.OpenDirectory(at, dir));
+  return Finish(call, inner_.OpenDirectory(at, dir));
 }
 
 ErrorCode FaultFileSystem::FlushDirectory(DirHandle dir) {
-  if (auto* fault = Record(Op::kFlushDirectory, nullptr, 0)) return Finish(fault->code);
-  return Finish(inner_.FlushDirectory(dir));
+  size_t call;
+  if (auto* fault = Record(Op::kFlushDirectory, nullptr, 0, &call))
+    return Finish(call, fault->code);
+  return Finish(call, inner_.FlushDirectory(dir));
 }
 
 ErrorCode FaultFileSystem::CloseDirectory(DirHandle dir) {
+  size_t call;
   ErrorCode real = inner_.CloseDirectory(dir);  // the handle goes whatever is reported
-  if (auto* fault = Record(Op::kCloseDirectory, nullptr, 0)) return Finish(fault->code);
-  return Finish(real);
+  if (auto* fault = Record(Op::kCloseDirectory, nullptr, 0, &call))
+    return Finish(call, fault->code);
+  return Finish(call, real);
 }
 
 ErrorCode FaultFileSystem::OpenForWrite(const EntryPlace& at, FileHandle* file) {
-  if (auto* fault = Record(Op::kOpenForWrite, at.path, 0)) {
+  size_t call;
+  if (auto* fault = Record(Op::kOpenForWrite, at.path, 0, &call)) {
     *file = kInvalidFile;
-    return Finish(fault->code);
+    return Finish(call, fault->code);
   }
-  return Finish(inner_.OpenForWrite(at, file));
+  return Finish(call, inner_.OpenForWrite(at, file));
 }
 
 ErrorCode FaultFileSystem::OpenForRead(const EntryPlace& at, FileHandle* file) {
-  if (auto* fault = Record(Op::kOpenForRead, at.path, 0)) {
+  size_t call;
+  if (auto* fault = Record(Op::kOpenForRead, at.path, 0, &call)) {
     *file = kInvalidFile;
-    return Finish(fault->code);
+    return Finish(call, fault->code);
   }
-  return Finish(inner_.OpenForRead(at, file));
+  return Finish(call, inner_.OpenForRead(at, file));
 }
 
 ErrorCode FaultFileSystem::Write(FileHandle file, const void* data, uint32_t count) {
-  if (auto* fault = Record(Op::kWrite, nullptr, count)) {
+  size_t call;
+  if (auto* fault = Record(Op::kWrite, nullptr, count, &call)) {
     if (fault->partialBytes > 0) inner_.Write(file, data, fault->partialBytes);
-    return Finish(fault->code);
+    return Finish(call, fault->code);
   }
-  return Finish(inner_.Write(file, data, count));
+  return Finish(call, inner_.Write(file, data, count));
 }
 
 ErrorCode FaultFileSystem::Read(FileHandle file, void* data, uint32_t count, uint32_t* got) {
-  if (auto* fault = Record(Op::kRead, nullptr, count)) {
+  size_t call;
+  if (auto* fault = Record(Op::kRead, nullptr, count, &call)) {
     *got = 0;
-    return Finish(fault->code);
+    return Finish(call, fault->code);
   }
   if (readLimit_ != 0 && count > readLimit_) count = readLimit_;
-  return Finish(inner_.Read(file, data, count, got));
+  return Finish(call, inner_.Read(file, data, count, got));
 }
 
 ErrorCode FaultFileSystem::Flush(FileHandle file) {
-  if (auto* fault = Record(Op::kFlush, nullptr, 0)) return Finish(fault->code);
-  return Finish(inner_.Flush(file));
+  size_t call;
+  if (auto* fault = Record(Op::kFlush, nullptr, 0, &call)) return Finish(call, fault->code);
+  return Finish(call, inner_.Flush(file));
 }
 
 ErrorCode FaultFileSystem::Close(FileHandle file) {
+  size_t call;
   ErrorCode real = inner_.Close(file);  // the handle goes whatever is reported
-  if (auto* fault = Record(Op::kClose, nullptr, 0)) return Finish(fault->code);
-  return Finish(real);
+  if (auto* fault = Record(Op::kClose, nullptr, 0, &call)) return Finish(call, fault->code);
+  return Finish(call, real);
 }
 
 ErrorCode FaultFileSystem::DeleteFile(const EntryPlace& at) {
-  if (auto* fault = Record(Op::kDeleteFile, at.path, 0)) return Finish(fault->code);
-  return Finish(inner_.DeleteFile(at));
+  size_t call;
+  if (auto* fault = Record(Op::kDeleteFile, at.path, 0, &call)) return Finish(call, fault->code);
+  return Finish(call, inner_.DeleteFile(at));
 }
 
 ErrorCode FaultFileSystem::RemoveDirectory(const EntryPlace& at) {
-  if (auto* fault = Record(Op::kRemoveDirectory, at.path, 0)) return Finish(fault->code);
-  return Finish(inner_.RemoveDirectory(at));
+  size_t call;
+  if (auto* fault = Record(Op::kRemoveDirectory, at.path, 0, &call))
+    return Finish(call, fault->code);
+  return Finish(call, inner_.RemoveDirectory(at));
 }
 
 ErrorCode FaultFileSystem::WriteWholeFile(const char* path, std::string_view text) {
-  if (auto* fault = Record(Op::kWriteWholeFile, path, 0)) return Finish(fault->code);
-  return Finish(inner_.WriteWholeFile(path, text));
+  size_t call;
+  if (auto* fault = Record(Op::kWriteWholeFile, path, 0, &call)) return Finish(call, fault->code);
+  return Finish(call, inner_.WriteWholeFile(path, text));
 }
 
 }  // namespace dtk

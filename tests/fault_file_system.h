@@ -1,9 +1,12 @@
 // A file system that forwards to another one, records every call, and fails
-// the N-th call of a kind (once, or from then on) with a chosen error, or
-// makes reads short.
+// the N-th call of a kind (once, or from then on) or every call of a kind on
+// one path with a chosen error, or makes reads short. Many threads may call
+// it at once (each call is counted and recorded under a lock); faults are
+// set before they do.
 #ifndef DTK_TESTS_FAULT_FILE_SYSTEM_H_
 #define DTK_TESTS_FAULT_FILE_SYSTEM_H_
 
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -13,6 +16,9 @@ namespace dtk {
 
 // A fault with this code throws std::bad_alloc, as exhausted memory would.
 constexpr ErrorCode kThrowBadAlloc = 0xFFFFFFFFu;
+// A fault with this code lets the call go through, but first asks the run
+// to stop as SIGTERM would.
+constexpr ErrorCode kRequestStop = 0xFFFFFFFEu;
 
 enum class Op {
   kMakeDirectory,
@@ -47,6 +53,8 @@ class FaultFileSystem : public FileSystem {
   // `persistent`, every call of `op` from then on fails too. A failing write
   // first writes `partialBytes` of its data.
   void FailCall(Op op, int nth, ErrorCode code, bool persistent = false, uint32_t partialBytes = 0);
+  // Makes every call of `op` on the path `path` fail with `code`.
+  void FailPath(Op op, const std::string& path, ErrorCode code);
   // Every read returns at most `bytes` bytes.
   void LimitReads(uint32_t bytes) { readLimit_ = bytes; }
 
@@ -77,12 +85,16 @@ class FaultFileSystem : public FileSystem {
     ErrorCode code;
     bool persistent;
     uint32_t partialBytes;
+    std::string path;  // empty: any
   };
-  // Records the call; returns the fault that applies to it, or null.
-  const Fault* Record(Op op, const char* path, uint32_t count);
-  ErrorCode Finish(ErrorCode result);
+  // Records the call as number `*call`; returns the fault that applies to
+  // it, or null.
+  const Fault* Record(Op op, const char* path, uint32_t count, size_t* call);
+  // Records the result of the call `call`.
+  ErrorCode Finish(size_t call, ErrorCode result);
 
   FileSystem& inner_;
+  std::mutex mutex_;
   std::vector<Fault> faults_;
   std::vector<Call> calls_;
   int seen_[static_cast<int>(Op::kCount)] = {};

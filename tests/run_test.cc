@@ -422,7 +422,7 @@ TEST(ReportTest, ARealRunAgreesWithTheConsoleAndThePlan) {
   EXPECT_EQ(report["settings"],
             nlohmann::json::parse(R"({"totalSize": 3145728, "minFileSize": 100000,
                 "maxFileSize": 300000, "maxDirFiles": 4, "maxDirLevel": 4, "verify": true,
-                "noCreate": false, "noRemove": false, "sync": true})"));
+                "noCreate": false, "noRemove": false, "sync": true, "threads": 1})"));
   EXPECT_EQ(report["plan"]["files"], F);
   EXPECT_EQ(report["plan"]["directories"], D);
   EXPECT_EQ(report["plan"]["bytes"], totals.bytes);
