@@ -133,3 +133,4 @@ bench: deps
 	cmake --build $(BUILD) --parallel
 	./$(BUILD)/bench/dtk_bench
 	BUILD=$(BUILD) RUNS=$(RUNS) bench/compare.sh $(DIR)
+	BUILD=$(BUILD) RUNS=$(RUNS) bench/threads.sh $(DIR)
