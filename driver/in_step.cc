@@ -27,6 +27,12 @@ class QuietFrame : public PhaseFrame {
   Clock& clock_;
 };
 
+int64_t SteadyNanoseconds() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
 // Runs each phase in step on every member: a barrier before it and after
 // it, the phase's time from the one to the other. The lead prints the
 // start and finish lines and the summary (or the error line) of all
@@ -41,6 +47,7 @@ class InStepHooks : public PhaseHooks {
         frameConsole_(setup.frameConsole),
         clock_(setup.environment.clock),
         abort_(setup.abort),
+        progress_(setup.progress),
         tester_(tester),
         timed_(timed),
         target_(setup.target),
@@ -48,7 +55,7 @@ class InStepHooks : public PhaseHooks {
 
   bool Anywhere(bool local) override { return group_.Any(local); }
 
-  void BeginPhase(const PhaseText&) override {
+  void BeginPhase(const PhaseText& text) override {
     console_.Flush();
     // Nobody sets the flag between the barrier that ended the phase before
     // and the one below, and nobody starts a walk before it.
@@ -62,6 +69,7 @@ class InStepHooks : public PhaseHooks {
     if (group_.isLead()) {
       PrintStartLine(frameConsole_, startTime_);
       frameConsole_.Flush();
+      if (progress_ != nullptr) progress_->BeginPhase(text);
     }
   }
 
@@ -105,6 +113,7 @@ class InStepHooks : public PhaseHooks {
     WholePhase whole{startText_, static_cast<double>(longest) / 1e9, {}};
     if (timed_.enabled()) AddLatencies(&whole.operations);
     if (group_.isLead()) {
+      if (progress_ != nullptr) progress_->EndPhase();
       PrintFinishLine(frameConsole_, endTime);
       if (sums[3] != 0) {
         frameConsole_.Error(text.errorLine);
@@ -162,6 +171,7 @@ class InStepHooks : public PhaseHooks {
   Console& frameConsole_;
   Clock& clock_;
   std::atomic<bool>* abort_;
+  RunProgress* progress_;
   DtkTest& tester_;
   TimedFileSystem& timed_;
   const TreeRoot& target_;
@@ -174,6 +184,39 @@ class InStepHooks : public PhaseHooks {
 };
 
 }  // namespace
+
+void RunProgress::Attach(int member, const DtkTest* tester) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  testers_[static_cast<size_t>(member)] = tester;
+}
+
+void RunProgress::BeginPhase(const PhaseText& text) {
+  phaseStart_.store(SteadyNanoseconds(), std::memory_order_relaxed);
+  phase_.store(&text, std::memory_order_release);
+}
+
+void RunProgress::EndPhase() { phase_.store(nullptr, std::memory_order_release); }
+
+RunProgress::Sample RunProgress::Take() const {
+  Sample sample;
+  sample.phase = phase_.load(std::memory_order_acquire);
+  if (sample.phase == nullptr) return sample;
+  sample.seconds =
+      static_cast<double>(SteadyNanoseconds() - phaseStart_.load(std::memory_order_relaxed)) /
+      1e9;
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (const DtkTest* tester : testers_) {
+    if (tester == nullptr) continue;
+    const PhaseText* phase = sample.phase;
+    const PhaseCounters& counters = phase == &kCreateText   ? tester->created()
+                                    : phase == &kVerifyText ? tester->verified()
+                                                            : tester->removed();
+    sample.entries += uint64_t{counters.files.get()} +
+                      (phase == &kVerifyText ? 0 : uint64_t{counters.second.get()});
+    sample.bytes += static_cast<uint64_t>(counters.bytes.get());
+  }
+  return sample;
+}
 
 std::string MemberDirectoryName(const char* kind, int number) {
   return std::string(kind) + "-" + std::to_string(number);
@@ -197,6 +240,16 @@ MemberOutcome RunMemberInStep(const MemberSetup& setup) {
 
   // A directory that cannot be made stops nothing here: the first file in
   // it fails instead, as in the create phase.
+  // The status line reads the tester's counters until it goes.
+  struct Attached {
+    RunProgress* progress;
+    int member;
+    ~Attached() {
+      if (progress != nullptr) progress->Attach(member, nullptr);
+    }
+  } attached{setup.progress, group.member()};
+  if (setup.progress != nullptr) setup.progress->Attach(group.member(), &tester);
+
   TreeRoot memberRoot(environment.fileSystem, setup.target,
                       MemberDirectoryName(group.kind(), group.member()), !commandLine.noCreate);
   InStepHooks hooks(setup, tester, timed, memberRoot);

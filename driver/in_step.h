@@ -6,6 +6,7 @@
 #define DTK_DRIVER_IN_STEP_H_
 
 #include <atomic>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,36 @@ struct WholePhase {
   std::string start;                       // after the barrier that started it
   double seconds = 0;                      // from that barrier to the one that ended it
   std::vector<LatencySummary> operations;  // every member's calls together
+};
+
+// What the members of a run that share one process tell a status line
+// while they run: the phase under way and each member's counters of it,
+// which another thread reads without holding the members up.
+class RunProgress {
+ public:
+  explicit RunProgress(int members) : testers_(static_cast<size_t>(members)) {}
+
+  // The tester of member `member`, from before its first phase until just
+  // before it goes (then null).
+  void Attach(int member, const DtkTest* tester);
+  // From the lead: the phase `text` has begun, or is over.
+  void BeginPhase(const PhaseText& text);
+  void EndPhase();
+
+  struct Sample {
+    const PhaseText* phase = nullptr;  // null between phases
+    uint64_t entries = 0;  // files and directories (files when verifying) of all members
+    uint64_t bytes = 0;
+    double seconds = 0;  // since the phase began
+  };
+  // What the members have done of the phase under way.
+  Sample Take() const;
+
+ private:
+  mutable std::mutex mutex_;  // over the testers, which come and go
+  std::vector<const DtkTest*> testers_;
+  std::atomic<const PhaseText*> phase_{nullptr};
+  std::atomic<int64_t> phaseStart_{0};  // steady clock, nanoseconds
 };
 
 // The directory of the target in which member `number` of a group of the
@@ -48,6 +79,9 @@ struct MemberSetup {
   // sets it, which ends the create and verify walks of the others at their
   // next entry; such a member says nothing of a walk that was stopped.
   std::atomic<bool>* abort;
+  // Where the members of one process tell a status line what they do, or
+  // null.
+  RunProgress* progress = nullptr;
 };
 
 // What a member's part of the run came to.

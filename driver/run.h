@@ -35,6 +35,9 @@ struct RunEnvironment {
   const OptionRules& optionRules;
   const PathStyle& pathStyle;
   uint64_t usableMemory;  // 0: unknown, no limit
+  // The terminal of the standard error stream, where a run that prints no
+  // line per file (-threads N) draws a status line; null: none.
+  StatusTerminal* statusTerminal = nullptr;
 };
 
 // Plans the tree that `commandLine` asks for into `plannedList`, within

@@ -86,10 +86,13 @@ std::vector<std::string> ThreadGroup::GatherToLead(const std::string& text) {
   return texts;
 }
 
-std::error_code RunOnThreads(int count, const std::function<void(int)>& body) {
+std::error_code RunOnThreads(int count, const std::function<void(int)>& body,
+                             const std::function<void()>& whileWaiting,
+                             std::chrono::milliseconds interval) {
   std::mutex mutex;
-  std::condition_variable decided;
+  std::condition_variable changed;
   enum { kWaiting, kGo, kCancel } state = kWaiting;
+  int finished = 0;
   std::vector<std::thread> threads;
   threads.reserve(static_cast<size_t>(count));
   std::error_code failure;
@@ -98,10 +101,13 @@ std::error_code RunOnThreads(int count, const std::function<void(int)>& body) {
       threads.emplace_back([&, k] {
         {
           std::unique_lock<std::mutex> lock(mutex);
-          decided.wait(lock, [&] { return state != kWaiting; });
+          changed.wait(lock, [&] { return state != kWaiting; });
           if (state == kCancel) return;
         }
         body(k);
+        std::lock_guard<std::mutex> lock(mutex);
+        ++finished;
+        changed.notify_all();
       });
     } catch (const std::system_error& error) {
       failure = error.code();
@@ -112,7 +118,15 @@ std::error_code RunOnThreads(int count, const std::function<void(int)>& body) {
     std::lock_guard<std::mutex> lock(mutex);
     state = failure ? kCancel : kGo;
   }
-  decided.notify_all();
+  changed.notify_all();
+  if (!failure && whileWaiting) {
+    std::unique_lock<std::mutex> lock(mutex);
+    while (!changed.wait_for(lock, interval, [&] { return finished == count; })) {
+      lock.unlock();
+      whileWaiting();
+      lock.lock();
+    }
+  }
   for (std::thread& thread : threads) thread.join();
   return failure;
 }

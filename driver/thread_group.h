@@ -3,6 +3,7 @@
 #ifndef DTK_DRIVER_THREAD_GROUP_H_
 #define DTK_DRIVER_THREAD_GROUP_H_
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -70,8 +71,12 @@ class ThreadGroup : public RunGroup {
 // Runs `body(k)` for every k from 0 to `count` - 1, each on a thread of its
 // own, and returns once all of them have returned. Every thread is started
 // before any body runs: when one cannot be started, no body runs and the
-// system's reason is returned; otherwise the code is empty.
-std::error_code RunOnThreads(int count, const std::function<void(int)>& body);
+// system's reason is returned; otherwise the code is empty. Meanwhile the
+// calling thread calls `whileWaiting` (unless it is empty) every
+// `interval`, until the last body has returned.
+std::error_code RunOnThreads(int count, const std::function<void(int)>& body,
+                             const std::function<void()>& whileWaiting = {},
+                             std::chrono::milliseconds interval = std::chrono::seconds(1));
 
 }  // namespace dtk
 

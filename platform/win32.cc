@@ -314,6 +314,57 @@ std::string FileSystemTypeName(const char* path) {
 
 bool IsTerminal(int stream) { return ::_isatty(stream) != 0; }
 
+namespace {
+
+// The console's own way to redraw a line: the cursor is put back to the
+// start of the line and what the text does not cover is filled with
+// blanks.
+class ConsoleStatusTerminal : public StatusTerminal {
+ public:
+  explicit ConsoleStatusTerminal(HANDLE console) : console_(console) {}
+  size_t Columns() override {
+    CONSOLE_SCREEN_BUFFER_INFO info;
+    return ::GetConsoleScreenBufferInfo(console_, &info) ? info.dwSize.X : 0;
+  }
+  void Draw(std::string_view text) override {
+    CONSOLE_SCREEN_BUFFER_INFO info;
+    if (!::GetConsoleScreenBufferInfo(console_, &info)) return;
+    COORD start = {0, info.dwCursorPosition.Y};
+    ::SetConsoleCursorPosition(console_, start);
+    DWORD done = 0;
+    ::WriteConsoleA(console_, text.data(), static_cast<DWORD>(text.size()), &done, nullptr);
+    COORD end = {static_cast<SHORT>(text.size()), start.Y};
+    if (info.dwSize.X > end.X) {
+      ::FillConsoleOutputCharacterA(console_, ' ', info.dwSize.X - end.X, end, &done);
+    }
+  }
+  void Erase() override {
+    CONSOLE_SCREEN_BUFFER_INFO info;
+    if (!::GetConsoleScreenBufferInfo(console_, &info)) return;
+    COORD start = {0, info.dwCursorPosition.Y};
+    DWORD done = 0;
+    ::FillConsoleOutputCharacterA(console_, ' ', info.dwSize.X, start, &done);
+    ::SetConsoleCursorPosition(console_, start);
+  }
+
+ private:
+  HANDLE console_;
+};
+
+}  // namespace
+
+StatusTerminal* StandardErrorTerminal() {
+  // A file, a pipe or the NUL device is no console.
+  HANDLE handle = ::GetStdHandle(STD_ERROR_HANDLE);
+  CONSOLE_SCREEN_BUFFER_INFO info;
+  if (handle == nullptr || handle == INVALID_HANDLE_VALUE ||
+      !::GetConsoleScreenBufferInfo(handle, &info)) {
+    return nullptr;
+  }
+  static ConsoleStatusTerminal terminal(handle);
+  return &terminal;
+}
+
 uint64_t PhysicalMemoryBytes() {
   MEMORYSTATUSEX status{};
   status.dwLength = sizeof(status);

@@ -6,10 +6,14 @@
 #include <filesystem>
 #include <map>
 #include <nlohmann/json.hpp>
+#include <regex>
 #include <sstream>
 
 #ifndef _WIN32
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #endif
 
@@ -228,7 +232,9 @@ TEST_P(ThreadFaultTest, FailsThePhaseForAllAndNamesTheThread) {
   }
   EXPECT_EQ(failed, "failed");
   for (int k : {0, 2}) {
-    if (c.othersStopped) EXPECT_EQ(json["threads"][k]["phases"][0]["status"], "interrupted");
+    if (c.othersStopped) {
+      EXPECT_EQ(json["threads"][k]["phases"][0]["status"], "interrupted");
+    }
   }
 }
 
@@ -302,6 +308,88 @@ TEST(ThreadProgramTest, CtrlCInTheVerifyPhaseStopsEveryThreadAndCleansUp) {
       << lines;
   EXPECT_EQ(lines.find("[thread"), std::string::npos) << lines;
   EXPECT_TRUE(dir.List().empty());
+}
+
+// What `args` writes on a terminal (a pseudo-terminal of 160 columns that
+// takes both standard streams), as bytes.
+std::string RunOnTerminal(const std::vector<std::string>& args) {
+  int master = posix_openpt(O_RDWR | O_NOCTTY);
+  if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) return "";
+  std::string slave = ptsname(master);
+  struct winsize size = {24, 160, 0, 0};
+  ioctl(master, TIOCSWINSZ, &size);
+  pid_t pid = fork();
+  if (pid == 0) {
+    setsid();
+    int terminal = open(slave.c_str(), O_RDWR);
+    dup2(terminal, 1);
+    dup2(terminal, 2);
+    setenv("TERM", "xterm", 1);
+    std::vector<char*> argv;
+    for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  std::string bytes;
+  char buffer[4096];
+  // The read fails (EIO) once the child's side is closed.
+  for (ssize_t n; (n = read(master, buffer, sizeof(buffer))) > 0 || (n < 0 && errno == EINTR);) {
+    if (n > 0) bytes.append(buffer, static_cast<size_t>(n));
+  }
+  waitpid(pid, nullptr, 0);
+  close(master);
+  return bytes;
+}
+
+// Times and speeds differ from run to run.
+std::string MaskTimes(const std::string& text) {
+  static const std::regex times(R"((time \d+ sec|speed .*)\n)");
+  return std::regex_replace(MaskTimeStamps(text), times, "TIME\n");
+}
+
+// On a terminal a run of threads keeps a status line below its lines; once
+// the terminal has applied the redraws (CR, LF and ESC [ K), the screen
+// holds exactly what the run prints elsewhere.
+TEST(ThreadProgramTest, AStatusLineIsDrawnOnATerminalAndLeavesNoTrace) {
+  TempDir dir;
+  std::vector<std::string> args = {DTK_BINARY, dir.path(), "-filesize", "10", "-maxFileSize",
+                                   "1000", "-verify", "-threads", "2"};
+  std::string bytes = RunOnTerminal(args);
+  std::vector<std::string> screen(1);
+  size_t column = 0;
+  for (size_t i = 0; i < bytes.size(); ++i) {
+    std::string& line = screen.back();
+    if (bytes.compare(i, 3, "\033[K") == 0) {
+      line.resize(std::min(column, line.size()));
+      i += 2;
+    } else if (bytes[i] == '\r' || bytes[i] == '\n') {
+      column = 0;
+      if (bytes[i] == '\n') screen.emplace_back();
+    } else {
+      line.resize(std::max(line.size(), column + 1), ' ');
+      line[column++] = bytes[i];
+    }
+  }
+  std::string shown;
+  for (const std::string& line : screen) shown += line.empty() ? "" : line + "\n";
+  ChildResult plain = RunChild(args, true);
+  EXPECT_EQ(plain.status, 0);
+  EXPECT_EQ(MaskTimes(shown), MaskTimes(plain.out));
+  EXPECT_TRUE(dir.List().empty());
+
+  // Every status line drawn: a percentage that never goes down in a phase
+  // and ends at 100 or below.
+  static const std::regex drawn("\r(Create|Verify|Remove)  ([0-9.]+)% [^\r\n]* left\033\\[K");
+  std::map<std::string, std::vector<double>> percentages;
+  for (std::sregex_iterator at(bytes.begin(), bytes.end(), drawn), end; at != end; ++at) {
+    percentages[(*at)[1]].push_back(std::stod((*at)[2]));
+  }
+  EXPECT_FALSE(percentages.empty()) << bytes.substr(0, 2000);
+  for (const auto& [phase, shares] : percentages) {
+    EXPECT_TRUE(std::is_sorted(shares.begin(), shares.end())) << phase;
+    EXPECT_LE(shares.back(), 100.0) << phase;
+  }
 }
 
 #if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
