@@ -2,8 +2,9 @@
 # Sets dtk's whole-process time beside the floor's (bench/floor.cc: the same
 # plan and the same file-system calls, no CRC, no output) for two workloads,
 # on tmpfs (/dev/shm) or the directory given. Runs alternate between the two
-# programs; each run gets a fresh directory, and its standard error and
-# standard output go to files. Prints the median wall time of each program,
+# programs, both pinned to one core (the cores of a machine can differ in
+# speed by a third); each run gets a fresh directory, and its standard error
+# and standard output go to files. Prints the median wall time of each program,
 # their ratio, and the median CPU time (user + system) of each. Then the
 # memory a planned file costs: the peak resident size of a run of about
 # 500,000 files at the default nesting, less that of a run of a few files,
@@ -25,6 +26,9 @@ if [ ! -x "$dtk" ] || [ ! -x "$floor" ]; then
 fi
 [ -d "$base" ] || { echo "No such directory: $base" >&2; exit 1; }
 
+pin=()
+command -v taskset >/dev/null 2>&1 && pin=(taskset -c "${CORE:-0}")
+
 work=$(mktemp -d "$base/dtk-compare.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
@@ -35,7 +39,7 @@ time_one() {
   mkdir "$target"
   local TIMEFORMAT='%3R %3U %3S'
   local times
-  times=$( { time "$@" "$target" >"$work/out" 2>"$work/err"; } 2>&1 ) || {
+  times=$( { time "${pin[@]}" "$@" "$target" >"$work/out" 2>"$work/err"; } 2>&1 ) || {
     echo "Failed: $* $target" >&2
     cat "$work/err" >&2
     exit 1
@@ -97,7 +101,7 @@ if [ -x /usr/bin/time ]; then
   files=$(cat "$work/files")
   awk -v s="$small" -v l="$large" -v f="$files" 'BEGIN {
     printf "Memory: %d files at the default nesting peak at %d KiB, a run of a few files at %d KiB:\n", f, l, s
-    printf "%.0f bytes per planned file for the planned tree and the created list together.\n", (l - s) * 1024 / f }'
+    printf "%.0f bytes per planned file, the plan and the marks of what was made together.\n", (l - s) * 1024 / f }'
 else
   echo "Memory not measured: /usr/bin/time (GNU time) is missing."
 fi
