@@ -5,7 +5,7 @@ DIR ?=
 ARGS ?= -verify
 
 .PHONY: all build test run deps clean install uninstall package windows test-windows \
-        test-sanitize fuzz bench
+        test-sanitize fuzz bench lines
 
 all: build
 
@@ -120,3 +120,7 @@ bench: deps
 	cmake --build $(BUILD) --parallel
 	./$(BUILD)/bench/dtk_bench
 	BUILD=$(BUILD) RUNS=$(RUNS) bench/compare.sh $(DIR)
+
+# How large the tests are beside the code they test.
+lines:
+	@./scripts/count-lines.sh
