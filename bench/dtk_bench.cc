@@ -59,6 +59,13 @@ void BM_CrcWideFolding(benchmark::State& state) {
   }
   RunCrc(state, &Crc32::UpdateWideFolding);
 }
+void BM_CrcFolding512(benchmark::State& state) {
+  if (!Crc32::Folding512Available()) {
+    state.SkipWithError("this CPU has no 512-bit carry-less multiplication");
+    return;
+  }
+  RunCrc(state, &Crc32::UpdateFolding512);
+}
 void BM_CrcUpdate(benchmark::State& state) { RunCrc(state, &Crc32::UpdateFastest); }
 
 // For scale: the copy of one chunk of pattern into the transfer buffer, both
@@ -84,6 +91,7 @@ BENCHMARK(BM_CrcTable);
 BENCHMARK(BM_CrcSlicing16);
 BENCHMARK(BM_CrcFolding);
 BENCHMARK(BM_CrcWideFolding);
+BENCHMARK(BM_CrcFolding512);
 BENCHMARK(BM_CrcUpdate);
 
 // The two workloads bench/compare.sh times: the default tree (about 2,100
