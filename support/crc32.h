@@ -45,6 +45,11 @@ class Crc32 {
   // The fastest form this processor runs, chosen once; Update uses it.
   static uint32_t UpdateFastest(uint32_t reg, const uint8_t* data, uint64_t count);
 
+  // The register `reg` carried over `count` zero bytes, reg * x^(8 count)
+  // mod P, without reading them: a few table lookups and carry-less
+  // multiplications, whatever the count.
+  static uint32_t UpdateZeros(uint32_t reg, uint64_t count);
+
  private:
   uint32_t crcReg = 0xFFFFFFFFu;
 };
