@@ -25,6 +25,7 @@ std::vector<Form> FastForms() {
   if (Crc32::WideFoldingAvailable()) {
     forms.push_back({"wide folding", &Crc32::UpdateWideFolding});
   }
+  if (Crc32::Folding512Available()) forms.push_back({"512-bit folding", &Crc32::UpdateFolding512});
   return forms;
 }
 
@@ -62,6 +63,9 @@ TEST(Crc32FastTest, FoldingIsFoundWhereTheCpuHasIt) {
   bool hasWideFolding = hasFolding && flags.find(" vpclmulqdq") != std::string::npos &&
                         flags.find(" avx2") != std::string::npos;
   EXPECT_EQ(Crc32::WideFoldingAvailable(), hasWideFolding);
+  bool hasFolding512 = hasWideFolding && flags.find(" avx512f") != std::string::npos &&
+                       flags.find(" avx512bw") != std::string::npos;
+  EXPECT_EQ(Crc32::Folding512Available(), hasFolding512);
 #else
   GTEST_SKIP() << "carry-less multiplication is looked for on x86-64 only";
 #endif
@@ -80,14 +84,15 @@ TEST(Crc32FastTest, CheckValuesThroughEveryForm) {
   }
 }
 
-// Every length from 0 to 4096 at every start offset within 16 bytes, each
-// from its own register, against the reference table.
+// Every length from 0 to 4096 at every start offset within 64 bytes (a
+// cache line, and the widest load), each from its own register, against the
+// reference table.
 TEST(Crc32FastTest, MatchesTableAtEveryLengthAndAlignment) {
-  const std::vector<uint8_t> data = RandomBytes(4096 + 16, 1);
+  const std::vector<uint8_t> data = RandomBytes(4096 + 64, 1);
   const std::vector<Form> forms = FastForms();
   std::mt19937 registers(2);
   int failures = 0;
-  for (size_t offset = 0; offset < 16 && failures < 5; ++offset) {
+  for (size_t offset = 0; offset < 64 && failures < 5; ++offset) {
     for (size_t length = 0; length <= 4096 && failures < 5; ++length) {
       uint32_t reg = length % 3 == 0 ? 0xFFFFFFFFu : static_cast<uint32_t>(registers());
       const uint8_t* start = data.data() + offset;
@@ -108,7 +113,7 @@ TEST(Crc32FastTest, MatchesTableAtEveryLengthAndAlignment) {
 TEST(Crc32FastTest, MatchesTableOnSparseAndDenseData) {
   for (const Form& form : FastForms()) {
     SCOPED_TRACE(form.name);
-    for (size_t length : {64u, 80u, 127u, 128u, 200u, 1024u}) {
+    for (size_t length : {64u, 80u, 127u, 128u, 200u, 1024u, 1648u}) {
       std::vector<uint8_t> ones(length, 0xFF);
       std::vector<uint8_t> zeros(length, 0);
       for (uint32_t reg : {0u, 0xFFFFFFFFu, 0x80000000u, 1u}) {
