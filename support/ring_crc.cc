@@ -6,46 +6,44 @@
 #include "support/crc32.h"
 
 namespace dtk {
-namespace {
-
-// Stretch lengths whose power is looked up rather than worked out: up to the
-// size of a ring of 1 MiB.
-constexpr uint64_t kTabledPowers = (1u << 20) + 1;
-
-}  // namespace
 
 int RingCrc::Init(const uint8_t* ring, uint32_t size) {
   if (size == 0 || size > kMaxSize) return -1;
-  const uint64_t powerCount = std::min<uint64_t>(uint64_t{size} + 1, kTabledPowers);
-  std::unique_ptr<uint32_t[]> periodic(new (std::nothrow) uint32_t[size]);
-  std::unique_ptr<uint32_t[]> powers(new (std::nothrow) uint32_t[powerCount]);
-  if (!periodic || !powers) return -1;
+  const uint64_t samples = (uint64_t{size} + kStride - 1) / kStride;
+  std::unique_ptr<uint8_t[]> bytes(new (std::nothrow) uint8_t[size]);
+  std::unique_ptr<uint32_t[]> sampled(new (std::nothrow) uint32_t[samples]);
+  std::unique_ptr<uint32_t[]> low(new (std::nothrow) uint32_t[kLowPowers]);
+  std::unique_ptr<uint32_t[]> high(new (std::nothrow) uint32_t[kHighPowers]);
+  if (!bytes || !sampled || !low || !high) return -1;
+  std::copy(ring, ring + size, bytes.get());
 
-  // Z[i], then Z[size]; a zero byte through the table multiplies by x^8.
-  const uint32_t* table = Crc32::Table();
-  uint32_t reg = 0;
-  for (uint32_t i = 0; i < size; ++i) {
-    periodic[i] = reg;
-    reg = table[(reg >> 24) ^ ring[i]] ^ (reg << 8);
-  }
+  // c = Z[size] / (x^(8 size) + 1), and Q steps from Q[0] = c over the ring.
+  const uint32_t whole = Crc32::UpdateFastest(0, ring, size);
   const uint32_t y = Crc32::UpdateZeros(1, size);
-  uint32_t term = crc32_shift::MultiplyModP(reg, crc32_shift::InverseModP(y ^ 1));  // c
-  for (uint32_t i = 0; i < size; ++i) {
-    periodic[i] ^= term;
-    term = table[term >> 24] ^ (term << 8);
+  uint32_t reg = crc32_shift::MultiplyModP(whole, crc32_shift::InverseModP(y ^ 1));
+  for (uint64_t k = 0; k < samples; ++k) {
+    sampled[k] = reg;
+    uint64_t at = k * kStride;
+    reg = Crc32::UpdateSlicing16(reg, ring + at, std::min<uint64_t>(kStride, size - at));
   }
-  // S(0) = x^-32, and each next power x^8 times the one before.
+
+  const uint32_t* table = Crc32::Table();
   uint32_t power = crc32_shift::ShiftedBytePower(0, &crc32_shift::ProductPortable);
-  for (uint64_t n = 0; n < powerCount; ++n) {
-    powers[n] = power;
+  for (uint64_t n = 0; n < kLowPowers; ++n) {
+    low[n] = power;
     power = table[power >> 24] ^ (power << 8);
   }
+  const crc32_shift::ProductFunction product = crc32_shift::FastestProduct();
+  high[0] = low[0];
+  for (uint64_t n = 1; n < kHighPowers; ++n) high[n] = product(high[n - 1], power);
 
   size_ = size;
-  periodic_ = std::move(periodic);
-  powers_ = std::move(powers);
-  powerCount_ = powerCount;
-  product_ = crc32_shift::FastestProduct();
+  ring_ = std::move(bytes);
+  sampled_ = std::move(sampled);
+  low_ = std::move(low);
+  high_ = std::move(high);
+  table_ = table;
+  product_ = product;
   return 0;
 }
 
