@@ -2,7 +2,10 @@
 // makes the same system calls in the same order with the same sizes (open,
 // write and read at most 128 KiB each, close, mkdir, unlink, rmdir) and the
 // same bytes, but computes no CRC and prints nothing. bench/compare.sh puts
-// dtk's whole-process time beside this program's.
+// dtk's whole-process time beside this program's. With -direct it makes
+// dtk's unbuffered calls: the same probe of the target, writes of whole
+// blocks from a copy of the pattern in an aligned buffer, a cut to size,
+// and reads of whole blocks.
 //
 // Usage: dtk_floor TARGET [the options of dtk]. Exit status 0, or 1 when the
 // command line is bad or a call fails.
@@ -18,6 +21,7 @@
 #include <vector>
 
 #include "driver/command_line.h"
+#include "platform/file_system.h"
 
 namespace {
 
@@ -109,31 +113,63 @@ int main(int argc, char** argv) {
   std::memcpy(&pattern[kPatternBytes], &pattern[0], kPatternBytes);
   PageBuffer buffer(kChunk);
 
+  // The block size of unbuffered transfers, as dtk's probe finds it; the
+  // chunk stays 128 KiB, a multiple of any block size a system reports.
+  uint32_t block = 0;
+  int directFlag = 0;
+  if (commandLine.direct) {
+#if defined(O_DIRECT)
+    const std::string name = "dtk-direct-probe.tmp";
+    const std::string probe = std::string(commandLine.targetDir) + "/" + name;
+    int dir = ::open(commandLine.targetDir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    dtk::EntryPlace at{dir, 0, probe.c_str() + probe.size() - name.size(), probe.c_str(),
+                       probe.size()};
+    if (dir < 0 || dtk::SystemFileSystem().ProbeDirectIo(at, &block) != 0) return 1;
+    ::close(dir);
+    // The buffers are aligned to a page.
+    if (block > 4096 || kChunk % block != 0) return 1;
+    directFlag = O_DIRECT;
+#else
+    return 1;
+#endif
+  }
+  auto wholeBlocks = [block](uint32_t count) {
+    return block == 0 ? count : (count + block - 1) / block * block;
+  };
+
   uint32_t patternPos = 0;
   for (const Entry& entry : plan.entries) {
     if (entry.isDirectory) {
       ::mkdir(path(entry), 0777);
       continue;
     }
-    int fd = ::open(path(entry), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0666);
+    int fd = ::open(path(entry), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW | directFlag,
+                    0666);
     if (fd < 0) return 1;
     for (int64_t remaining = entry.size; remaining > 0;) {
       uint32_t chunk = remaining < kChunk ? static_cast<uint32_t>(remaining) : kChunk;
-      if (::write(fd, &pattern[patternPos], chunk) != static_cast<ssize_t>(chunk)) return 1;
+      const uint8_t* from = &pattern[patternPos];
+      if (block != 0) {
+        std::memcpy(buffer.bytes, from, chunk);
+        from = buffer.bytes;
+      }
+      ssize_t whole = wholeBlocks(chunk);
+      if (::write(fd, from, whole) != whole) return 1;
       patternPos = (patternPos + chunk) % kPatternBytes;
       remaining -= chunk;
     }
+    if (block != 0 && entry.size % block != 0 && ::ftruncate(fd, entry.size) != 0) return 1;
     if (::close(fd) != 0) return 1;
   }
 
   if (commandLine.verifyRequested) {
     for (const Entry& entry : plan.entries) {
       if (entry.isDirectory) continue;
-      int fd = ::open(path(entry), O_RDONLY | O_CLOEXEC);
+      int fd = ::open(path(entry), O_RDONLY | O_CLOEXEC | directFlag);
       if (fd < 0) return 1;
       for (int64_t remaining = entry.size; remaining > 0;) {
         uint32_t chunk = remaining < kChunk ? static_cast<uint32_t>(remaining) : kChunk;
-        ssize_t got = ::read(fd, buffer.bytes, chunk);
+        ssize_t got = ::read(fd, buffer.bytes, wholeBlocks(chunk));
         if (got <= 0) return 1;
         remaining -= got;
       }

@@ -171,8 +171,8 @@ int RunDtk(int argc, const char* const* argv, RunEnvironment& environment) {
     return finish(refused);
   }
   uint32_t directBlockSize = 0;
-  if (int refused = PrepareDirectIo(commandLine, root, environment.fileSystem, console,
-                                    &directBlockSize)) {
+  if (int refused =
+          PrepareDirectIo(commandLine, root, environment.fileSystem, console, &directBlockSize)) {
     return finish(refused);
   }
   tester.set_direct(directBlockSize);

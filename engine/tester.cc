@@ -80,9 +80,9 @@ void DtkTest::AlignedDelete::operator()(uint8_t* bytes) const {
 }
 
 DtkTest::AlignedBytes DtkTest::AllocateBytes(size_t count, size_t alignment) {
-  return AlignedBytes(static_cast<uint8_t*>(
-                          ::operator new[](count, std::align_val_t(alignment), std::nothrow)),
-                      AlignedDelete{alignment});
+  return AlignedBytes(
+      static_cast<uint8_t*>(::operator new[](count, std::align_val_t(alignment), std::nothrow)),
+      AlignedDelete{alignment});
 }
 
 DtkTest::DtkTest(FileSystem& fileSystem, Console& console, Clock& clock, const PathStyle& pathStyle)

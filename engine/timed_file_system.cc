@@ -6,9 +6,8 @@
 namespace dtk {
 
 const char* OperationName(Operation operation) {
-  static const char* const names[kOperationCount] = {"mkdir", "open",   "write", "read",
-                                                     "flush", "close",  "unlink", "rmdir",
-                                                     "truncate"};
+  static const char* const names[kOperationCount] = {"mkdir", "open",   "write", "read",    "flush",
+                                                     "close", "unlink", "rmdir", "truncate"};
   return names[static_cast<int>(operation)];
 }
 

@@ -301,9 +301,7 @@ namespace {
 // Whether `code`, from a probe of unbuffered I/O, says that the file
 // system does not take it, rather than that the probe met another trouble
 // (a full disk) that the phases will meet as well.
-bool IsRefusal(ErrorCode code) {
-  return code == EINVAL || code == EOPNOTSUPP || code == ENOTSUP;
-}
+bool IsRefusal(ErrorCode code) { return code == EINVAL || code == EOPNOTSUPP || code == ENOTSUP; }
 
 // Turns the file cache off for the probe file `fd`, finds the block size
 // and moves one block out and back. 0, or the reason of a refusal.

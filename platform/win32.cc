@@ -87,9 +87,9 @@ ErrorCode CreateOrReuse(const char* path, DWORD extra, HANDLE* result) {
   if (*result != INVALID_HANDLE_VALUE) return 0;
   ErrorCode code = LastError();
   if (code != ERROR_FILE_EXISTS && code != ERROR_ALREADY_EXISTS) return code;
-  HANDLE handle = ::CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT | extra, nullptr);
+  HANDLE handle =
+      ::CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT | extra, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return LastError();
   BY_HANDLE_FILE_INFORMATION info{};
   code = ::GetFileInformationByHandle(handle, &info) ? 0 : LastError();
@@ -298,11 +298,11 @@ ErrorCode Win32FileSystem::ProbeDirectIo(const EntryPlace& at, uint32_t* blockSi
   };
   // The probe is made only where nothing is, shared with nobody, and
   // deleted when it is closed.
-  HANDLE file = ::CreateFileA(at.path, GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr,
-                              CREATE_NEW,
-                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE |
-                                  FILE_FLAG_NO_BUFFERING | FILE_FLAG_WRITE_THROUGH,
-                              nullptr);
+  HANDLE file =
+      ::CreateFileA(at.path, GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
+                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE | FILE_FLAG_NO_BUFFERING |
+                        FILE_FLAG_WRITE_THROUGH,
+                    nullptr);
   if (file == INVALID_HANDLE_VALUE) {
     // Other causes (a read-only volume, no right to write) the phases meet
     // themselves.

@@ -104,10 +104,10 @@ TEST(DirectIoTest, FilesLongerOrShorterThanPlannedAreFoundReadingWholeBlocks) {
     int64_t planned;
     int64_t onDisk;
   } cases[] = {
-      {8192, 8193},     // one byte over a block
+      {8192, 8193},          // one byte over a block
       {kChunk, kChunk + 1},  // one byte over a chunk: the next read asks a block
       {100, 99},
-      {20000, 16384},   // short by whole blocks
+      {20000, 16384},    // short by whole blocks
       {200000, 140000},  // ends inside a block: no read from there
   };
   for (const SizeCase& c : cases) {
@@ -144,7 +144,9 @@ InProcessRun RunTool(const std::string& target, std::vector<const char*> words, 
   RunEnvironment environment{fs, console, clock, sizes, kPosixOptionRules, kPosixPathStyle, 0};
   int status = RunDtk(static_cast<int>(words.size()), words.data(), environment);
   std::string lines = MaskTimeStamps(console.Transcript());
-  for (size_t at; (at = lines.find(target)) != std::string::npos;) lines.replace(at, target.size(), "T");
+  for (size_t at; (at = lines.find(target)) != std::string::npos;) {
+    lines.replace(at, target.size(), "T");
+  }
   return {status, lines};
 }
 
@@ -152,8 +154,8 @@ TEST(DirectIoTest, ARunPrintsTheSameLinesAndReportsItsBlockSize) {
   TempDir plainDir;
   TempDir dir;
   TempDir reports;
-  const std::vector<const char*> words = {"-filesize", "1",       "-maxFileSize", "150000",
-                                          "-verify",   "-sync",   "-maxDirFiles", "5"};
+  const std::vector<const char*> words = {"-filesize", "1",     "-maxFileSize", "150000",
+                                          "-verify",   "-sync", "-maxDirFiles", "5"};
   FaultFileSystem plainFs(SystemFileSystem());
   InProcessRun plain = RunTool(plainDir.path(), words, plainFs);
   ASSERT_EQ(plain.status, 0) << plain.lines;
@@ -188,9 +190,9 @@ TEST(DirectIoTest, ARunPrintsTheSameLinesAndReportsItsBlockSize) {
   // A kept tree is verified with unbuffered reads too.
   FaultFileSystem later(SystemFileSystem());
   later.PlayDirectIo(4096);
-  InProcessRun verify = RunTool(dir.path(), {"-filesize", "1", "-maxFileSize", "150000",
-                                             "-maxDirFiles", "5", "-noCreate", "-verify",
-                                             "-direct"},
+  InProcessRun verify = RunTool(dir.path(),
+                                {"-filesize", "1", "-maxFileSize", "150000", "-maxDirFiles", "5",
+                                 "-noCreate", "-verify", "-direct"},
                                 later);
   EXPECT_EQ(verify.status, 0) << verify.lines;
   EXPECT_EQ(later.CountOf(Op::kOpenForRead), files);
@@ -215,9 +217,9 @@ TEST(DirectIoTest, AFileSystemThatRefusesIsNamedBeforeAnyPhaseAndNothingIsTouche
   EXPECT_EQ(run.lines, "E Direct Error!: the file system of T refuses unbuffered I/O (-direct): " +
                            SystemText(kInvalidArgument) + "\n");
   EXPECT_TRUE(dir.List().empty());
-  EXPECT_EQ(fs.CountOf(Op::kMakeDirectory) + fs.CountOf(Op::kOpenForWrite) +
-                fs.CountOf(Op::kOpenForRead),
-            0);
+  EXPECT_EQ(
+      fs.CountOf(Op::kMakeDirectory) + fs.CountOf(Op::kOpenForWrite) + fs.CountOf(Op::kOpenForRead),
+      0);
   nlohmann::json json = nlohmann::json::parse(ReadWholeFile(report));
   EXPECT_EQ(json["settings"]["direct"], true);
   EXPECT_TRUE(json["directBlockSize"].is_null());
@@ -269,13 +271,14 @@ TEST(DirectIoProgramTest, ARunBypassesTheCacheAndLeavesTheSameLinesAndTree) {
   EXPECT_TRUE(direct.List().empty());  // the probe left nothing
 
   auto run = [](const std::string& target, bool unbuffered) {
-    std::vector<std::string> args = {DTK_BINARY,     target, "-filesize",   "2",
+    std::vector<std::string> args = {DTK_BINARY,     target,   "-filesize",    "2",
                                      "-maxFileSize", "300000", "-maxDirFiles", "4",
-                                     "-maxDirLevel", "2",    "-verify",     "-noRemove"};
+                                     "-maxDirLevel", "2",      "-verify",      "-noRemove"};
     if (unbuffered) args.push_back("-direct");
     ChildResult result = RunChild(args);
     EXPECT_EQ(result.status, 0) << result.err;
-    static const std::regex varying(R"(\d{4}\.\d{2}\.\d{2} \d{2}:\d{2}:\d{2}| time \d+ sec| speed .*)");
+    static const std::regex varying(
+        R"(\d{4}\.\d{2}\.\d{2} \d{2}:\d{2}:\d{2}| time \d+ sec| speed .*)");
     std::string text = result.err + result.out;
     for (size_t at; (at = text.find(target)) != std::string::npos;) {
       text.replace(at, target.size(), "T");

@@ -5,10 +5,9 @@
 namespace dtk {
 
 const char* OpName(Op op) {
-  static const char* const names[] = {"mkdir",    "openDir", "flushDir", "closeDir",
-                                      "openWrite", "openRead", "write",  "read",
-                                      "setSize",  "flush",   "close",    "unlink",
-                                      "rmdir",    "report"};
+  static const char* const names[] = {"mkdir",    "openDir", "flushDir", "closeDir", "openWrite",
+                                      "openRead", "write",   "read",     "setSize",  "flush",
+                                      "close",    "unlink",  "rmdir",    "report"};
   return names[static_cast<int>(op)];
 }
 

@@ -42,8 +42,8 @@ class FaultFileSystem : public FileSystem {
     std::string path;    // for calls that name a path
     uint32_t count = 0;  // bytes asked for, for reads and writes
     ErrorCode result = 0;
-    bool direct = false;      // opens: IoMode::kDirect
-    bool aligned = true;      // reads and writes: at a block's start in memory and in the file
+    bool direct = false;  // opens: IoMode::kDirect
+    bool aligned = true;  // reads and writes: at a block's start in memory and in the file
   };
 
   explicit FaultFileSystem(FileSystem& inner) : inner_(inner) {}

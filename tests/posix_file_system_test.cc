@@ -67,7 +67,8 @@ TEST_F(PosixFileSystemTest, OperationsAndTheirErrors) {
   EXPECT_EQ(got, 0u);  // the end of the file
   EXPECT_EQ(fs.Close(file), 0u);
 
-  EXPECT_EQ(fs.OpenForRead(At(sub, dir / "sub", "missing"), &file, IoMode::kCached), static_cast<ErrorCode>(ENOENT));
+  EXPECT_EQ(fs.OpenForRead(At(sub, dir / "sub", "missing"), &file, IoMode::kCached),
+            static_cast<ErrorCode>(ENOENT));
   EXPECT_EQ(file, kInvalidFile);
   EXPECT_EQ(fs.OpenForWrite(subAt, &file, IoMode::kCached), static_cast<ErrorCode>(EISDIR));
   EXPECT_EQ(fs.RemoveDirectory(subAt), static_cast<ErrorCode>(ENOTEMPTY));

@@ -85,10 +85,12 @@ TEST_F(Win32FileSystemTest, ShareModesAndLocks) {
   if (other != INVALID_HANDLE_VALUE) ::CloseHandle(other);
   // ...but this reader does not let anyone write while it reads.
   FileHandle reader;
-  EXPECT_EQ(fs.OpenForRead(at, &reader, IoMode::kCached), static_cast<ErrorCode>(ERROR_SHARING_VIOLATION));
+  EXPECT_EQ(fs.OpenForRead(at, &reader, IoMode::kCached),
+            static_cast<ErrorCode>(ERROR_SHARING_VIOLATION));
   fs.Close(writer);
   ASSERT_EQ(fs.OpenForRead(at, &reader, IoMode::kCached), 0u);
-  EXPECT_EQ(fs.OpenForWrite(at, &writer, IoMode::kCached), static_cast<ErrorCode>(ERROR_SHARING_VIOLATION));
+  EXPECT_EQ(fs.OpenForWrite(at, &writer, IoMode::kCached),
+            static_cast<ErrorCode>(ERROR_SHARING_VIOLATION));
   fs.Close(reader);
   // One run at a time per directory, until it is closed.
   {
