@@ -260,6 +260,8 @@ int RunDtkInGroup(int argc, const char* const* argv, RunEnvironment& environment
     status = refused;
   } else if (int refused = group.Max(PrepareDirectIo(commandLine, rankRoot, environment.fileSystem,
                                                      console, &directBlockSize))) {
+    // The run does not start: the directory made for it goes again.
+    if (!commandLine.noCreate) rankRoot.CloseAndRemove(target, timed);
     status = refused;
   } else {
     tester.set_direct(directBlockSize);
