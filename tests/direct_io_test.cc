@@ -170,24 +170,13 @@ TEST(DirectIoProgramTest, ARunBypassesTheCacheAndLeavesTheSameLinesAndTree) {
   const std::string type = FileSystemTypeName(direct.path().c_str());
   // tmpfs and ramfs keep every file in the cache: nothing to bypass.
   if (type == "tmpfs" || type == "ramfs") GTEST_SKIP() << direct.path() << " is on " << type;
-  uint32_t block = 0;
-  {
-    TreeRoot root(SystemFileSystem(), direct.path());
-    const std::string probe = direct / "probe";
-    ErrorCode code =
-        SystemFileSystem().ProbeDirectIo(PlaceOf(root.dir(), probe, probe.size() - 5), &block);
-    if (code != 0) GTEST_SKIP() << type << " refuses unbuffered I/O: " << SystemText(code);
-  }
-  EXPECT_TRUE(direct.List().empty());  // the probe left nothing
-
   auto run = [](const std::string& target, std::vector<std::string> options) {
     std::vector<std::string> args = {DTK_BINARY,     target,   "-filesize",    "2",
                                      "-maxFileSize", "300000", "-maxDirFiles", "4",
-                                     "-maxDirLevel", "2",      "-verify"};
+                                     "-maxDirLevel", "2",      "-verify",      "-noRemove"};
     args.insert(args.end(), options.begin(), options.end());
     ChildResult result = RunChild(args);
-    EXPECT_EQ(result.status, 0) << result.err;
-    std::string text = result.err + result.out;
+    std::string text = std::to_string(result.status) + "\n" + result.err + result.out;
     for (size_t at; (at = text.find(target)) != std::string::npos;) {
       text.replace(at, target.size(), "T");
     }
@@ -196,23 +185,26 @@ TEST(DirectIoProgramTest, ARunBypassesTheCacheAndLeavesTheSameLinesAndTree) {
     return std::regex_replace(text, varying, "~");
   };
   const std::string report = reports / "r.json";
-  EXPECT_EQ(run(direct.path(), {"-noRemove", "-direct", "-report", report}),
-            run(cached.path(), {"-noRemove"}));
-  EXPECT_EQ(nlohmann::json::parse(ReadWholeFile(report))["directBlockSize"], block);
+  const std::string lines = run(direct.path(), {"-direct", "-report", report});
+  if (lines.find("Direct Error!") != std::string::npos) GTEST_SKIP() << type << ": " << lines;
+  EXPECT_EQ(lines, run(cached.path(), {}));
+  const uint32_t block = nlohmann::json::parse(ReadWholeFile(report))["directBlockSize"];
+  EXPECT_TRUE(block >= 512 && (block & (block - 1)) == 0) << block;
+  // The same names (the probe left none).
   const std::vector<std::string> tree = direct.List();
   ASSERT_EQ(tree, cached.List());
   ASSERT_GT(tree.size(), 10u);
   // No page of a file went through the cache, but perhaps the last; nor
   // when a later run verifies the tree.
-  for (int pass = 0; pass < 2; ++pass) {
+  auto expectUncached = [&] {
     for (const std::string& name : tree) {
-      if (name.back() != '/') {
-        EXPECT_FALSE(AnyPageButTheLastCached(direct / name)) << name;
-      }
+      EXPECT_FALSE(name.back() != '/' && AnyPageButTheLastCached(direct / name)) << name;
     }
-    if (pass == 0) run(direct.path(), {"-noCreate", "-noRemove", "-direct"});
-  }
-  // The same tree, byte for byte.
+  };
+  expectUncached();
+  EXPECT_EQ(run(direct.path(), {"-noCreate", "-direct"}).substr(0, 2), "0\n");
+  expectUncached();
+  // The same bytes.
   for (const std::string& name : tree) {
     if (name.back() == '/') continue;
     EXPECT_TRUE(ReadWholeFile(direct / name) == ReadWholeFile(cached / name)) << name;

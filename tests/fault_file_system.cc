@@ -70,44 +70,37 @@ ErrorCode FaultFileSystem::CloseDirectory(DirHandle dir) {
   return Finish(real);
 }
 
-IoMode FaultFileSystem::Opening(IoMode mode) {
+template <class OpenCall>
+ErrorCode FaultFileSystem::Open(Op op, const EntryPlace& at, FileHandle* file, IoMode mode,
+                                OpenCall&& open) {
+  const Fault* fault = Record(op, at.path, 0);
   calls_.back().direct = mode == IoMode::kDirect;
-  return playedBlockSize_ != 0 ? IoMode::kCached : mode;
-}
-
-void FaultFileSystem::Opened(ErrorCode result, FileHandle file, IoMode mode) {
-  if (result == 0 && playedBlockSize_ != 0 && mode == IoMode::kDirect) directOffsets_[file] = 0;
+  if (fault != nullptr) {
+    *file = kInvalidFile;
+    return Finish(fault->code);
+  }
+  const bool playing = playedBlockSize_ != 0 && mode == IoMode::kDirect;
+  ErrorCode result = open(playing ? IoMode::kCached : mode);
+  if (result == 0 && playing) directOffsets_[*file] = 0;
+  return Finish(result);
 }
 
 bool FaultFileSystem::MayTransfer(FileHandle file, const void* data, uint32_t count) {
   auto found = directOffsets_.find(file);
   if (found == directOffsets_.end()) return true;
   const uint64_t block = playedBlockSize_;
-  calls_.back().aligned = reinterpret_cast<uintptr_t>(data) % block == 0 && count % block == 0 &&
-                          found->second % block == 0;
-  return calls_.back().aligned;
+  return calls_.back().aligned = reinterpret_cast<uintptr_t>(data) % block == 0 &&
+                                 count % block == 0 && found->second % block == 0;
 }
 
 ErrorCode FaultFileSystem::OpenForWrite(const EntryPlace& at, FileHandle* file, IoMode mode) {
-  if (auto* fault = Record(Op::kOpenForWrite, at.path, 0)) {
-    Opening(mode);
-    *file = kInvalidFile;
-    return Finish(fault->code);
-  }
-  ErrorCode result = inner_.OpenForWrite(at, file, Opening(mode));
-  Opened(result, *file, mode);
-  return Finish(result);
+  return Open(Op::kOpenForWrite, at, file, mode,
+              [&](IoMode inner) { return inner_.OpenForWrite(at, file, inner); });
 }
 
 ErrorCode FaultFileSystem::OpenForRead(const EntryPlace& at, FileHandle* file, IoMode mode) {
-  if (auto* fault = Record(Op::kOpenForRead, at.path, 0)) {
-    Opening(mode);
-    *file = kInvalidFile;
-    return Finish(fault->code);
-  }
-  ErrorCode result = inner_.OpenForRead(at, file, Opening(mode));
-  Opened(result, *file, mode);
-  return Finish(result);
+  return Open(Op::kOpenForRead, at, file, mode,
+              [&](IoMode inner) { return inner_.OpenForRead(at, file, inner); });
 }
 
 ErrorCode FaultFileSystem::Write(FileHandle file, const void* data, uint32_t count) {
@@ -122,14 +115,9 @@ ErrorCode FaultFileSystem::Write(FileHandle file, const void* data, uint32_t cou
 }
 
 ErrorCode FaultFileSystem::Read(FileHandle file, void* data, uint32_t count, uint32_t* got) {
-  if (auto* fault = Record(Op::kRead, nullptr, count)) {
-    *got = 0;
-    return Finish(fault->code);
-  }
-  if (!MayTransfer(file, data, count)) {
-    *got = 0;
-    return Finish(kInvalidArgument);
-  }
+  *got = 0;
+  if (auto* fault = Record(Op::kRead, nullptr, count)) return Finish(fault->code);
+  if (!MayTransfer(file, data, count)) return Finish(kInvalidArgument);
   if (readLimit_ != 0 && count > readLimit_) count = readLimit_;
   ErrorCode result = inner_.Read(file, data, count, got);
   if (result == 0 && directOffsets_.count(file) != 0) directOffsets_[file] += *got;

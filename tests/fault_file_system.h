@@ -96,10 +96,10 @@ class FaultFileSystem : public FileSystem {
   // Records the call; returns the fault that applies to it, or null.
   const Fault* Record(Op op, const char* path, uint32_t count);
   ErrorCode Finish(ErrorCode result);
-  // The mode the inner file system opens a file with, and the open's
-  // record.
-  IoMode Opening(IoMode mode);
-  void Opened(ErrorCode result, FileHandle file, IoMode mode);
+  // Records and makes an open with `mode`; `open` opens in the inner file
+  // system with the mode it is given.
+  template <class OpenCall>
+  ErrorCode Open(Op op, const EntryPlace& at, FileHandle* file, IoMode mode, OpenCall&& open);
   // Whether a transfer of `count` bytes at `data` on `file` may go ahead:
   // records whether it is aligned, as a file system playing unbuffered I/O
   // requires of a file opened for it.

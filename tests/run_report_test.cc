@@ -76,14 +76,6 @@ TEST(RunReportTest, JsonHoldsEveryFieldUnderItsName) {
   EXPECT_EQ(json["settings"]["noCreate"], false);
   EXPECT_EQ(json["settings"]["noRemove"], true);
   EXPECT_EQ(json["settings"]["sync"], false);
-  EXPECT_EQ(json["settings"]["direct"], false);
-  EXPECT_TRUE(json["directBlockSize"].is_null());
-  RunReport direct = SampleReport();
-  direct.settings.direct = true;
-  direct.directBlockSize = 8192;
-  nlohmann::json directJson = nlohmann::json::parse(ReportJson(direct));
-  EXPECT_EQ(directJson["settings"]["direct"], true);
-  EXPECT_EQ(directJson["directBlockSize"], 8192);
   EXPECT_EQ(json["plan"], nlohmann::json({{"files", 22}, {"directories", 0}, {"bytes", 1048576}}));
   EXPECT_EQ(json["exitStatus"], 2);
 
