@@ -201,11 +201,11 @@ class NullFileSystem : public FileSystem {
   }
   ErrorCode FlushDirectory(DirHandle) override { return 0; }
   ErrorCode CloseDirectory(DirHandle) override { return 0; }
-  ErrorCode OpenForWrite(const EntryPlace&, FileHandle* file) override {
+  ErrorCode OpenForWrite(const EntryPlace&, FileHandle* file, IoMode) override {
     *file = 3;
     return 0;
   }
-  ErrorCode OpenForRead(const EntryPlace&, FileHandle* file) override {
+  ErrorCode OpenForRead(const EntryPlace&, FileHandle* file, IoMode) override {
     *file = 3;
     return 0;
   }
@@ -214,10 +214,15 @@ class NullFileSystem : public FileSystem {
     *got = count;
     return 0;
   }
+  ErrorCode SetFileSize(FileHandle, int64_t) override { return 0; }
   ErrorCode Flush(FileHandle) override { return 0; }
   ErrorCode Close(FileHandle) override { return 0; }
   ErrorCode DeleteFile(const EntryPlace&) override { return 0; }
   ErrorCode RemoveDirectory(const EntryPlace&) override { return 0; }
+  ErrorCode ProbeDirectIo(const EntryPlace&, uint32_t* blockSize) override {
+    *blockSize = kDefaultDirectBlockSize;
+    return 0;
+  }
   ErrorCode WriteWholeFile(const char*, std::string_view) override { return 0; }
 };
 

@@ -5,7 +5,10 @@
 // the pattern and closed relative to its directory; read back with the last
 // read of each file asking for a byte more; removed the same way, last made
 // first. It computes no CRC and prints nothing. bench/compare.sh puts dtk's
-// whole-process time beside this program's.
+// whole-process time beside this program's. With -direct it makes dtk's
+// unbuffered calls: the same probe of the target, writes of whole blocks
+// from a copy of the pattern in an aligned buffer, a cut to size, and reads
+// of whole blocks.
 //
 // Usage: dtk_floor TARGET [the options of dtk]. Exit status 0, or 1 when the
 // command line is bad or a call fails.
@@ -22,6 +25,7 @@
 #include <vector>
 
 #include "driver/command_line.h"
+#include "platform/file_system.h"
 
 namespace {
 
@@ -108,6 +112,27 @@ int main(int argc, char** argv) {
   std::memcpy(&pattern[kPatternBytes], &pattern[0], kPatternBytes);
   PageBuffer buffer(kChunk + 4096);
 
+  // The block size of unbuffered transfers, as dtk's probe finds it; the
+  // chunk stays 128 KiB, a multiple of any block size a system reports.
+  uint32_t block = 0;
+  int directFlag = 0;
+  if (commandLine.direct) {
+#if defined(O_DIRECT)
+    const std::string name = "dtk-direct-probe.tmp";
+    const std::string probe = std::string(commandLine.targetDir) + "/" + name;
+    dtk::EntryPlace at{target, 0, probe.c_str() + probe.size() - name.size(), probe.c_str(),
+                       probe.size()};
+    if (dtk::SystemFileSystem().ProbeDirectIo(at, &block) != 0) return 1;
+    if (block > 4096 || kChunk % block != 0) return 1;  // the buffers are aligned to a page
+    directFlag = O_DIRECT;
+#else
+    return 1;
+#endif
+  }
+  auto wholeBlocks = [block](uint64_t count) {
+    return block == 0 ? count : (count + block - 1) / block * block;
+  };
+
   OpenDirs dirs{{target}};
   uint32_t patternPos = 0;
   for (const Entry& entry : plan) {
@@ -119,15 +144,22 @@ int main(int argc, char** argv) {
       dirs.fds.push_back(opened);
       continue;
     }
-    int fd = ::openat(dir, entry.name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                      0666);
+    int fd = ::openat(dir, entry.name.c_str(),
+                      O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | directFlag, 0666);
     if (fd < 0) return 1;
     for (int64_t remaining = entry.size; remaining > 0;) {
       uint32_t chunk = remaining < kChunk ? static_cast<uint32_t>(remaining) : kChunk;
-      if (::write(fd, &pattern[patternPos], chunk) != static_cast<ssize_t>(chunk)) return 1;
+      const uint8_t* from = &pattern[patternPos];
+      if (block != 0) {
+        std::memcpy(buffer.bytes, from, chunk);
+        from = buffer.bytes;
+      }
+      ssize_t whole = static_cast<ssize_t>(wholeBlocks(chunk));
+      if (::write(fd, from, whole) != whole) return 1;
       patternPos = (patternPos + chunk) % kPatternBytes;
       remaining -= chunk;
     }
+    if (block != 0 && entry.size % block != 0 && ::ftruncate(fd, entry.size) != 0) return 1;
     if (::close(fd) != 0) return 1;
   }
   dirs.At(0);
@@ -142,10 +174,10 @@ int main(int argc, char** argv) {
         continue;
       }
       int fd = ::openat(dir, entry.name.c_str(),
-                        O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+                        O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY | directFlag);
       if (fd < 0) return 1;
       for (int64_t remaining = entry.size;;) {
-        uint32_t ask = remaining >= kChunk ? kChunk : static_cast<uint32_t>(remaining) + 1;
+        uint32_t ask = static_cast<uint32_t>(remaining >= kChunk ? kChunk : wholeBlocks(remaining + 1));
         ssize_t got = ::read(fd, buffer.bytes, ask);
         if (got < 0 || got > remaining) return 1;
         if (got == 0) break;

@@ -166,14 +166,18 @@ class InStepHooks : public PhaseHooks {
 };
 
 // Gathers every process's own report on the lead, which writes the report
-// of the whole run with the exit status `status`. Returns the exit status,
+// of the whole run with the exit status `status` and the lead's block size
+// of unbuffered I/O (0: none). Returns the exit status,
 // which a report that could not be written makes a failure on the lead.
 int WriteGroupReport(MpiGroup& group, const CommandLine& commandLine, const FileList* plannedList,
-                     RankReport mine, const std::vector<WholePhase>& wholePhases, int status,
+                     uint32_t directBlockSize, RankReport mine,
+                     const std::vector<WholePhase>& wholePhases, int status,
                      RunEnvironment& environment) {
   std::vector<std::string> texts = group.GatherToLead(RankJson(mine));
   if (!group.isLead()) return status;
   RunReport report = StartRunReport(commandLine);
+  // The lead's: every process works on the same file system.
+  if (directBlockSize != 0) report.directBlockSize = directBlockSize;
   if (plannedList != nullptr) {
     PlanTotals totals = CountPlan(*plannedList);
     report.plan = ReportPlan{totals.files, totals.directories, totals.bytes};
@@ -244,6 +248,7 @@ int RunDtkInGroup(int argc, const char* const* argv, RunEnvironment& environment
   TreeRoot rankRoot(environment.fileSystem, target, RankDirectoryName(group.rank()),
                     planned && !commandLine.noCreate);
   InStepHooks hooks(group, console, environment.clock, timed, target, rankRoot);
+  uint32_t directBlockSize = 0;
   int status;
   if (group.Any(!planned)) {
     if (group.isLead()) console.Error("CreateFileList error!\n");
@@ -253,7 +258,13 @@ int RunDtkInGroup(int argc, const char* const* argv, RunEnvironment& environment
   } else if (int refused = group.Max(
                  PrepareTarget(commandLine, rankRoot, environment.fileSystem, console))) {
     status = refused;
+  } else if (int refused = group.Max(PrepareDirectIo(commandLine, rankRoot, environment.fileSystem,
+                                                     console, &directBlockSize))) {
+    // The run does not start: the directory made for it goes again.
+    if (!commandLine.noCreate) rankRoot.CloseAndRemove(target, timed);
+    status = refused;
   } else {
+    tester.set_direct(directBlockSize);
     bool failed = RunPhases(
         {commandLine, rankRoot, plannedList, tester, reporting ? &recorder : nullptr}, hooks);
     // No process had anything to remove: the directory is empty.
@@ -270,9 +281,9 @@ int RunDtkInGroup(int argc, const char* const* argv, RunEnvironment& environment
     mine.host = group.HostName();
     mine.exitStatus = status;
     mine.phases = std::move(recorder.phases());
-    runStatus =
-        group.Max(WriteGroupReport(group, commandLine, planned ? &plannedList : nullptr,
-                                   std::move(mine), hooks.wholePhases(), runStatus, environment));
+    runStatus = group.Max(WriteGroupReport(group, commandLine, planned ? &plannedList : nullptr,
+                                           directBlockSize, std::move(mine), hooks.wholePhases(),
+                                           runStatus, environment));
   }
   return runStatus;
 }

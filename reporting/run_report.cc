@@ -202,7 +202,9 @@ std::string ReportJson(const RunReport& report) {
                       {"verify", settings.verify},
                       {"noCreate", settings.noCreate},
                       {"noRemove", settings.noRemove},
-                      {"sync", settings.sync}};
+                      {"sync", settings.sync},
+                      {"direct", settings.direct}};
+  json["directBlockSize"] = report.directBlockSize ? Json(*report.directBlockSize) : Json(nullptr);
   if (report.plan) {
     json["plan"] = {{"files", report.plan->files},
                     {"directories", report.plan->directories},

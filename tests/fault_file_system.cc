@@ -6,8 +6,8 @@ namespace dtk {
 
 const char* OpName(Op op) {
   static const char* const names[] = {"mkdir",    "openDir", "flushDir", "closeDir", "openWrite",
-                                      "openRead", "write",   "read",     "flush",    "close",
-                                      "unlink",   "rmdir",   "report"};
+                                      "openRead", "write",   "read",     "setSize",  "flush",
+                                      "close",    "unlink",  "rmdir",    "report"};
   return names[static_cast<int>(op)];
 }
 
@@ -70,20 +70,37 @@ ErrorCode FaultFileSystem::CloseDirectory(DirHandle dir) {
   return Finish(real);
 }
 
-ErrorCode FaultFileSystem::OpenForWrite(const EntryPlace& at, FileHandle* file) {
-  if (auto* fault = Record(Op::kOpenForWrite, at.path, 0)) {
+template <class OpenCall>
+ErrorCode FaultFileSystem::Open(Op op, const EntryPlace& at, FileHandle* file, IoMode mode,
+                                OpenCall&& open) {
+  const Fault* fault = Record(op, at.path, 0);
+  calls_.back().direct = mode == IoMode::kDirect;
+  if (fault != nullptr) {
     *file = kInvalidFile;
     return Finish(fault->code);
   }
-  return Finish(inner_.OpenForWrite(at, file));
+  const bool playing = playedBlockSize_ != 0 && mode == IoMode::kDirect;
+  ErrorCode result = open(playing ? IoMode::kCached : mode);
+  if (result == 0 && playing) directOffsets_[*file] = 0;
+  return Finish(result);
 }
 
-ErrorCode FaultFileSystem::OpenForRead(const EntryPlace& at, FileHandle* file) {
-  if (auto* fault = Record(Op::kOpenForRead, at.path, 0)) {
-    *file = kInvalidFile;
-    return Finish(fault->code);
-  }
-  return Finish(inner_.OpenForRead(at, file));
+bool FaultFileSystem::MayTransfer(FileHandle file, const void* data, uint32_t count) {
+  auto found = directOffsets_.find(file);
+  if (found == directOffsets_.end()) return true;
+  const uint64_t block = playedBlockSize_;
+  return calls_.back().aligned = reinterpret_cast<uintptr_t>(data) % block == 0 &&
+                                 count % block == 0 && found->second % block == 0;
+}
+
+ErrorCode FaultFileSystem::OpenForWrite(const EntryPlace& at, FileHandle* file, IoMode mode) {
+  return Open(Op::kOpenForWrite, at, file, mode,
+              [&](IoMode inner) { return inner_.OpenForWrite(at, file, inner); });
+}
+
+ErrorCode FaultFileSystem::OpenForRead(const EntryPlace& at, FileHandle* file, IoMode mode) {
+  return Open(Op::kOpenForRead, at, file, mode,
+              [&](IoMode inner) { return inner_.OpenForRead(at, file, inner); });
 }
 
 ErrorCode FaultFileSystem::Write(FileHandle file, const void* data, uint32_t count) {
@@ -91,16 +108,25 @@ ErrorCode FaultFileSystem::Write(FileHandle file, const void* data, uint32_t cou
     if (fault->partialBytes > 0) inner_.Write(file, data, fault->partialBytes);
     return Finish(fault->code);
   }
-  return Finish(inner_.Write(file, data, count));
+  if (!MayTransfer(file, data, count)) return Finish(kInvalidArgument);
+  ErrorCode result = inner_.Write(file, data, count);
+  if (result == 0 && directOffsets_.count(file) != 0) directOffsets_[file] += count;
+  return Finish(result);
 }
 
 ErrorCode FaultFileSystem::Read(FileHandle file, void* data, uint32_t count, uint32_t* got) {
-  if (auto* fault = Record(Op::kRead, nullptr, count)) {
-    *got = 0;
-    return Finish(fault->code);
-  }
+  *got = 0;
+  if (auto* fault = Record(Op::kRead, nullptr, count)) return Finish(fault->code);
+  if (!MayTransfer(file, data, count)) return Finish(kInvalidArgument);
   if (readLimit_ != 0 && count > readLimit_) count = readLimit_;
-  return Finish(inner_.Read(file, data, count, got));
+  ErrorCode result = inner_.Read(file, data, count, got);
+  if (result == 0 && directOffsets_.count(file) != 0) directOffsets_[file] += *got;
+  return Finish(result);
+}
+
+ErrorCode FaultFileSystem::SetFileSize(FileHandle file, int64_t size) {
+  if (auto* fault = Record(Op::kSetFileSize, nullptr, 0)) return Finish(fault->code);
+  return Finish(inner_.SetFileSize(file, size));
 }
 
 ErrorCode FaultFileSystem::Flush(FileHandle file) {
@@ -110,6 +136,7 @@ ErrorCode FaultFileSystem::Flush(FileHandle file) {
 
 ErrorCode FaultFileSystem::Close(FileHandle file) {
   ErrorCode real = inner_.Close(file);  // the handle goes whatever is reported
+  directOffsets_.erase(file);
   if (auto* fault = Record(Op::kClose, nullptr, 0)) return Finish(fault->code);
   return Finish(real);
 }
@@ -122,6 +149,13 @@ ErrorCode FaultFileSystem::DeleteFile(const EntryPlace& at) {
 ErrorCode FaultFileSystem::RemoveDirectory(const EntryPlace& at) {
   if (auto* fault = Record(Op::kRemoveDirectory, at.path, 0)) return Finish(fault->code);
   return Finish(inner_.RemoveDirectory(at));
+}
+
+ErrorCode FaultFileSystem::ProbeDirectIo(const EntryPlace& at, uint32_t* blockSize) {
+  *blockSize = playedBlockSize_ != 0 ? playedBlockSize_ : kDefaultDirectBlockSize;
+  if (directRefusal_ != 0) return directRefusal_;
+  if (playedBlockSize_ != 0) return 0;
+  return inner_.ProbeDirectIo(at, blockSize);
 }
 
 ErrorCode FaultFileSystem::WriteWholeFile(const char* path, std::string_view text) {
