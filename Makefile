@@ -5,7 +5,7 @@ DIR ?=
 ARGS ?= -verify
 
 .PHONY: all build test run deps clean install uninstall package windows test-windows \
-        test-sanitize test-tsan fuzz bench
+        test-sanitize test-tsan fuzz bench lines
 
 all: build
 
@@ -134,3 +134,7 @@ bench: deps
 	./$(BUILD)/bench/dtk_bench
 	BUILD=$(BUILD) RUNS=$(RUNS) bench/compare.sh $(DIR)
 	BUILD=$(BUILD) RUNS=$(RUNS) bench/threads.sh $(DIR)
+
+# How large the tests are beside the code they test.
+lines:
+	@./scripts/count-lines.sh

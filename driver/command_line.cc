@@ -39,7 +39,8 @@ enum Option {
   kNoRemove,
   kSync,
   kReport,
-  kThreads
+  kThreads,
+  kDirect
 };
 
 bool IsOptionWord(const char* word, const OptionRules& rules) {
@@ -62,7 +63,8 @@ const OptionRules& NativeOptionRules() {
 
 const char* const kOptionNames[] = {"verify",      "filesize",    "maxDirLevel", "maxDirFiles",
                                     "minFileSize", "maxFileSize", "noCreate",    "noRemove",
-                                    "sync",        "report",      "threads"};
+                                    "sync",        "report",      "threads",
+                                    "direct"};
 const int kOptionCount = sizeof(kOptionNames) / sizeof(kOptionNames[0]);
 
 int32_t ConvertNumber(const char* text) {
@@ -95,11 +97,13 @@ std::string ParseCommandLine(int argc, const char* const* argv, const OptionRule
       if (rules.compareNames(name, kOptionNames[k]) == 0) option = k;
     }
     // Options without a value word.
-    if (option == kVerify || option == kNoCreate || option == kNoRemove || option == kSync) {
+    if (option == kVerify || option == kNoCreate || option == kNoRemove || option == kSync ||
+        option == kDirect) {
       if (option == kVerify) result->verifyRequested = true;
       if (option == kNoCreate) result->noCreate = true;
       if (option == kNoRemove) result->noRemove = true;
       if (option == kSync) result->sync = true;
+      if (option == kDirect) result->direct = true;
       continue;
     }
     if (option < 0 || i + 1 >= argc || IsOptionWord(argv[i + 1], rules)) {

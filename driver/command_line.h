@@ -33,6 +33,7 @@ struct CommandLine {
   bool noCreate = false;             // the tree is on disk from an earlier run
   bool noRemove = false;             // the tree stays on disk
   bool sync = false;                 // files and directories flushed to stable storage
+  bool direct = false;               // file data around the system's file cache
   const char* reportPath = nullptr;  // where the JSON report goes: the word as typed
   int32_t fileSizeMiB = 0;           // 0: totalSize keeps its default
   // Threads that run the phases at once, each on the whole plan in its own

@@ -257,7 +257,17 @@ MemberOutcome RunMemberInStep(const MemberSetup& setup) {
   if (int refused = group.Max(PrepareTarget(commandLine, memberRoot, environment.fileSystem,
                                             setup.console, setup.lockMemberDirectory))) {
     outcome.status = refused;
+  } else if (int refused = setup.directBlockSize != nullptr
+                               ? 0
+                               : group.Max(PrepareDirectIo(commandLine, memberRoot,
+                                                           environment.fileSystem, setup.console,
+                                                           &outcome.directBlockSize))) {
+    // The run does not start: the directory made for it goes again.
+    if (!commandLine.noCreate) memberRoot.CloseAndRemove(setup.target, timed);
+    outcome.status = refused;
   } else {
+    if (setup.directBlockSize != nullptr) outcome.directBlockSize = *setup.directBlockSize;
+    tester.set_direct(outcome.directBlockSize);
     bool failed = RunPhases(
         {commandLine, memberRoot, setup.plannedList, tester, reporting ? &recorder : nullptr},
         hooks);
@@ -278,11 +288,13 @@ MemberOutcome RunMemberInStep(const MemberSetup& setup) {
 }
 
 int WriteGroupReport(RunGroup& group, const CommandLine& commandLine, const FileList* plannedList,
-                     const RankReport& mine, const std::vector<WholePhase>& wholePhases, int status,
+                     uint32_t directBlockSize, const RankReport& mine, const std::vector<WholePhase>& wholePhases, int status,
                      FileSystem& fileSystem, Console& console) {
   std::vector<std::string> texts = group.GatherToLead(RankJson(mine));
   if (!group.isLead()) return status;
   RunReport report = StartRunReport(commandLine);
+  // The lead's: every member works on the same file system.
+  if (directBlockSize != 0) report.directBlockSize = directBlockSize;
   if (plannedList != nullptr) {
     PlanTotals totals = CountPlan(*plannedList);
     report.plan = ReportPlan{totals.files, totals.directories, totals.bytes};

@@ -82,12 +82,17 @@ struct MemberSetup {
   // Where the members of one process tell a status line what they do, or
   // null.
   RunProgress* progress = nullptr;
+  // With -direct: the block size of unbuffered transfers, found by the
+  // caller for all members, or null when each member finds out in its own
+  // directory (and a file system that refuses -direct fails them all).
+  const uint32_t* directBlockSize = nullptr;
 };
 
 // What a member's part of the run came to.
 struct MemberOutcome {
   int status = 0;                       // its own exit status
   RankReport report;                    // its own figures (phases only with a report)
+  uint32_t directBlockSize = 0;         // of its unbuffered transfers; 0: none
   std::vector<WholePhase> wholePhases;  // on the lead, with a report
 };
 
@@ -107,7 +112,7 @@ MemberOutcome RunMemberInStep(const MemberSetup& setup);
 // report path, printing a failure on `console`). Returns the exit status,
 // which a report that could not be written makes a failure on the lead.
 int WriteGroupReport(RunGroup& group, const CommandLine& commandLine, const FileList* plannedList,
-                     const RankReport& mine, const std::vector<WholePhase>& wholePhases, int status,
+                     uint32_t directBlockSize, const RankReport& mine, const std::vector<WholePhase>& wholePhases, int status,
                      FileSystem& fileSystem, Console& console);
 
 }  // namespace dtk

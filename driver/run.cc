@@ -26,7 +26,7 @@ RunReport StartRunReport(const CommandLine& commandLine) {
   report.settings = {config.totalSize,     config.minFileSize,   config.maxFileSize,
                      config.maxDirFiles,   config.maxDirLevel,   commandLine.verifyRequested,
                      commandLine.noCreate, commandLine.noRemove, commandLine.sync,
-                     commandLine.threads};
+                     commandLine.threads,  commandLine.direct};
   return report;
 }
 
@@ -76,6 +76,24 @@ int PrepareTarget(const CommandLine& commandLine, TreeRoot& root, FileSystem& fi
     return kExitParameterError;
   }
   return kExitOk;
+}
+
+int PrepareDirectIo(const CommandLine& commandLine, const TreeRoot& root, FileSystem& fileSystem,
+                    Console& console, uint32_t* blockSize) {
+  *blockSize = 0;
+  if (!commandLine.direct) return kExitOk;
+  *blockSize = kDefaultDirectBlockSize;
+  if (!root.dir().isOpen()) return kExitOk;
+  // A name no planned entry has, for a system that needs one.
+  static constexpr std::string_view kProbeName = "dtk-direct-probe.tmp";
+  const std::string path = JoinPath(root.path(), kProbeName);
+  const size_t nameOffset = path.size() - kProbeName.size();
+  ErrorCode code = fileSystem.ProbeDirectIo(PlaceOf(root.dir(), path, nameOffset), blockSize);
+  if (code == 0) return kExitOk;
+  console.ErrorF("Direct Error!: the file system of %s refuses unbuffered I/O (-direct): %s\n",
+                 root.path().c_str(), SystemErrorText(code));
+  console.Flush();
+  return kExitParameterError;
 }
 
 bool RunPhases(const PhaseRun& run, PhaseHooks& hooks) {
@@ -157,6 +175,13 @@ int RunDtk(int argc, const char* const* argv, RunEnvironment& environment) {
   if (int refused = PrepareTarget(commandLine, root, environment.fileSystem, console)) {
     return finish(refused);
   }
+  uint32_t directBlockSize = 0;
+  if (int refused =
+          PrepareDirectIo(commandLine, root, environment.fileSystem, console, &directBlockSize)) {
+    return finish(refused);
+  }
+  tester.set_direct(directBlockSize);
+  if (report && commandLine.direct) report->directBlockSize = directBlockSize;
   if (!PlanRun(commandLine, environment.usableMemory, environment.sizeRandom, plannedList)) {
     if (int signal = StopRequested(); signal != 0) return finish(kExitInterrupted + signal);
     console.Error("CreateFileList error!\n");

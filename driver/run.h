@@ -54,6 +54,14 @@ bool PlanRun(const CommandLine& commandLine, uint64_t usableMemory, MtRandom& si
 int PrepareTarget(const CommandLine& commandLine, TreeRoot& root, FileSystem& fileSystem,
                   Console& console, bool lock = true);
 
+// With -direct, finds out whether the file system of `root` takes
+// unbuffered I/O, and the block size of its transfers, into `*blockSize`
+// (0 without -direct). Returns 0 when the run may go on, otherwise prints
+// why not and returns status 1. A root that could not be opened is not
+// probed: its phases fail for that reason.
+int PrepareDirectIo(const CommandLine& commandLine, const TreeRoot& root, FileSystem& fileSystem,
+                    Console& console, uint32_t* blockSize);
+
 // A report of the run that `commandLine` asks for, as far as it is known
 // before planning.
 RunReport StartRunReport(const CommandLine& commandLine);

@@ -84,6 +84,12 @@ int RunDtkInThreads(const CommandLine& commandLine, RunEnvironment& environment)
   if (int refused = PrepareTarget(commandLine, target, fileSystem, console)) {
     return finishEarly(refused);
   }
+  // Every thread works on the target's file system.
+  uint32_t directBlockSize = 0;
+  if (int refused = PrepareDirectIo(commandLine, target, fileSystem, console, &directBlockSize)) {
+    return finishEarly(refused);
+  }
+  if (report && commandLine.direct) report->directBlockSize = directBlockSize;
   // One plan for all threads, in what their buffers leave.
   FileList plannedList;
   uint64_t memory = environment.usableMemory;
@@ -108,10 +114,11 @@ int RunDtkInThreads(const CommandLine& commandLine, RunEnvironment& environment)
     ThreadGroup group(meeting, k);
     RankConsole own(console, group.kind(), k);
     MemberOutcome outcome = RunMemberInStep({group, commandLine, plannedList, target, environment,
-                                             own, console, false, &abort, &progress});
+                                             own, console, false, &abort, &progress,
+                                             &directBlockSize});
     int status = group.Max(outcome.status);
     if (commandLine.reportPath != nullptr) {
-      status = group.Max(WriteGroupReport(group, commandLine, &plannedList, outcome.report,
+      status = group.Max(WriteGroupReport(group, commandLine, &plannedList, directBlockSize, outcome.report,
                                           outcome.wholePhases, status, fileSystem, console));
     }
     if (group.isLead()) runStatus = status;

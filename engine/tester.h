@@ -122,6 +122,12 @@ class DtkTest {
   // Flush every file to stable storage before closing it, and every
   // directory after its last entry is made.
   void set_sync(bool sync) { sync_ = sync; }
+  // Writes and reads files around the system's file cache, every transfer
+  // whole blocks of `blockSize` bytes (a power of two, from
+  // FileSystem::ProbeDirectIo) from memory aligned to a block; 0 goes
+  // through the cache, as at first.
+  void set_direct(uint32_t blockSize);
+  uint32_t directBlockSize() const { return directBlockSize_; }
   // Borrows `observer` (may be null) until it is replaced.
   void set_observer(TestObserver* observer) { observer_ = observer; }
   // Borrows `frame` until it is replaced; null puts back the tester's own,
@@ -171,11 +177,15 @@ class DtkTest {
   // The bytes of a file's next `count` (at most the pattern's size) bytes,
   // taken from the pattern ring in one piece.
   const uint8_t* TakePattern(uint32_t count);
+  // Copies a file's next `count` bytes from the pattern ring to `to`.
+  void CopyPattern(uint8_t* to, uint32_t count);
+  IoMode ioMode() const { return directBlockSize_ != 0 ? IoMode::kDirect : IoMode::kCached; }
 
   FileSystem& fileSystem_;
   Console& console_;
   const PathStyle& pathStyle_;
   bool sync_ = false;
+  uint32_t directBlockSize_ = 0;  // 0: through the file cache
   TestObserver* observer_ = nullptr;
   const std::atomic<bool>* abort_ = nullptr;
   ConsolePhaseFrame consoleFrame_;
@@ -189,10 +199,13 @@ class DtkTest {
   // times faster than from an address 16 bytes into a line.
   static constexpr size_t kBufferAlignment = 4096;
   struct AlignedDelete {
+    AlignedDelete() : alignment(kBufferAlignment) {}
+    explicit AlignedDelete(size_t alignment) : alignment(alignment) {}
+    size_t alignment;  // a power of two
     void operator()(uint8_t* bytes) const;
   };
   using AlignedBytes = std::unique_ptr<uint8_t[], AlignedDelete>;
-  static AlignedBytes AllocateBytes(size_t count);
+  static AlignedBytes AllocateBytes(size_t count, size_t alignment = kBufferAlignment);
 
   AlignedBytes ioBuffer_;
   Crc32 crc_;

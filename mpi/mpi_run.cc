@@ -45,13 +45,15 @@ int RunDtkInGroup(int argc, const char* const* argv, RunEnvironment& environment
     outcome.report.exitStatus = outcome.status;
   } else {
     outcome = RunMemberInStep(
-        {group, commandLine, plannedList, target, environment, console, console, true, nullptr});
+        {group, commandLine, plannedList, target, environment, console, console, true, nullptr,
+         nullptr, nullptr});
   }
 
   int runStatus = group.Max(outcome.status);
   if (commandLine.reportPath != nullptr) {
     runStatus = group.Max(WriteGroupReport(group, commandLine, planned ? &plannedList : nullptr,
-                                           outcome.report, outcome.wholePhases, runStatus,
+                                           outcome.directBlockSize, outcome.report,
+                                           outcome.wholePhases, runStatus,
                                            environment.fileSystem, console));
   }
   return runStatus;

@@ -3,10 +3,13 @@
 // terminals.
 #include <io.h>
 
+#include <algorithm>
 #include <atomic>
 #include <map>
 #include <mutex>
 #include <cctype>
+#include <cstring>
+#include <new>
 #include <string>
 #include <cstdio>
 
@@ -68,17 +71,25 @@ ErrorCode OpenDirectoryHandle(const char* path, bool followLinks, DirHandle* dir
   return 0;
 }
 
-// Opens `path` for writing: makes it, or reuses an existing plain file with
-// no other link, truncated. The common case, nothing there, takes one call.
-ErrorCode CreateOrReuse(const char* path, HANDLE* result) {
+// The flags that open a file for `mode`: unbuffered I/O bypasses the file
+// cache, and its writes go through the disk's own cache too.
+DWORD FlagsFor(IoMode mode, bool writing) {
+  if (mode != IoMode::kDirect) return 0;
+  return FILE_FLAG_NO_BUFFERING | (writing ? FILE_FLAG_WRITE_THROUGH : 0);
+}
+
+// Opens `path` for writing, with the flags `extra` too: makes it, or reuses
+// an existing plain file with no other link, truncated. The common case,
+// nothing there, takes one call.
+ErrorCode CreateOrReuse(const char* path, DWORD extra, HANDLE* result) {
   *result = ::CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                          CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+                          CREATE_NEW, FILE_ATTRIBUTE_NORMAL | extra, nullptr);
   if (*result != INVALID_HANDLE_VALUE) return 0;
   ErrorCode code = LastError();
   if (code != ERROR_FILE_EXISTS && code != ERROR_ALREADY_EXISTS) return code;
-  HANDLE handle = ::CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
-                                nullptr);
+  HANDLE handle =
+      ::CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT | extra, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return LastError();
   BY_HANDLE_FILE_INFORMATION info{};
   code = ::GetFileInformationByHandle(handle, &info) ? 0 : LastError();
@@ -177,25 +188,24 @@ ErrorCode Win32FileSystem::CloseDirectory(DirHandle dir) {
   return Succeeded(::CloseHandle(ToHandle(dir)));
 }
 
-ErrorCode Win32FileSystem::OpenForWrite(const EntryPlace& at, FileHandle* file) {
+ErrorCode Win32FileSystem::OpenForWrite(const EntryPlace& at, FileHandle* file, IoMode mode) {
   *file = kInvalidFile;
   if (ErrorCode code = CheckPlace(at)) return code;
-  // Write access only; others may read and write meanwhile. No caching
-  // flags: the data goes through the file cache.
+  // Write access only; others may read and write meanwhile.
   HANDLE handle;
-  ErrorCode code = CreateOrReuse(at.path, &handle);
+  ErrorCode code = CreateOrReuse(at.path, FlagsFor(mode, true), &handle);
   if (code == 0) *file = FromHandle(handle);
   return code;
 }
 
-ErrorCode Win32FileSystem::OpenForRead(const EntryPlace& at, FileHandle* file) {
+ErrorCode Win32FileSystem::OpenForRead(const EntryPlace& at, FileHandle* file, IoMode mode) {
   *file = kInvalidFile;
   if (ErrorCode code = CheckPlace(at)) return code;
   // Others may read the file meanwhile, but not write it. A reparse point
   // is opened as itself, never followed.
-  HANDLE handle =
-      ::CreateFileA(at.path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  HANDLE handle = ::CreateFileA(
+      at.path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT | FlagsFor(mode, false), nullptr);
   if (handle == INVALID_HANDLE_VALUE) return LastError();
   *file = FromHandle(handle);
   return 0;
@@ -214,6 +224,13 @@ ErrorCode Win32FileSystem::Read(FileHandle file, void* data, uint32_t count, uin
   }
   *got = n;
   return 0;
+}
+
+ErrorCode Win32FileSystem::SetFileSize(FileHandle file, int64_t size) {
+  LARGE_INTEGER end;
+  end.QuadPart = size;
+  if (!::SetFilePointerEx(ToHandle(file), end, nullptr, FILE_BEGIN)) return LastError();
+  return Succeeded(::SetEndOfFile(ToHandle(file)));
 }
 
 ErrorCode Win32FileSystem::Flush(FileHandle file) {
@@ -250,7 +267,7 @@ ErrorCode Win32FileSystem::WriteWholeFile(const char* path, std::string_view tex
   }
   std::string temporary = std::string(path) + ".tmp";
   HANDLE handle;
-  ErrorCode code = CreateOrReuse(temporary.c_str(), &handle);
+  ErrorCode code = CreateOrReuse(temporary.c_str(), 0, &handle);
   if (code != 0) return code;
   code = WriteAll(calls_, handle, text.data(), static_cast<DWORD>(text.size()));
   if (code == 0 && !::FlushFileBuffers(handle)) code = LastError();
@@ -261,6 +278,54 @@ ErrorCode Win32FileSystem::WriteWholeFile(const char* path, std::string_view tex
   }
   if (code != 0) ::DeleteFileA(temporary.c_str());
   return code;
+}
+
+ErrorCode Win32FileSystem::ProbeDirectIo(const EntryPlace& at, uint32_t* blockSize) {
+  *blockSize = kDefaultDirectBlockSize;
+  if (CheckPlace(at) != 0) return 0;
+  // Unbuffered transfers move whole sectors of the volume.
+  std::string directory(at.path, at.pathLength - std::strlen(at.name));
+  char volume[MAX_PATH + 1];
+  DWORD sectorsPerCluster = 0, bytesPerSector = 0, freeClusters = 0, clusters = 0;
+  if (::GetVolumePathNameA(directory.c_str(), volume, sizeof(volume)) &&
+      ::GetDiskFreeSpaceA(volume, &sectorsPerCluster, &bytesPerSector, &freeClusters, &clusters) &&
+      bytesPerSector != 0) {
+    *blockSize = bytesPerSector;
+  }
+  auto isRefusal = [](ErrorCode code) {
+    return code == ERROR_INVALID_PARAMETER || code == ERROR_NOT_SUPPORTED ||
+           code == ERROR_INVALID_FUNCTION;
+  };
+  // The probe is made only where nothing is, shared with nobody, and
+  // deleted when it is closed.
+  HANDLE file =
+      ::CreateFileA(at.path, GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
+                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE | FILE_FLAG_NO_BUFFERING |
+                        FILE_FLAG_WRITE_THROUGH,
+                    nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    // Other causes (a read-only volume, no right to write) the phases meet
+    // themselves.
+    ErrorCode code = LastError();
+    return isRefusal(code) ? code : 0;
+  }
+  const DWORD size = *blockSize;
+  const std::align_val_t alignment{std::max<size_t>(size, 4096)};
+  auto* block = static_cast<char*>(::operator new(size, alignment, std::nothrow));
+  ErrorCode code = 0;
+  if (block != nullptr) {
+    std::memset(block, 0, size);
+    DWORD moved = 0;
+    LARGE_INTEGER start{};
+    if (!::WriteFile(file, block, size, &moved, nullptr) ||
+        !::SetFilePointerEx(file, start, nullptr, FILE_BEGIN) ||
+        !::ReadFile(file, block, size, &moved, nullptr)) {
+      code = LastError();
+    }
+    ::operator delete(block, alignment);
+  }
+  ::CloseHandle(file);
+  return isRefusal(code) ? code : 0;
 }
 
 FileSystem& SystemFileSystem() {

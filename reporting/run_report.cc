@@ -209,7 +209,9 @@ std::string ReportJson(const RunReport& report) {
                       {"noCreate", settings.noCreate},
                       {"noRemove", settings.noRemove},
                       {"sync", settings.sync},
-                      {"threads", settings.threads}};
+                      {"threads", settings.threads},
+                      {"direct", settings.direct}};
+  json["directBlockSize"] = report.directBlockSize ? Json(*report.directBlockSize) : Json(nullptr);
   if (report.plan) {
     json["plan"] = {{"files", report.plan->files},
                     {"directories", report.plan->directories},

@@ -72,6 +72,7 @@ struct ReportSettings {
   bool noRemove = false;
   bool sync = false;
   int32_t threads = 1;
+  bool direct = false;
 };
 
 struct ReportPlan {
@@ -95,6 +96,7 @@ struct RunReport {
   std::string target;                     // as given
   std::optional<std::string> fileSystem;  // none where the system does not tell
   ReportSettings settings;
+  std::optional<uint32_t> directBlockSize;  // of unbuffered transfers; none without -direct
   std::optional<ReportPlan> plan;   // none when no plan could be made
   std::vector<PhaseReport> phases;  // of all processes together when there are ranks
   std::vector<RankReport> ranks;    // none for a run of one process; then not written

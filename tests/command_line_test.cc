@@ -93,17 +93,20 @@ TEST(CommandLineTest, AcrossRunOptions) {
   EXPECT_FALSE(none.line.noCreate);
   EXPECT_FALSE(none.line.noRemove);
   EXPECT_FALSE(none.line.sync);
+  EXPECT_FALSE(none.line.direct);
 
-  Parsed all = Parse({"T", "-NOCREATE", "-noremove", "-Sync", "-verify"});
+  Parsed all = Parse({"T", "-NOCREATE", "-noremove", "-Sync", "-verify", "-Direct"});
   ASSERT_EQ(all.error, "");
   EXPECT_TRUE(all.line.noCreate);
   EXPECT_TRUE(all.line.noRemove);
   EXPECT_TRUE(all.line.sync);
+  EXPECT_TRUE(all.line.direct);
   // Flags take no value word: a number after one is a plain word.
   EXPECT_STREQ(Parse({"-noCreate", "5"}).line.targetDir, "5");
-  Parsed windows = Parse({"T", "/noCreate", "/NoRemove", "/verify"}, kWindowsOptionRules);
+  Parsed windows =
+      Parse({"T", "/noCreate", "/NoRemove", "/verify", "/DIRECT"}, kWindowsOptionRules);
   ASSERT_EQ(windows.error, "");
-  EXPECT_TRUE(windows.line.noCreate && windows.line.noRemove);
+  EXPECT_TRUE(windows.line.noCreate && windows.line.noRemove && windows.line.direct);
 
   // Neither creating, verifying nor removing is a run that does nothing.
   EXPECT_EQ(Parse({"T", "-noCreate", "-noRemove"}).error, "Parameter error! (noRemove)\n");

@@ -9,8 +9,8 @@ namespace dtk {
 
 const char* OpName(Op op) {
   static const char* const names[] = {"mkdir",    "openDir", "flushDir", "closeDir", "openWrite",
-                                      "openRead", "write",   "read",     "flush",    "close",
-                                      "unlink",   "rmdir",   "report"};
+                                      "openRead", "write",   "read",     "setSize",  "flush",
+                                      "close",    "unlink",  "rmdir",    "report"};
   return names[static_cast<int>(op)];
 }
 
@@ -79,35 +79,66 @@ ErrorCode FaultFileSystem::OpenDirectory(const EntryPlace& at, DirHandle* dir) {
 
 ErrorCode FaultFileSystem::FlushDirectory(DirHandle dir) {
   size_t call;
-  if (auto* fault = Record(Op::kFlushDirectory, nullptr, 0, &call))
+  if (auto* fault = Record(Op::kFlushDirectory, nullptr, 0, &call)) {
     return Finish(call, fault->code);
+  }
   return Finish(call, inner_.FlushDirectory(dir));
 }
 
 ErrorCode FaultFileSystem::CloseDirectory(DirHandle dir) {
   size_t call;
   ErrorCode real = inner_.CloseDirectory(dir);  // the handle goes whatever is reported
-  if (auto* fault = Record(Op::kCloseDirectory, nullptr, 0, &call))
+  if (auto* fault = Record(Op::kCloseDirectory, nullptr, 0, &call)) {
     return Finish(call, fault->code);
+  }
   return Finish(call, real);
 }
 
-ErrorCode FaultFileSystem::OpenForWrite(const EntryPlace& at, FileHandle* file) {
+template <class OpenCall>
+ErrorCode FaultFileSystem::Open(Op op, const EntryPlace& at, FileHandle* file, IoMode mode,
+                                OpenCall&& open) {
   size_t call;
-  if (auto* fault = Record(Op::kOpenForWrite, at.path, 0, &call)) {
+  const Fault* fault = Record(op, at.path, 0, &call);
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    calls_[call].direct = mode == IoMode::kDirect;
+  }
+  if (fault != nullptr) {
     *file = kInvalidFile;
     return Finish(call, fault->code);
   }
-  return Finish(call, inner_.OpenForWrite(at, file));
+  const bool playing = playedBlockSize_ != 0 && mode == IoMode::kDirect;
+  ErrorCode result = open(playing ? IoMode::kCached : mode);
+  if (result == 0 && playing) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    directOffsets_[*file] = 0;
+  }
+  return Finish(call, result);
 }
 
-ErrorCode FaultFileSystem::OpenForRead(const EntryPlace& at, FileHandle* file) {
-  size_t call;
-  if (auto* fault = Record(Op::kOpenForRead, at.path, 0, &call)) {
-    *file = kInvalidFile;
-    return Finish(call, fault->code);
-  }
-  return Finish(call, inner_.OpenForRead(at, file));
+bool FaultFileSystem::MayTransfer(size_t call, FileHandle file, const void* data, uint32_t count) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  auto found = directOffsets_.find(file);
+  if (found == directOffsets_.end()) return true;
+  const uint64_t block = playedBlockSize_;
+  return calls_[call].aligned = reinterpret_cast<uintptr_t>(data) % block == 0 &&
+                                count % block == 0 && found->second % block == 0;
+}
+
+void FaultFileSystem::Advance(FileHandle file, uint32_t count) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  auto found = directOffsets_.find(file);
+  if (found != directOffsets_.end()) found->second += count;
+}
+
+ErrorCode FaultFileSystem::OpenForWrite(const EntryPlace& at, FileHandle* file, IoMode mode) {
+  return Open(Op::kOpenForWrite, at, file, mode,
+              [&](IoMode inner) { return inner_.OpenForWrite(at, file, inner); });
+}
+
+ErrorCode FaultFileSystem::OpenForRead(const EntryPlace& at, FileHandle* file, IoMode mode) {
+  return Open(Op::kOpenForRead, at, file, mode,
+              [&](IoMode inner) { return inner_.OpenForRead(at, file, inner); });
 }
 
 ErrorCode FaultFileSystem::Write(FileHandle file, const void* data, uint32_t count) {
@@ -116,17 +147,27 @@ ErrorCode FaultFileSystem::Write(FileHandle file, const void* data, uint32_t cou
     if (fault->partialBytes > 0) inner_.Write(file, data, fault->partialBytes);
     return Finish(call, fault->code);
   }
-  return Finish(call, inner_.Write(file, data, count));
+  if (!MayTransfer(call, file, data, count)) return Finish(call, kInvalidArgument);
+  ErrorCode result = inner_.Write(file, data, count);
+  if (result == 0) Advance(file, count);
+  return Finish(call, result);
 }
 
 ErrorCode FaultFileSystem::Read(FileHandle file, void* data, uint32_t count, uint32_t* got) {
+  *got = 0;
   size_t call;
-  if (auto* fault = Record(Op::kRead, nullptr, count, &call)) {
-    *got = 0;
-    return Finish(call, fault->code);
-  }
+  if (auto* fault = Record(Op::kRead, nullptr, count, &call)) return Finish(call, fault->code);
+  if (!MayTransfer(call, file, data, count)) return Finish(call, kInvalidArgument);
   if (readLimit_ != 0 && count > readLimit_) count = readLimit_;
-  return Finish(call, inner_.Read(file, data, count, got));
+  ErrorCode result = inner_.Read(file, data, count, got);
+  if (result == 0) Advance(file, *got);
+  return Finish(call, result);
+}
+
+ErrorCode FaultFileSystem::SetFileSize(FileHandle file, int64_t size) {
+  size_t call;
+  if (auto* fault = Record(Op::kSetFileSize, nullptr, 0, &call)) return Finish(call, fault->code);
+  return Finish(call, inner_.SetFileSize(file, size));
 }
 
 ErrorCode FaultFileSystem::Flush(FileHandle file) {
@@ -138,6 +179,10 @@ ErrorCode FaultFileSystem::Flush(FileHandle file) {
 ErrorCode FaultFileSystem::Close(FileHandle file) {
   size_t call;
   ErrorCode real = inner_.Close(file);  // the handle goes whatever is reported
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    directOffsets_.erase(file);
+  }
   if (auto* fault = Record(Op::kClose, nullptr, 0, &call)) return Finish(call, fault->code);
   return Finish(call, real);
 }
@@ -150,9 +195,17 @@ ErrorCode FaultFileSystem::DeleteFile(const EntryPlace& at) {
 
 ErrorCode FaultFileSystem::RemoveDirectory(const EntryPlace& at) {
   size_t call;
-  if (auto* fault = Record(Op::kRemoveDirectory, at.path, 0, &call))
+  if (auto* fault = Record(Op::kRemoveDirectory, at.path, 0, &call)) {
     return Finish(call, fault->code);
+  }
   return Finish(call, inner_.RemoveDirectory(at));
+}
+
+ErrorCode FaultFileSystem::ProbeDirectIo(const EntryPlace& at, uint32_t* blockSize) {
+  *blockSize = playedBlockSize_ != 0 ? playedBlockSize_ : kDefaultDirectBlockSize;
+  if (directRefusal_ != 0) return directRefusal_;
+  if (playedBlockSize_ != 0) return 0;
+  return inner_.ProbeDirectIo(at, blockSize);
 }
 
 ErrorCode FaultFileSystem::WriteWholeFile(const char* path, std::string_view text) {

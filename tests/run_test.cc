@@ -174,9 +174,9 @@ TEST(RunTest, StopRequestSkipsVerifyCleansUpAndReportsTheSignal) {
   TempDir dir;
   struct Stopping : FaultFileSystem {
     using FaultFileSystem::FaultFileSystem;
-    ErrorCode OpenForWrite(const EntryPlace& at, FileHandle* file) override {
+    ErrorCode OpenForWrite(const EntryPlace& at, FileHandle* file, IoMode mode) override {
       if (CountOf(Op::kOpenForWrite) == 3) RequestStop(15);
-      return FaultFileSystem::OpenForWrite(at, file);
+      return FaultFileSystem::OpenForWrite(at, file, mode);
     }
   } stopping(SystemFileSystem());
   InProcessRun run = RunTool({dir.path().c_str(), "-filesize", "1", "-verify"}, stopping);
@@ -257,9 +257,9 @@ TEST(RunTest, TreeLeftByAnInterruptedRunIsCleanedUpLater) {
   TempDir dir;
   struct Stopping : FaultFileSystem {
     using FaultFileSystem::FaultFileSystem;
-    ErrorCode OpenForWrite(const EntryPlace& at, FileHandle* file) override {
+    ErrorCode OpenForWrite(const EntryPlace& at, FileHandle* file, IoMode mode) override {
       if (CountOf(Op::kOpenForWrite) == 30) RequestStop(2);
-      return FaultFileSystem::OpenForWrite(at, file);
+      return FaultFileSystem::OpenForWrite(at, file, mode);
     }
   } stopping(SystemFileSystem());
   const char* T = dir.path().c_str();
@@ -422,7 +422,9 @@ TEST(ReportTest, ARealRunAgreesWithTheConsoleAndThePlan) {
   EXPECT_EQ(report["settings"],
             nlohmann::json::parse(R"({"totalSize": 3145728, "minFileSize": 100000,
                 "maxFileSize": 300000, "maxDirFiles": 4, "maxDirLevel": 4, "verify": true,
-                "noCreate": false, "noRemove": false, "sync": true, "threads": 1})"));
+                "noCreate": false, "noRemove": false, "sync": true, "threads": 1,
+                "direct": false})"));
+  EXPECT_TRUE(report["directBlockSize"].is_null());
   EXPECT_EQ(report["plan"]["files"], F);
   EXPECT_EQ(report["plan"]["directories"], D);
   EXPECT_EQ(report["plan"]["bytes"], totals.bytes);
@@ -556,9 +558,9 @@ TEST(ReportTest, WrittenAfterAStopAndAfterAPlanningError) {
   TempDir target;
   struct Stopping : FaultFileSystem {
     using FaultFileSystem::FaultFileSystem;
-    ErrorCode OpenForWrite(const EntryPlace& at, FileHandle* file) override {
+    ErrorCode OpenForWrite(const EntryPlace& at, FileHandle* file, IoMode mode) override {
       if (CountOf(Op::kOpenForWrite) == 3) RequestStop(2);
-      return FaultFileSystem::OpenForWrite(at, file);
+      return FaultFileSystem::OpenForWrite(at, file, mode);
     }
   } stopping(SystemFileSystem());
   InProcessRun run =

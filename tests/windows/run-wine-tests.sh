@@ -240,6 +240,20 @@ case_same_tree_as_linux() {
   expect_empty_dir windows/T
 }
 
+# /direct writes and reads whole sectors and cuts each file to its size:
+# the tree is the Linux build's, byte for byte.
+case_direct_same_tree_as_linux() {
+  [ -x "$linux_dtk" ] || { echo "no Linux build of dtk given; skipped"; exit 77; }
+  local words=(-filesize 2 -maxDirFiles 4 -maxFileSize 300000 -verify -noRemove)
+  mkdir linux windows linux/T windows/T
+  (cd linux && "$linux_dtk" T "${words[@]}" >out.txt 2>err.txt) || fail "the Linux run failed"
+  (cd windows && run_dtk T "${words[@]}" /DIRECT -report r.json && exit $status) ||
+    fail "the Windows run failed"
+  [ -f windows/T/DIR-0/file-4 ] || fail "the tree was not kept"
+  diff -r linux/T windows/T >/dev/null || fail "the trees differ"
+  grep -Eq '"directBlockSize": [1-9]' windows/r.json || fail "the report has no block size"
+}
+
 case_across_runs() {
   mkdir T
   local words=(-filesize 1 -maxDirFiles 5 -maxDirLevel 2)
