@@ -5,7 +5,7 @@ DIR ?=
 ARGS ?= -verify
 
 .PHONY: all build test run deps clean install uninstall package windows test-windows \
-        test-sanitize fuzz bench
+        test-sanitize test-tsan fuzz bench lines
 
 all: build
 
@@ -84,6 +84,18 @@ test-sanitize: deps
 	cmake --build $(ASAN_BUILD) --parallel
 	cd $(ASAN_BUILD) && ctest --output-on-failure --parallel 2
 
+# The tests of what runs on several threads (dtk -threads N, the thread
+# group, the shared console, the fault double they share) under
+# ThreadSanitizer (build-tsan/): only dtk and the unit tests are built.
+TSAN_BUILD ?= build-tsan
+TSAN_TESTS ?= *Thread*:*RankConsole*
+test-tsan: deps
+	@[ -f $(TSAN_BUILD)/CMakeCache.txt ] || cmake -S . -B $(TSAN_BUILD) $(GENERATOR) \
+	  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDTK_SANITIZE_THREAD=ON -DDTK_BUILD_BENCH=OFF
+	cmake --build $(TSAN_BUILD) --parallel --target dtk_tests
+	TSAN_OPTIONS="halt_on_error=1 $(TSAN_OPTIONS)" \
+	  ./$(TSAN_BUILD)/tests/dtk_tests --gtest_filter='$(TSAN_TESTS)'
+
 # Fuzzes the command-line parser and path joining with libFuzzer, for
 # FUZZ_SECONDS each, starting from the seeds in fuzz/corpus (which it leaves
 # as they are). A finding stops with its input saved in FUZZ_BUILD.
@@ -109,10 +121,11 @@ fuzz:
 	done
 
 clean:
-	rm -rf $(BUILD) $(WINDOWS_BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)
+	rm -rf $(BUILD) $(WINDOWS_BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD)
 
 # Builds the benchmarks and the floor program (bench/), runs the benchmarks,
-# then times dtk against the floor on /dev/shm (or on DIR); RUNS=N runs each.
+# then times dtk against the floor, and dtk on several threads against one,
+# on /dev/shm (or on DIR); RUNS=N runs each.
 RUNS ?= 11
 
 bench: deps
@@ -120,3 +133,8 @@ bench: deps
 	cmake --build $(BUILD) --parallel
 	./$(BUILD)/bench/dtk_bench
 	BUILD=$(BUILD) RUNS=$(RUNS) bench/compare.sh $(DIR)
+	BUILD=$(BUILD) RUNS=$(RUNS) bench/threads.sh $(DIR)
+
+# How large the tests are beside the code they test.
+lines:
+	@./scripts/count-lines.sh

@@ -2,10 +2,14 @@
 # Sets dtk's whole-process time beside the floor's (bench/floor.cc: the same
 # plan and the same file-system calls one at a time, no CRC, no output) for
 # two workloads, each with the sync and the uring engine (the floor takes
-# and ignores -engine), on tmpfs (/dev/shm) or the directory given. Both
-# run on the first core (taskset); runs alternate between the two
-# programs; each run gets a fresh directory, and its standard error and
-# standard output go to files. Prints the median wall time of each program,
+# and ignores -engine), on tmpfs (/dev/shm) or the directory given. Runs
+# alternate between the two programs, both pinned to one core (the cores
+# of a machine can differ in speed by a third); each run gets a fresh
+# directory, and its standard error and standard output go to files. A
+# further row times the default tree with -direct (unbuffered I/O, on both
+# sides) where the file system takes it; on tmpfs the data stays in memory
+# all the same, so that row then shows only the cost of the extra copy and
+# calls. Prints the median wall time of each program,
 # their ratio, and the median CPU time (user + system) of each. Then the
 # memory a planned file costs: the peak resident size of a run of about
 # 500,000 files at the default nesting, less that of a run of a few files,
@@ -27,9 +31,8 @@ if [ ! -x "$dtk" ] || [ ! -x "$floor" ]; then
 fi
 [ -d "$base" ] || { echo "No such directory: $base" >&2; exit 1; }
 
-# Both programs run on one core, as the processes of a loaded machine do.
-pin=""
-command -v taskset >/dev/null 2>&1 && pin="taskset -c 0"
+pin=()
+command -v taskset >/dev/null 2>&1 && pin=(taskset -c "${CORE:-0}")
 
 work=$(mktemp -d "$base/dtk-compare.XXXXXX")
 trap 'rm -rf "$work"' EXIT
@@ -41,7 +44,7 @@ time_one() {
   mkdir "$target"
   local TIMEFORMAT='%3R %3U %3S'
   local times
-  times=$( { time $pin "$@" "$target" >"$work/out" 2>"$work/err"; } 2>&1 ) || {
+  times=$( { time "${pin[@]}" "$@" "$target" >"$work/out" 2>"$work/err"; } 2>&1 ) || {
     echo "Failed: $* $target" >&2
     cat "$work/err" >&2
     exit 1
@@ -86,6 +89,18 @@ compare "-filesize 10 -maxFileSize 200 -maxDirFiles 1000 -verify" \
   -verify -filesize 10 -maxFileSize 200 -maxDirFiles 1000
 compare "-filesize 10 -maxFileSize 200 -maxDirFiles 1000 -verify -engine uring" \
   -verify -filesize 10 -maxFileSize 200 -maxDirFiles 1000 -engine uring
+mkdir "$work/probe"
+if "$dtk" "$work/probe" -direct -filesize 1 -maxFileSize 1048576 >/dev/null 2>"$work/err"; then
+  compare "default tree -verify -direct" -verify -direct
+  if [ "$(stat -f -c %T "$base")" = tmpfs ]; then
+    echo
+    echo "-direct on tmpfs: the files live in memory either way; the row shows the cost of"
+    echo "the copy into the aligned buffer and of the calls, not that of a device."
+  fi
+else
+  echo
+  echo "-direct not timed: $(tail -n 1 "$work/err")"
+fi
 
 # Peak resident kilobytes of one run of dtk on a fresh directory; the created
 # file count goes to $work/files.
@@ -106,7 +121,7 @@ if [ -x /usr/bin/time ]; then
   files=$(cat "$work/files")
   awk -v s="$small" -v l="$large" -v f="$files" 'BEGIN {
     printf "Memory: %d files at the default nesting peak at %d KiB, a run of a few files at %d KiB:\n", f, l, s
-    printf "%.0f bytes per planned file for the planned tree and the created list together.\n", (l - s) * 1024 / f }'
+    printf "%.0f bytes per planned file, the plan and the marks of what was made together.\n", (l - s) * 1024 / f }'
 else
   echo "Memory not measured: /usr/bin/time (GNU time) is missing."
 fi

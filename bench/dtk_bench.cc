@@ -1,6 +1,7 @@
 // Benchmarks of the tool's own work, apart from the file system: the CRC
-// forms on transfer-buffer-sized runs, the planner, and the create and
-// remove phases over a file system that does nothing.
+// forms on transfer-buffer-sized runs, CRCs of pattern stretches without
+// their bytes, the planner, and the create and remove phases over a file
+// system that does nothing.
 //
 //   build/bench/dtk_bench                      all of them
 //   build/bench/dtk_bench --benchmark_filter=Crc
@@ -22,6 +23,7 @@
 #include "reporting/phase_frame.h"
 #include "support/crc32.h"
 #include "support/mt_random.h"
+#include "support/ring_crc.h"
 #include "tree/planner.h"
 
 namespace dtk {
@@ -59,7 +61,51 @@ void BM_CrcWideFolding(benchmark::State& state) {
   }
   RunCrc(state, &Crc32::UpdateWideFolding);
 }
+void BM_CrcFolding512(benchmark::State& state) {
+  if (!Crc32::Folding512Available()) {
+    state.SkipWithError("this CPU has no 512-bit carry-less multiplication");
+    return;
+  }
+  RunCrc(state, &Crc32::UpdateFolding512);
+}
 void BM_CrcUpdate(benchmark::State& state) { RunCrc(state, &Crc32::UpdateFastest); }
+
+// CRCs of ring stretches without their bytes, as files of the tree take
+// them from the 256 KiB pattern: each starts where the one before ended and
+// is 1 to `range(0)` bytes long (100,000: at most one wrap; 2^40: many).
+void BM_RingCrc(benchmark::State& state) {
+  constexpr uint32_t kRingSize = 0x40000;
+  std::vector<uint8_t> ring(kRingSize);
+  std::mt19937 random(1);
+  for (auto& byte : ring) byte = static_cast<uint8_t>(random());
+  RingCrc crc;
+  if (crc.Init(ring.data(), kRingSize) != 0) {
+    state.SkipWithError("no memory for the ring's tables");
+    return;
+  }
+  std::vector<uint64_t> lengths(4096);
+  std::mt19937_64 random64(2);
+  for (auto& length : lengths) length = 1 + random64() % static_cast<uint64_t>(state.range(0));
+  uint32_t start = 0;
+  uint32_t sum = 0;
+  size_t i = 0;
+  for (auto _ : state) {
+    uint64_t length = lengths[i++ % lengths.size()];
+    sum += crc.Crc(start, length);
+    start = static_cast<uint32_t>((start + length) % kRingSize);
+  }
+  benchmark::DoNotOptimize(sum);
+  state.SetItemsProcessed(static_cast<int64_t>(state.iterations()));
+}
+
+// Its set-up: the prefix registers and powers of one 256 KiB ring.
+void BM_RingCrcInit(benchmark::State& state) {
+  std::vector<uint8_t> ring(0x40000, 7);
+  for (auto _ : state) {
+    RingCrc crc;
+    benchmark::DoNotOptimize(crc.Init(ring.data(), static_cast<uint32_t>(ring.size())));
+  }
+}
 
 // For scale: the copy of one chunk of pattern into the transfer buffer, both
 // page-aligned as the tester's are, from an offset into the pattern
@@ -84,7 +130,10 @@ BENCHMARK(BM_CrcTable);
 BENCHMARK(BM_CrcSlicing16);
 BENCHMARK(BM_CrcFolding);
 BENCHMARK(BM_CrcWideFolding);
+BENCHMARK(BM_CrcFolding512);
 BENCHMARK(BM_CrcUpdate);
+BENCHMARK(BM_RingCrc)->Arg(100000)->Arg(int64_t{1} << 40)->ArgName("max_length");
+BENCHMARK(BM_RingCrcInit)->Unit(benchmark::kMicrosecond);
 
 // The two workloads bench/compare.sh times: the default tree (about 2,100
 // files) and 10 MiB in files of 1 to 200 bytes, 1,000 to a directory
@@ -152,11 +201,11 @@ class NullFileSystem : public FileSystem {
   }
   ErrorCode FlushDirectory(DirHandle) override { return 0; }
   ErrorCode CloseDirectory(DirHandle) override { return 0; }
-  ErrorCode OpenForWrite(const EntryPlace&, FileHandle* file) override {
+  ErrorCode OpenForWrite(const EntryPlace&, FileHandle* file, IoMode) override {
     *file = 3;
     return 0;
   }
-  ErrorCode OpenForRead(const EntryPlace&, FileHandle* file) override {
+  ErrorCode OpenForRead(const EntryPlace&, FileHandle* file, IoMode) override {
     *file = 3;
     return 0;
   }
@@ -165,10 +214,15 @@ class NullFileSystem : public FileSystem {
     *got = count;
     return 0;
   }
+  ErrorCode SetFileSize(FileHandle, int64_t) override { return 0; }
   ErrorCode Flush(FileHandle) override { return 0; }
   ErrorCode Close(FileHandle) override { return 0; }
   ErrorCode DeleteFile(const EntryPlace&) override { return 0; }
   ErrorCode RemoveDirectory(const EntryPlace&) override { return 0; }
+  ErrorCode ProbeDirectIo(const EntryPlace&, uint32_t* blockSize) override {
+    *blockSize = kDefaultDirectBlockSize;
+    return 0;
+  }
   ErrorCode WriteWholeFile(const char*, std::string_view) override { return 0; }
 };
 

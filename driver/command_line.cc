@@ -40,7 +40,9 @@ enum Option {
   kSync,
   kReport,
   kEngine,
-  kDepth
+  kDepth,
+  kThreads,
+  kDirect
 };
 
 bool IsOptionWord(const char* word, const OptionRules& rules) {
@@ -63,7 +65,8 @@ const OptionRules& NativeOptionRules() {
 
 const char* const kOptionNames[] = {"verify",      "filesize",    "maxDirLevel", "maxDirFiles",
                                     "minFileSize", "maxFileSize", "noCreate",    "noRemove",
-                                    "sync",        "report",      "engine",      "depth"};
+                                    "sync",        "report",      "engine",      "depth",
+                                    "threads",     "direct"};
 const int kOptionCount = sizeof(kOptionNames) / sizeof(kOptionNames[0]);
 
 int32_t ConvertNumber(const char* text) {
@@ -96,11 +99,13 @@ std::string ParseCommandLine(int argc, const char* const* argv, const OptionRule
       if (rules.compareNames(name, kOptionNames[k]) == 0) option = k;
     }
     // Options without a value word.
-    if (option == kVerify || option == kNoCreate || option == kNoRemove || option == kSync) {
+    if (option == kVerify || option == kNoCreate || option == kNoRemove || option == kSync ||
+        option == kDirect) {
       if (option == kVerify) result->verifyRequested = true;
       if (option == kNoCreate) result->noCreate = true;
       if (option == kNoRemove) result->noRemove = true;
       if (option == kSync) result->sync = true;
+      if (option == kDirect) result->direct = true;
       continue;
     }
     if (option < 0 || i + 1 >= argc || IsOptionWord(argv[i + 1], rules)) {
@@ -151,11 +156,20 @@ std::string ParseCommandLine(int argc, const char* const* argv, const OptionRule
         }
         result->depth = static_cast<uint32_t>(value);
         break;
+      case kThreads:
+        if (value > kMaxThreads) return std::string("Parameter error! (") + name + ")\n";
+        result->threads = value;
+        break;
       default:
         break;
     }
   }
   if (result->targetDir == nullptr) return "Parameter error!\n";
+  // The uring engine moves whole files in linked chains; it has no way to
+  // cut a file back to its size after whole-block unbuffered writes.
+  if (result->engine == EngineKind::kUring && result->direct) {
+    return "Engine error!: uring does not take -direct (use -engine sync)\n";
+  }
   // An empty word takes the target's place like any plain word, but an
   // empty target would put the tree at the root of the file system (or of
   // the current drive): refuse it as a missing one.

@@ -24,6 +24,9 @@ extern const OptionRules kPosixOptionRules;
 extern const OptionRules kWindowsOptionRules;  // ASCII case folding
 const OptionRules& NativeOptionRules();        // Windows: the C runtime's _mbsicmp
 
+// The most threads -threads takes.
+constexpr int32_t kMaxThreads = 1024;
+
 // What the command line asks for.
 struct CommandLine {
   const char* targetDir = nullptr;  // the word itself, as typed
@@ -31,10 +34,14 @@ struct CommandLine {
   bool noCreate = false;             // the tree is on disk from an earlier run
   bool noRemove = false;             // the tree stays on disk
   bool sync = false;                 // files and directories flushed to stable storage
+  bool direct = false;               // file data around the system's file cache
   const char* reportPath = nullptr;  // where the JSON report goes: the word as typed
   int32_t fileSizeMiB = 0;           // 0: totalSize keeps its default
   EngineKind engine = EngineKind::kSync;  // how the files' calls are made
   uint32_t depth = kDefaultEngineDepth;   // files in flight at once (uring)
+  // Threads that run the phases at once, each on the whole plan in its own
+  // directory "thread-K" of the target; 1 runs them in the target itself.
+  int32_t threads = 1;
   TestConfig config;
 };
 

@@ -18,7 +18,8 @@ int main(int argc, char** argv) {
                                     dtk::sizeRandom,
                                     dtk::NativeOptionRules(),
                                     dtk::NativePathStyle(),
-                                    dtk::UsableMemoryBytes()};
+                                    dtk::UsableMemoryBytes(),
+                                    dtk::StandardErrorTerminal()};
     status = dtk::RunDtk(argc, argv, environment);
     console.Flush();
   }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "driver/report_recorder.h"
+#include "driver/thread_run.h"
 #include "engine/tester.h"
 #include "engine/timed_file_system.h"
 #include "platform/process.h"
@@ -25,7 +26,8 @@ RunReport StartRunReport(const CommandLine& commandLine) {
   report.settings = {config.totalSize,     config.minFileSize,   config.maxFileSize,
                      config.maxDirFiles,   config.maxDirLevel,   commandLine.verifyRequested,
                      commandLine.noCreate, commandLine.noRemove, commandLine.sync,
-                     EngineName(commandLine.engine), commandLine.depth};
+                     EngineName(commandLine.engine), commandLine.depth, commandLine.threads,
+                     commandLine.direct};
   return report;
 }
 
@@ -37,6 +39,14 @@ std::string SetUpEngine(const CommandLine& commandLine, TimedFileSystem& timed,
       {commandLine.engine, commandLine.depth, &timed, dynamic_cast<EngineFaults*>(&fileSystem)},
       &why);
   tester.set_engine(engine->get());
+  if (why.empty()) return why;
+  return std::string("Engine error!: ") + EngineName(commandLine.engine) +
+         " is not available: " + why + "\n";
+}
+
+std::string EngineRefusal(const CommandLine& commandLine) {
+  std::string why;
+  MakeBatchEngine({commandLine.engine, commandLine.depth, nullptr, nullptr}, &why);
   if (why.empty()) return why;
   return std::string("Engine error!: ") + EngineName(commandLine.engine) +
          " is not available: " + why + "\n";
@@ -69,7 +79,7 @@ bool PlanRun(const CommandLine& commandLine, uint64_t usableMemory, MtRandom& si
 }
 
 int PrepareTarget(const CommandLine& commandLine, TreeRoot& root, FileSystem& fileSystem,
-                  Console& console) {
+                  Console& console, bool lock) {
   if (!root.dir().isOpen()) {
     // Without a create phase there is nothing to find in it.
     if (!commandLine.noCreate) return kExitOk;
@@ -77,6 +87,7 @@ int PrepareTarget(const CommandLine& commandLine, TreeRoot& root, FileSystem& fi
     console.Flush();
     return kExitFailed;
   }
+  if (!lock) return kExitOk;
   // One run at a time: two on one target would write over each other's
   // files and remove each other's trees. A system that cannot lock there
   // stops nothing.
@@ -87,6 +98,24 @@ int PrepareTarget(const CommandLine& commandLine, TreeRoot& root, FileSystem& fi
     return kExitParameterError;
   }
   return kExitOk;
+}
+
+int PrepareDirectIo(const CommandLine& commandLine, const TreeRoot& root, FileSystem& fileSystem,
+                    Console& console, uint32_t* blockSize) {
+  *blockSize = 0;
+  if (!commandLine.direct) return kExitOk;
+  *blockSize = kDefaultDirectBlockSize;
+  if (!root.dir().isOpen()) return kExitOk;
+  // A name no planned entry has, for a system that needs one.
+  static constexpr std::string_view kProbeName = "dtk-direct-probe.tmp";
+  const std::string path = JoinPath(root.path(), kProbeName);
+  const size_t nameOffset = path.size() - kProbeName.size();
+  ErrorCode code = fileSystem.ProbeDirectIo(PlaceOf(root.dir(), path, nameOffset), blockSize);
+  if (code == 0) return kExitOk;
+  console.ErrorF("Direct Error!: the file system of %s refuses unbuffered I/O (-direct): %s\n",
+                 root.path().c_str(), SystemErrorText(code));
+  console.Flush();
+  return kExitParameterError;
 }
 
 bool RunPhases(const PhaseRun& run, PhaseHooks& hooks) {
@@ -101,7 +130,9 @@ bool RunPhases(const PhaseRun& run, PhaseHooks& hooks) {
     hooks.BeginPhase(text);
     if (run.recorder != nullptr) run.recorder->BeginPhase(name);
     int result = hooks.EndWalk(text, phase());
-    if (run.recorder != nullptr) run.recorder->EndPhase(result, counters, StopRequested() != 0);
+    if (run.recorder != nullptr) {
+      run.recorder->EndPhase(result, counters, StopRequested() != 0 || tester.stopped());
+    }
     return hooks.EndPhase(text, counters, result);
   };
 
@@ -148,6 +179,7 @@ int RunDtk(int argc, const char* const* argv, RunEnvironment& environment) {
     console.Flush();
     return kExitParameterError;
   }
+  if (commandLine.threads > 1) return RunDtkInThreads(commandLine, environment);
   std::optional<RunReport> report;
   if (commandLine.reportPath != nullptr) {
     report = StartRunReport(commandLine);
@@ -174,6 +206,13 @@ int RunDtk(int argc, const char* const* argv, RunEnvironment& environment) {
   if (int refused = PrepareTarget(commandLine, root, environment.fileSystem, console)) {
     return finish(refused);
   }
+  uint32_t directBlockSize = 0;
+  if (int refused =
+          PrepareDirectIo(commandLine, root, environment.fileSystem, console, &directBlockSize)) {
+    return finish(refused);
+  }
+  tester.set_direct(directBlockSize);
+  if (report && commandLine.direct) report->directBlockSize = directBlockSize;
   if (!PlanRun(commandLine, environment.usableMemory, environment.sizeRandom, plannedList)) {
     if (int signal = StopRequested(); signal != 0) return finish(kExitInterrupted + signal);
     console.Error("CreateFileList error!\n");

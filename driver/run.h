@@ -39,6 +39,9 @@ struct RunEnvironment {
   const OptionRules& optionRules;
   const PathStyle& pathStyle;
   uint64_t usableMemory;  // 0: unknown, no limit
+  // The terminal of the standard error stream, where a run that prints no
+  // line per file (-threads N) draws a status line; null: none.
+  StatusTerminal* statusTerminal = nullptr;
 };
 
 // Plans the tree that `commandLine` asks for into `plannedList`, within
@@ -48,11 +51,20 @@ struct RunEnvironment {
 bool PlanRun(const CommandLine& commandLine, uint64_t usableMemory, MtRandom& sizeRandom,
              FileList& plannedList);
 
-// Opens and locks the target of `commandLine` in `root`. Returns 0 when the
-// run may go on, otherwise prints why not and returns the exit status: 1
-// when another run holds the target, 2 when -noCreate finds no directory.
+// Checks the directory `root` that the tree of `commandLine` goes in and,
+// with `lock`, locks it against another run. Returns 0 when the run may go
+// on, otherwise prints why not and returns the exit status: 1 when another
+// run holds the directory, 2 when -noCreate finds no directory.
 int PrepareTarget(const CommandLine& commandLine, TreeRoot& root, FileSystem& fileSystem,
-                  Console& console);
+                  Console& console, bool lock = true);
+
+// With -direct, finds out whether the file system of `root` takes
+// unbuffered I/O, and the block size of its transfers, into `*blockSize`
+// (0 without -direct). Returns 0 when the run may go on, otherwise prints
+// why not and returns status 1. A root that could not be opened is not
+// probed: its phases fail for that reason.
+int PrepareDirectIo(const CommandLine& commandLine, const TreeRoot& root, FileSystem& fileSystem,
+                    Console& console, uint32_t* blockSize);
 
 // Makes the engine that `commandLine` asks for into `*engine` and lends it
 // to `tester`; its own calls are timed by `timed`, and a `fileSystem` that
@@ -61,6 +73,10 @@ int PrepareTarget(const CommandLine& commandLine, TreeRoot& root, FileSystem& fi
 std::string SetUpEngine(const CommandLine& commandLine, TimedFileSystem& timed,
                         FileSystem& fileSystem, DtkTest& tester,
                         std::unique_ptr<BatchEngine>* engine);
+
+// The message for status 1 when the system cannot give the engine that
+// `commandLine` asks for, or "".
+std::string EngineRefusal(const CommandLine& commandLine);
 
 // A report of the run that `commandLine` asks for, as far as it is known
 // before planning.
@@ -106,10 +122,12 @@ struct PhaseRun {
 // Runs the phases that the command line asks for, in their order: create
 // (unless -noCreate), verify (with -verify), remove (unless -noRemove).
 // After a stop request the tree is only cleaned up. Returns true when a
-// phase failed or a file did not verify.
+// phase failed or a file did not verify. A phase whose walk was stopped is
+// recorded as interrupted.
 bool RunPhases(const PhaseRun& run, PhaseHooks& hooks);
 
-// Runs the tool on `argv` and returns the exit status.
+// Runs the tool on `argv` and returns the exit status. With -threads N
+// (N > 1) the phases run on N threads at once (driver/thread_run.h).
 int RunDtk(int argc, const char* const* argv, RunEnvironment& environment);
 
 }  // namespace dtk

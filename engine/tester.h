@@ -123,6 +123,12 @@ class DtkTest : private FileJobSink {
   // Flush every file to stable storage before closing it, and every
   // directory after its last entry is made.
   void set_sync(bool sync) { sync_ = sync; }
+  // Writes and reads files around the system's file cache, every transfer
+  // whole blocks of `blockSize` bytes (a power of two, from
+  // FileSystem::ProbeDirectIo) from memory aligned to a block; 0 goes
+  // through the cache, as at first.
+  void set_direct(uint32_t blockSize);
+  uint32_t directBlockSize() const { return directBlockSize_; }
   // Borrows `observer` (may be null) until it is replaced.
   void set_observer(TestObserver* observer) { observer_ = observer; }
   // Borrows `frame` until it is replaced; null puts back the tester's own,
@@ -145,6 +151,9 @@ class DtkTest : private FileJobSink {
   const PhaseCounters& verified() const { return verified_; }
   const PhaseCounters& removed() const { return removed_; }
   const PhaseTimes& times() const { return times_; }
+  // Whether the walk of the last phase ended at a stop request or at the
+  // abort flag rather than at an entry of its own.
+  bool stopped() const { return stopped_; }
 
  private:
   int SetUpTransferBuffer();
@@ -160,7 +169,8 @@ class DtkTest : private FileJobSink {
       return NoMemory();
     }
   }
-  bool Stopping() const;
+  // Whether the walk is to end at this entry; marks the walk stopped.
+  bool Stopping();
   // Runs a walk with the engine's phase `work` begun, and ends that phase
   // however the walk ends.
   template <class Walk>
@@ -192,11 +202,15 @@ class DtkTest : private FileJobSink {
   // Moves the pattern ring's position past a file of `size` bytes and
   // returns where that file starts.
   uint32_t TakePattern(int64_t size);
+  // Copies `count` bytes of the pattern ring from `position` on to `to`.
+  void CopyPattern(uint8_t* to, uint32_t position, uint32_t count) const;
+  IoMode ioMode() const { return directBlockSize_ != 0 ? IoMode::kDirect : IoMode::kCached; }
 
   FileSystem& fileSystem_;
   Console& console_;
   const PathStyle& pathStyle_;
   bool sync_ = false;
+  uint32_t directBlockSize_ = 0;  // 0: through the file cache
   TestObserver* observer_ = nullptr;
   const std::atomic<bool>* abort_ = nullptr;
   BatchEngine* engine_ = nullptr;
@@ -205,16 +219,20 @@ class DtkTest : private FileJobSink {
   PhaseFrame* frame_ = &consoleFrame_;
 
   PhaseTimes times_;
+  bool stopped_ = false;
   uint32_t ioBufferSize_ = 0;
   // The buffers start on a page boundary: the system's copies to and from
   // them run in whole cache lines, which on some processors is several
   // times faster than from an address 16 bytes into a line.
   static constexpr size_t kBufferAlignment = 4096;
   struct AlignedDelete {
+    AlignedDelete() : alignment(kBufferAlignment) {}
+    explicit AlignedDelete(size_t alignment) : alignment(alignment) {}
+    size_t alignment;  // a power of two
     void operator()(uint8_t* bytes) const;
   };
   using AlignedBytes = std::unique_ptr<uint8_t[], AlignedDelete>;
-  static AlignedBytes AllocateBytes(size_t count);
+  static AlignedBytes AllocateBytes(size_t count, size_t alignment = kBufferAlignment);
 
   AlignedBytes ioBuffer_;
   Crc32 crc_;

@@ -6,8 +6,8 @@
 namespace dtk {
 
 const char* OperationName(Operation operation) {
-  static const char* const names[kOperationCount] = {"mkdir", "open",  "write",  "read",
-                                                     "flush", "close", "unlink", "rmdir"};
+  static const char* const names[kOperationCount] = {"mkdir", "open",   "write", "read",    "flush",
+                                                     "close", "unlink", "rmdir", "truncate"};
   return names[static_cast<int>(operation)];
 }
 
@@ -104,14 +104,16 @@ ErrorCode TimedFileSystem::CloseDirectory(DirHandle dir) {
   return code;
 }
 
-ErrorCode TimedFileSystem::OpenForWrite(const EntryPlace& at, FileHandle* file) {
-  ErrorCode code = Timed(Operation::kOpen, at.path, -1, [&] { return inner_.OpenForWrite(at, file); });
+ErrorCode TimedFileSystem::OpenForWrite(const EntryPlace& at, FileHandle* file, IoMode mode) {
+  ErrorCode code =
+      Timed(Operation::kOpen, at.path, -1, [&] { return inner_.OpenForWrite(at, file, mode); });
   if (code == 0) Opened(*file, at.path);
   return code;
 }
 
-ErrorCode TimedFileSystem::OpenForRead(const EntryPlace& at, FileHandle* file) {
-  ErrorCode code = Timed(Operation::kOpen, at.path, -1, [&] { return inner_.OpenForRead(at, file); });
+ErrorCode TimedFileSystem::OpenForRead(const EntryPlace& at, FileHandle* file, IoMode mode) {
+  ErrorCode code =
+      Timed(Operation::kOpen, at.path, -1, [&] { return inner_.OpenForRead(at, file, mode); });
   if (code == 0) Opened(*file, at.path);
   return code;
 }
@@ -123,6 +125,10 @@ ErrorCode TimedFileSystem::Write(FileHandle file, const void* data, uint32_t cou
 ErrorCode TimedFileSystem::Read(FileHandle file, void* data, uint32_t count, uint32_t* got) {
   return Timed(Operation::kRead, nullptr, file,
                [&] { return inner_.Read(file, data, count, got); });
+}
+
+ErrorCode TimedFileSystem::SetFileSize(FileHandle file, int64_t size) {
+  return Timed(Operation::kTruncate, nullptr, file, [&] { return inner_.SetFileSize(file, size); });
 }
 
 ErrorCode TimedFileSystem::Flush(FileHandle file) {
@@ -141,6 +147,10 @@ ErrorCode TimedFileSystem::DeleteFile(const EntryPlace& at) {
 
 ErrorCode TimedFileSystem::RemoveDirectory(const EntryPlace& at) {
   return Timed(Operation::kRmdir, at.path, -1, [&] { return inner_.RemoveDirectory(at); });
+}
+
+ErrorCode TimedFileSystem::ProbeDirectIo(const EntryPlace& at, uint32_t* blockSize) {
+  return inner_.ProbeDirectIo(at, blockSize);
 }
 
 ErrorCode TimedFileSystem::WriteWholeFile(const char* path, std::string_view text) {

@@ -16,9 +16,9 @@ namespace dtk {
 
 // The kinds of call, by the names a report uses on every platform. Opening
 // for writing and for reading are both "open"; flushing a file and a
-// directory are both "flush".
-enum class Operation { kMkdir, kOpen, kWrite, kRead, kFlush, kClose, kUnlink, kRmdir };
-constexpr int kOperationCount = 8;
+// directory are both "flush"; setting a file's size is "truncate".
+enum class Operation { kMkdir, kOpen, kWrite, kRead, kFlush, kClose, kUnlink, kRmdir, kTruncate };
+constexpr int kOperationCount = 9;
 const char* OperationName(Operation operation);
 
 class TimedFileSystem : public FileSystem {
@@ -58,14 +58,16 @@ class TimedFileSystem : public FileSystem {
   ErrorCode OpenDirectory(const EntryPlace& at, DirHandle* dir) override;
   ErrorCode FlushDirectory(DirHandle dir) override;
   ErrorCode CloseDirectory(DirHandle dir) override;
-  ErrorCode OpenForWrite(const EntryPlace& at, FileHandle* file) override;
-  ErrorCode OpenForRead(const EntryPlace& at, FileHandle* file) override;
+  ErrorCode OpenForWrite(const EntryPlace& at, FileHandle* file, IoMode mode) override;
+  ErrorCode OpenForRead(const EntryPlace& at, FileHandle* file, IoMode mode) override;
   ErrorCode Write(FileHandle file, const void* data, uint32_t count) override;
   ErrorCode Read(FileHandle file, void* data, uint32_t count, uint32_t* got) override;
+  ErrorCode SetFileSize(FileHandle file, int64_t size) override;
   ErrorCode Flush(FileHandle file) override;
   ErrorCode Close(FileHandle file) override;
   ErrorCode DeleteFile(const EntryPlace& at) override;
   ErrorCode RemoveDirectory(const EntryPlace& at) override;
+  ErrorCode ProbeDirectIo(const EntryPlace& at, uint32_t* blockSize) override;
   ErrorCode WriteWholeFile(const char* path, std::string_view text) override;
 
  private:

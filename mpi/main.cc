@@ -7,8 +7,8 @@
 
 #include "mpi/mpi_group.h"
 #include "mpi/mpi_run.h"
-#include "mpi/rank_console.h"
 #include "platform/process.h"
+#include "reporting/rank_console.h"
 
 int main(int argc, char** argv) {
   MPI_Init(&argc, &argv);
@@ -21,7 +21,7 @@ int main(int argc, char** argv) {
     dtk::StreamConsole stdio(dtk::WriteStandardStream, dtk::IsTerminal(1), dtk::IsTerminal(2));
     std::optional<dtk::RankConsole> rankConsole;
     dtk::Console& console = group.isLead() ? static_cast<dtk::Console&>(stdio)
-                                           : rankConsole.emplace(stdio, group.rank());
+                                           : rankConsole.emplace(stdio, group.kind(), group.rank());
     dtk::SystemClock clock;
     dtk::RunEnvironment environment{dtk::SystemFileSystem(),
                                     console,

@@ -5,13 +5,9 @@
 namespace dtk {
 namespace {
 
-void ReduceToLead(uint64_t* values, int count, MPI_Op op, int rank) {
-  // The lead reduces into its own buffer; the others only send theirs.
-  if (rank == 0) {
-    MPI_Reduce(MPI_IN_PLACE, values, count, MPI_UINT64_T, op, 0, MPI_COMM_WORLD);
-  } else {
-    MPI_Reduce(values, nullptr, count, MPI_UINT64_T, op, 0, MPI_COMM_WORLD);
-  }
+void ReduceToLead(const uint64_t* values, uint64_t* results, int count, MPI_Op op, int rank) {
+  // Only the lead receives; the others only send.
+  MPI_Reduce(values, rank == 0 ? results : nullptr, count, MPI_UINT64_T, op, 0, MPI_COMM_WORLD);
 }
 
 }  // namespace
@@ -49,16 +45,16 @@ uint64_t MpiGroup::Min(uint64_t value) {
   return min;
 }
 
-void MpiGroup::SumToLead(uint64_t* values, int count) {
-  ReduceToLead(values, count, MPI_SUM, rank_);
+void MpiGroup::SumToLead(const uint64_t* values, uint64_t* results, int count) {
+  ReduceToLead(values, results, count, MPI_SUM, rank_);
 }
 
-void MpiGroup::MinToLead(uint64_t* values, int count) {
-  ReduceToLead(values, count, MPI_MIN, rank_);
+void MpiGroup::MinToLead(const uint64_t* values, uint64_t* results, int count) {
+  ReduceToLead(values, results, count, MPI_MIN, rank_);
 }
 
-void MpiGroup::MaxToLead(uint64_t* values, int count) {
-  ReduceToLead(values, count, MPI_MAX, rank_);
+void MpiGroup::MaxToLead(const uint64_t* values, uint64_t* results, int count) {
+  ReduceToLead(values, results, count, MPI_MAX, rank_);
 }
 
 std::vector<std::string> MpiGroup::GatherToLead(const std::string& text) {

@@ -1,5 +1,5 @@
-// The processes of one MPI job, and the few collective steps dtk-mpi takes
-// with them. Every process must make the same calls in the same order.
+// The processes of one MPI job as a run group. Every process must make the
+// same calls in the same order.
 #ifndef DTK_MPI_MPI_GROUP_H_
 #define DTK_MPI_MPI_GROUP_H_
 
@@ -7,32 +7,29 @@
 #include <string>
 #include <vector>
 
+#include "driver/run_group.h"
+
 namespace dtk {
 
-class MpiGroup {
+class MpiGroup : public RunGroup {
  public:
   // The world of a job whose MPI is initialised.
   MpiGroup();
 
   int rank() const { return rank_; }
-  int size() const { return size_; }
-  bool isLead() const { return rank_ == 0; }
-  // The name of the machine this process runs on.
-  std::string HostName() const;
+  const char* kind() const override { return "rank"; }
+  int member() const override { return rank_; }
+  int size() const override { return size_; }
+  std::string HostName() const override;
 
-  void Barrier();
-  // True on every process when `value` is true on any.
-  bool Any(bool value);
-  // The greatest or least of every process's value, on every process.
-  int Max(int value);
-  uint64_t Min(uint64_t value);
-  // Element by element over every process, into `values` on the lead
-  // (rank 0); `values` is left alone elsewhere.
-  void SumToLead(uint64_t* values, int count);
-  void MinToLead(uint64_t* values, int count);
-  void MaxToLead(uint64_t* values, int count);
-  // Every process's text, in rank order, on the lead; nothing elsewhere.
-  std::vector<std::string> GatherToLead(const std::string& text);
+  void Barrier() override;
+  bool Any(bool value) override;
+  int Max(int value) override;
+  uint64_t Min(uint64_t value) override;
+  void SumToLead(const uint64_t* values, uint64_t* results, int count) override;
+  void MinToLead(const uint64_t* values, uint64_t* results, int count) override;
+  void MaxToLead(const uint64_t* values, uint64_t* results, int count) override;
+  std::vector<std::string> GatherToLead(const std::string& text) override;
 
  private:
   int rank_ = 0;

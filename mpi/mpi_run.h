@@ -8,10 +8,6 @@
 
 namespace dtk {
 
-// The name of the directory of the target in which rank `rank` works:
-// "rank-N".
-std::string RankDirectoryName(int rank);
-
 // Runs the tool on `argv` as process `group.rank()` of the group and
 // returns the exit status, the same on every process: the highest of all.
 // `environment.console` prints this process's lines; the lead (rank 0)

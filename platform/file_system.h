@@ -43,6 +43,15 @@ struct EntryPlace {
   size_t pathLength;
 };
 
+// How a file's data travels: through the system's file cache, or around it
+// to the device and back (-direct). Unbuffered transfers must each start
+// at a file offset and a memory address that are multiples of the block
+// size ProbeDirectIo found, and move whole blocks.
+enum class IoMode { kCached, kDirect };
+
+// The block size of unbuffered I/O where the system does not tell it.
+constexpr uint32_t kDefaultDirectBlockSize = 4096;
+
 class FileSystem {
  public:
   virtual ~FileSystem() = default;
@@ -72,11 +81,13 @@ class FileSystem {
   // directory, a FIFO or device (neither opened for writing nor waited
   // on), a file with another name elsewhere. Other openers may read and
   // write the file meanwhile (a share mode on Windows; POSIX has none).
-  virtual ErrorCode OpenForWrite(const EntryPlace& at, FileHandle* file) = 0;
+  // With IoMode::kDirect, the file's data bypasses the system's file cache.
+  virtual ErrorCode OpenForWrite(const EntryPlace& at, FileHandle* file, IoMode mode) = 0;
   // Opens the existing file `at` for reading only, never through a link and
   // never waiting on a FIFO; others may read it meanwhile but not write it
-  // (a share mode on Windows; POSIX has none).
-  virtual ErrorCode OpenForRead(const EntryPlace& at, FileHandle* file) = 0;
+  // (a share mode on Windows; POSIX has none). With IoMode::kDirect, the
+  // reads bypass the system's file cache.
+  virtual ErrorCode OpenForRead(const EntryPlace& at, FileHandle* file, IoMode mode) = 0;
   // Writes all `count` bytes or fails: a short count from the system is
   // continued, and a call that moves nothing without an error fails as a
   // full disk.
@@ -84,6 +95,9 @@ class FileSystem {
   // Reads up to `count` bytes into `data`; `*got` is what arrived, 0 at the
   // end of the file. A short read is not an error.
   virtual ErrorCode Read(FileHandle file, void* data, uint32_t count, uint32_t* got) = 0;
+  // Sets the size of the file open for writing to `size` bytes: cuts off
+  // what the last whole block of an unbuffered write put beyond it.
+  virtual ErrorCode SetFileSize(FileHandle file, int64_t size) = 0;
   // Flushes the file's data to stable storage.
   virtual ErrorCode Flush(FileHandle file) = 0;
   // Closes the file; the handle is gone whatever the result.
@@ -92,6 +106,18 @@ class FileSystem {
   virtual ErrorCode DeleteFile(const EntryPlace& at) = 0;
   // Removes the empty directory `at`; a link there is not followed.
   virtual ErrorCode RemoveDirectory(const EntryPlace& at) = 0;
+
+  // Finds out whether the file system that holds the open directory
+  // `at.dir` takes unbuffered I/O, and in which block size, with a probe
+  // file there that it writes one block to and reads it back from. The
+  // probe leaves no name behind: where the system can make a file without
+  // a name it has none; otherwise it is `at.name`, made only where nothing
+  // is, and removed at once. Returns 0 with the block size in `*blockSize`
+  // (kDefaultDirectBlockSize where the system does not tell it, or where
+  // no probe file can be made at all, as on a read-only file system: the
+  // phases then meet that cause themselves), or the system's reason when
+  // the file system refuses unbuffered I/O.
+  virtual ErrorCode ProbeDirectIo(const EntryPlace& at, uint32_t* blockSize) = 0;
 
   // Writes `text` as the file `path`, which lies outside the tree: a
   // regular file is replaced in one step, so a reader sees the old file or

@@ -6,6 +6,7 @@
 #include <string.h>
 #include <poll.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #if defined(__linux__)
@@ -16,11 +17,14 @@
 #endif
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <mutex>
+#include <new>
 #include <string>
 #include <unordered_map>
 
@@ -67,12 +71,39 @@ ErrorCode RefusalToReuse(const struct stat& info) {
   return 0;
 }
 
-// Opens `name` relative to `dir` for writing: makes it, or reuses an
-// existing regular file with one link, truncated. The common case, nothing
-// there, takes one call.
-ErrorCode CreateOrReuse(int dir, const char* name, int* fd) {
+// The flags that open a file for `mode` where the system takes them at
+// open (O_DIRECT on Linux and FreeBSD).
+int OpenFlagsFor(IoMode mode) {
+#if defined(O_DIRECT)
+  return mode == IoMode::kDirect ? O_DIRECT : 0;
+#else
+  (void)mode;
+  return 0;
+#endif
+}
+
+// Turns the file cache off for the open file `fd` where the system does
+// that after opening (F_NOCACHE on macOS); closes it when that fails.
+ErrorCode AfterOpen(int fd, IoMode mode) {
+#if !defined(O_DIRECT) && defined(F_NOCACHE)
+  if (mode == IoMode::kDirect && ::fcntl(fd, F_NOCACHE, 1) == -1) {
+    ErrorCode code = LastError();
+    ::close(fd);
+    return code;
+  }
+#else
+  (void)fd;
+  (void)mode;
+#endif
+  return 0;
+}
+
+// Opens `name` relative to `dir` for writing, with the open flags `extra`
+// too: makes it, or reuses an existing regular file with one link,
+// truncated. The common case, nothing there, takes one call.
+ErrorCode CreateOrReuse(int dir, const char* name, int extra, int* fd) {
   *fd = RetryOnInterrupt([&] {
-    return ::openat(dir, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    return ::openat(dir, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | extra, 0666);
   });
   if (*fd >= 0) return 0;
   if (errno != EEXIST) return LastError();
@@ -84,7 +115,7 @@ ErrorCode CreateOrReuse(int dir, const char* name, int* fd) {
   if (::fstatat(dir, name, &before, AT_SYMLINK_NOFOLLOW) != 0) return LastError();
   if (ErrorCode refusal = RefusalToReuse(before)) return refusal;
   int opened = RetryOnInterrupt([&] {
-    return ::openat(dir, name, O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    return ::openat(dir, name, O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY | extra);
   });
   if (opened < 0) return LastError();
   struct stat after {};
@@ -160,25 +191,27 @@ ErrorCode PosixFileSystem::CloseDirectory(DirHandle dir) {
   return ::close(static_cast<int>(dir)) == 0 || errno == EINTR ? 0 : LastError();
 }
 
-ErrorCode PosixFileSystem::OpenForWrite(const EntryPlace& at, FileHandle* file) {
+ErrorCode PosixFileSystem::OpenForWrite(const EntryPlace& at, FileHandle* file, IoMode mode) {
   *file = kInvalidFile;
   if (ErrorCode code = CheckPlace(at)) return code;
   int fd;
-  ErrorCode code = CreateOrReuse(static_cast<int>(at.dir), at.name, &fd);
+  ErrorCode code = CreateOrReuse(static_cast<int>(at.dir), at.name, OpenFlagsFor(mode), &fd);
+  if (code == 0) code = AfterOpen(fd, mode);
   if (code == 0) *file = fd;
   return code;
 }
 
-ErrorCode PosixFileSystem::OpenForRead(const EntryPlace& at, FileHandle* file) {
+ErrorCode PosixFileSystem::OpenForRead(const EntryPlace& at, FileHandle* file, IoMode mode) {
   *file = kInvalidFile;
   if (ErrorCode code = CheckPlace(at)) return code;
   // O_NONBLOCK: a FIFO at the name is not waited on (it reads as empty);
   // on regular files it changes nothing.
   int fd = RetryOnInterrupt([&] {
     return ::openat(static_cast<int>(at.dir), at.name,
-                    O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+                    O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY | OpenFlagsFor(mode));
   });
   if (fd < 0) return LastError();
+  if (ErrorCode code = AfterOpen(fd, mode)) return code;
   *file = fd;
   return 0;
 }
@@ -211,6 +244,12 @@ ErrorCode PosixFileSystem::Read(FileHandle file, void* data, uint32_t count, uin
   }
   *got = static_cast<uint32_t>(n);
   return 0;
+}
+
+ErrorCode PosixFileSystem::SetFileSize(FileHandle file, int64_t size) {
+  return RetryOnInterrupt([&] { return ::ftruncate(static_cast<int>(file), size); }) == 0
+             ? 0
+             : LastError();
 }
 
 ErrorCode PosixFileSystem::Flush(FileHandle file) {
@@ -248,13 +287,88 @@ ErrorCode PosixFileSystem::WriteWholeFile(const char* path, std::string_view tex
   }
   std::string temporary = std::string(path) + ".tmp";
   int fd;
-  ErrorCode code = CreateOrReuse(AT_FDCWD, temporary.c_str(), &fd);
+  ErrorCode code = CreateOrReuse(AT_FDCWD, temporary.c_str(), 0, &fd);
   if (code != 0) return code;
   code = WriteAll(fd, text.data(), text.size());
   if (code == 0 && RetryOnInterrupt([&] { return ::fsync(fd); }) != 0) code = LastError();
   if (::close(fd) != 0 && errno != EINTR && code == 0) code = LastError();
   if (code == 0 && ::rename(temporary.c_str(), path) != 0) code = LastError();
   if (code != 0) ::unlink(temporary.c_str());
+  return code;
+}
+
+namespace {
+
+// Whether `code`, from a probe of unbuffered I/O, says that the file
+// system does not take it, rather than that the probe met another trouble
+// (a full disk) that the phases will meet as well.
+bool IsRefusal(ErrorCode code) { return code == EINVAL || code == EOPNOTSUPP || code == ENOTSUP; }
+
+// Turns the file cache off for the probe file `fd`, finds the block size
+// and moves one block out and back. 0, or the reason of a refusal.
+ErrorCode ProbeOpenFile(int fd, uint32_t* blockSize) {
+#if defined(O_DIRECT)
+  // A file system without unbuffered I/O refuses the flag here.
+  int flags = ::fcntl(fd, F_GETFL);
+  if (flags == -1 || ::fcntl(fd, F_SETFL, flags | O_DIRECT) == -1) return LastError();
+#elif defined(F_NOCACHE)
+  if (::fcntl(fd, F_NOCACHE, 1) == -1) return LastError();
+#endif
+#if defined(__linux__) && defined(STATX_DIOALIGN)
+  // Linux 6.1 and later tell the alignment of a regular file's unbuffered
+  // transfers (not a directory's); a file system that takes none says 0.
+  struct statx info {};
+  if (::statx(fd, "", AT_EMPTY_PATH, STATX_DIOALIGN, &info) == 0 &&
+      (info.stx_mask & STATX_DIOALIGN) != 0) {
+    if (info.stx_dio_offset_align == 0) return EINVAL;
+    *blockSize = std::max(info.stx_dio_offset_align, info.stx_dio_mem_align);
+  }
+#endif
+  // Some file systems take the flag and refuse the transfers.
+  const size_t size = *blockSize;
+  const std::align_val_t alignment{std::max<size_t>(size, 4096)};
+  auto* block = static_cast<char*>(::operator new(size, alignment, std::nothrow));
+  if (block == nullptr) return 0;
+  std::memset(block, 0, size);
+  ErrorCode code = 0;
+  if (RetryOnInterrupt([&] { return ::pwrite(fd, block, size, 0); }) < 0 ||
+      RetryOnInterrupt([&] { return ::pread(fd, block, size, 0); }) < 0) {
+    code = LastError();
+  }
+  ::operator delete(block, alignment);
+  return IsRefusal(code) ? code : 0;
+}
+
+}  // namespace
+
+ErrorCode PosixFileSystem::ProbeDirectIo(const EntryPlace& at, uint32_t* blockSize) {
+  *blockSize = kDefaultDirectBlockSize;
+  if (CheckPlace(at) != 0) return 0;
+  const int dir = static_cast<int>(at.dir);
+  int fd = -1;
+#if defined(O_TMPFILE)
+  // A file without a name: nothing is left behind whatever happens.
+  fd = RetryOnInterrupt([&] { return ::openat(dir, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600); });
+#endif
+  if (fd < 0) {
+    fd = RetryOnInterrupt([&] {
+      return ::openat(dir, at.name, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY,
+                      0600);
+    });
+    // No file can be made here at all (a read-only file system, a target
+    // that may not be written): the phases meet that cause themselves.
+    if (fd < 0) return 0;
+    // The name goes at once; only this file's, should another have taken
+    // it meanwhile.
+    struct stat mine {};
+    struct stat there {};
+    if (::fstat(fd, &mine) == 0 && ::fstatat(dir, at.name, &there, AT_SYMLINK_NOFOLLOW) == 0 &&
+        mine.st_dev == there.st_dev && mine.st_ino == there.st_ino) {
+      ::unlinkat(dir, at.name, 0);
+    }
+  }
+  ErrorCode code = ProbeOpenFile(fd, blockSize);
+  ::close(fd);
   return code;
 }
 
@@ -340,6 +454,36 @@ ErrorCode OutOfMemoryError() { return ENOMEM; }
 
 bool IsTerminal(int stream) { return ::isatty(stream) == 1; }
 
+namespace {
+
+// A terminal that takes the common control sequences: a carriage return
+// goes back to the start of the line, and ESC [ K erases from the cursor
+// to the end of it.
+class PosixStatusTerminal : public StatusTerminal {
+ public:
+  size_t Columns() override {
+    struct winsize size {};
+    return ::ioctl(2, TIOCGWINSZ, &size) == 0 ? size.ws_col : 0;
+  }
+  void Draw(std::string_view text) override {
+    std::string line = "\r";
+    line.append(text);
+    line += "\033[K";  // what a longer line before left
+    WriteStandardStream(2, line.data(), line.size());
+  }
+  void Erase() override { WriteStandardStream(2, "\r\033[K", 4); }
+};
+
+}  // namespace
+
+StatusTerminal* StandardErrorTerminal() {
+  static PosixStatusTerminal terminal;
+  // A terminal that says it takes no control sequences gets no status line.
+  const char* type = std::getenv("TERM");
+  if (type != nullptr && std::string(type) == "dumb") return nullptr;
+  return ::isatty(2) == 1 ? &terminal : nullptr;
+}
+
 uint64_t PhysicalMemoryBytes() {
   long pages = ::sysconf(_SC_PHYS_PAGES);
   long pageSize = ::sysconf(_SC_PAGESIZE);
@@ -422,7 +566,10 @@ uint64_t UsableMemoryBytes(const MemoryLimitSources& sources) {
 
 namespace {
 
-volatile sig_atomic_t stopSignal = 0;
+// Set in a signal handler and read by every thread of a run at each entry:
+// a lock-free atomic is safe for both.
+std::atomic<int> stopSignal{0};
+static_assert(std::atomic<int>::is_always_lock_free);
 // The file status flags of standard output and error before the run, or -1
 // for a stream that is not open.
 int streamFlags[3] = {-1, -1, -1};
@@ -436,7 +583,7 @@ void SetStreamFlags(bool nonBlocking) {
 
 void OnStopSignal(int signal) {
   int savedErrno = errno;
-  if (stopSignal != 0) {
+  if (stopSignal.load(std::memory_order_relaxed) != 0) {
     // The second request: stop now, as the signal would have.
     SetStreamFlags(false);
     ::signal(signal, SIG_DFL);
@@ -444,7 +591,7 @@ void OnStopSignal(int signal) {
     errno = savedErrno;
     return;
   }
-  stopSignal = signal;
+  stopSignal.store(signal, std::memory_order_relaxed);
   // A write to a stream that nobody reads (a full pipe) must not hold the
   // cleanup up: from now on such a write returns at once, and
   // WriteStandardStream gives up on it after a while.
@@ -510,8 +657,8 @@ bool WriteStandardStream(int stream, const char* data, size_t count) {
   return true;
 }
 
-int StopRequested() { return stopSignal; }
-void RequestStop(int signal) { stopSignal = signal; }
-void ClearStopRequest() { stopSignal = 0; }
+int StopRequested() { return stopSignal.load(std::memory_order_relaxed); }
+void RequestStop(int signal) { stopSignal.store(signal, std::memory_order_relaxed); }
+void ClearStopRequest() { stopSignal.store(0, std::memory_order_relaxed); }
 
 }  // namespace dtk

@@ -25,14 +25,16 @@ class PosixFileSystem : public FileSystem {
   ErrorCode OpenDirectory(const EntryPlace& at, DirHandle* dir) override;
   ErrorCode FlushDirectory(DirHandle dir) override;
   ErrorCode CloseDirectory(DirHandle dir) override;
-  ErrorCode OpenForWrite(const EntryPlace& at, FileHandle* file) override;
-  ErrorCode OpenForRead(const EntryPlace& at, FileHandle* file) override;
+  ErrorCode OpenForWrite(const EntryPlace& at, FileHandle* file, IoMode mode) override;
+  ErrorCode OpenForRead(const EntryPlace& at, FileHandle* file, IoMode mode) override;
   ErrorCode Write(FileHandle file, const void* data, uint32_t count) override;
   ErrorCode Read(FileHandle file, void* data, uint32_t count, uint32_t* got) override;
+  ErrorCode SetFileSize(FileHandle file, int64_t size) override;
   ErrorCode Flush(FileHandle file) override;
   ErrorCode Close(FileHandle file) override;
   ErrorCode DeleteFile(const EntryPlace& at) override;
   ErrorCode RemoveDirectory(const EntryPlace& at) override;
+  ErrorCode ProbeDirectIo(const EntryPlace& at, uint32_t* blockSize) override;
   ErrorCode WriteWholeFile(const char* path, std::string_view text) override;
 
  private:

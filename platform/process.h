@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <string_view>
 
 namespace dtk {
 
@@ -71,6 +72,25 @@ int StopRequested();
 // go on within a second (a pipe that nobody reads) is given up and fails
 // too, so that a stop always ends the run.
 bool WriteStandardStream(int stream, const char* data, size_t count);
+
+// The terminal that the standard error stream goes to, on which a status
+// line can be drawn below the last line printed and redrawn in place.
+class StatusTerminal {
+ public:
+  virtual ~StatusTerminal() = default;
+  // The terminal's width in characters, or 0 when it does not tell.
+  virtual size_t Columns() = 0;
+  // Draws `text` (one line, narrower than the terminal) over the status
+  // line drawn before, if any, and leaves the cursor on the same line.
+  virtual void Draw(std::string_view text) = 0;
+  // Erases the status line and leaves the cursor at the start of its line,
+  // where the next line printed goes.
+  virtual void Erase() = 0;
+};
+
+// The terminal of the standard error stream (on Windows, its console), or
+// null when the stream is not one.
+StatusTerminal* StandardErrorTerminal();
 
 // Asks the run to stop as the signal `signal` would; for tests.
 void RequestStop(int signal);

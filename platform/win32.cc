@@ -3,10 +3,13 @@
 // terminals.
 #include <io.h>
 
+#include <algorithm>
 #include <atomic>
 #include <map>
 #include <mutex>
 #include <cctype>
+#include <cstring>
+#include <new>
 #include <string>
 #include <cstdio>
 
@@ -68,17 +71,25 @@ ErrorCode OpenDirectoryHandle(const char* path, bool followLinks, DirHandle* dir
   return 0;
 }
 
-// Opens `path` for writing: makes it, or reuses an existing plain file with
-// no other link, truncated. The common case, nothing there, takes one call.
-ErrorCode CreateOrReuse(const char* path, HANDLE* result) {
+// The flags that open a file for `mode`: unbuffered I/O bypasses the file
+// cache, and its writes go through the disk's own cache too.
+DWORD FlagsFor(IoMode mode, bool writing) {
+  if (mode != IoMode::kDirect) return 0;
+  return FILE_FLAG_NO_BUFFERING | (writing ? FILE_FLAG_WRITE_THROUGH : 0);
+}
+
+// Opens `path` for writing, with the flags `extra` too: makes it, or reuses
+// an existing plain file with no other link, truncated. The common case,
+// nothing there, takes one call.
+ErrorCode CreateOrReuse(const char* path, DWORD extra, HANDLE* result) {
   *result = ::CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                          CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+                          CREATE_NEW, FILE_ATTRIBUTE_NORMAL | extra, nullptr);
   if (*result != INVALID_HANDLE_VALUE) return 0;
   ErrorCode code = LastError();
   if (code != ERROR_FILE_EXISTS && code != ERROR_ALREADY_EXISTS) return code;
-  HANDLE handle = ::CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
-                                nullptr);
+  HANDLE handle =
+      ::CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT | extra, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return LastError();
   BY_HANDLE_FILE_INFORMATION info{};
   code = ::GetFileInformationByHandle(handle, &info) ? 0 : LastError();
@@ -177,25 +188,24 @@ ErrorCode Win32FileSystem::CloseDirectory(DirHandle dir) {
   return Succeeded(::CloseHandle(ToHandle(dir)));
 }
 
-ErrorCode Win32FileSystem::OpenForWrite(const EntryPlace& at, FileHandle* file) {
+ErrorCode Win32FileSystem::OpenForWrite(const EntryPlace& at, FileHandle* file, IoMode mode) {
   *file = kInvalidFile;
   if (ErrorCode code = CheckPlace(at)) return code;
-  // Write access only; others may read and write meanwhile. No caching
-  // flags: the data goes through the file cache.
+  // Write access only; others may read and write meanwhile.
   HANDLE handle;
-  ErrorCode code = CreateOrReuse(at.path, &handle);
+  ErrorCode code = CreateOrReuse(at.path, FlagsFor(mode, true), &handle);
   if (code == 0) *file = FromHandle(handle);
   return code;
 }
 
-ErrorCode Win32FileSystem::OpenForRead(const EntryPlace& at, FileHandle* file) {
+ErrorCode Win32FileSystem::OpenForRead(const EntryPlace& at, FileHandle* file, IoMode mode) {
   *file = kInvalidFile;
   if (ErrorCode code = CheckPlace(at)) return code;
   // Others may read the file meanwhile, but not write it. A reparse point
   // is opened as itself, never followed.
-  HANDLE handle =
-      ::CreateFileA(at.path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  HANDLE handle = ::CreateFileA(
+      at.path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT | FlagsFor(mode, false), nullptr);
   if (handle == INVALID_HANDLE_VALUE) return LastError();
   *file = FromHandle(handle);
   return 0;
@@ -214,6 +224,13 @@ ErrorCode Win32FileSystem::Read(FileHandle file, void* data, uint32_t count, uin
   }
   *got = n;
   return 0;
+}
+
+ErrorCode Win32FileSystem::SetFileSize(FileHandle file, int64_t size) {
+  LARGE_INTEGER end;
+  end.QuadPart = size;
+  if (!::SetFilePointerEx(ToHandle(file), end, nullptr, FILE_BEGIN)) return LastError();
+  return Succeeded(::SetEndOfFile(ToHandle(file)));
 }
 
 ErrorCode Win32FileSystem::Flush(FileHandle file) {
@@ -250,7 +267,7 @@ ErrorCode Win32FileSystem::WriteWholeFile(const char* path, std::string_view tex
   }
   std::string temporary = std::string(path) + ".tmp";
   HANDLE handle;
-  ErrorCode code = CreateOrReuse(temporary.c_str(), &handle);
+  ErrorCode code = CreateOrReuse(temporary.c_str(), 0, &handle);
   if (code != 0) return code;
   code = WriteAll(calls_, handle, text.data(), static_cast<DWORD>(text.size()));
   if (code == 0 && !::FlushFileBuffers(handle)) code = LastError();
@@ -261,6 +278,54 @@ ErrorCode Win32FileSystem::WriteWholeFile(const char* path, std::string_view tex
   }
   if (code != 0) ::DeleteFileA(temporary.c_str());
   return code;
+}
+
+ErrorCode Win32FileSystem::ProbeDirectIo(const EntryPlace& at, uint32_t* blockSize) {
+  *blockSize = kDefaultDirectBlockSize;
+  if (CheckPlace(at) != 0) return 0;
+  // Unbuffered transfers move whole sectors of the volume.
+  std::string directory(at.path, at.pathLength - std::strlen(at.name));
+  char volume[MAX_PATH + 1];
+  DWORD sectorsPerCluster = 0, bytesPerSector = 0, freeClusters = 0, clusters = 0;
+  if (::GetVolumePathNameA(directory.c_str(), volume, sizeof(volume)) &&
+      ::GetDiskFreeSpaceA(volume, &sectorsPerCluster, &bytesPerSector, &freeClusters, &clusters) &&
+      bytesPerSector != 0) {
+    *blockSize = bytesPerSector;
+  }
+  auto isRefusal = [](ErrorCode code) {
+    return code == ERROR_INVALID_PARAMETER || code == ERROR_NOT_SUPPORTED ||
+           code == ERROR_INVALID_FUNCTION;
+  };
+  // The probe is made only where nothing is, shared with nobody, and
+  // deleted when it is closed.
+  HANDLE file =
+      ::CreateFileA(at.path, GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
+                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE | FILE_FLAG_NO_BUFFERING |
+                        FILE_FLAG_WRITE_THROUGH,
+                    nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    // Other causes (a read-only volume, no right to write) the phases meet
+    // themselves.
+    ErrorCode code = LastError();
+    return isRefusal(code) ? code : 0;
+  }
+  const DWORD size = *blockSize;
+  const std::align_val_t alignment{std::max<size_t>(size, 4096)};
+  auto* block = static_cast<char*>(::operator new(size, alignment, std::nothrow));
+  ErrorCode code = 0;
+  if (block != nullptr) {
+    std::memset(block, 0, size);
+    DWORD moved = 0;
+    LARGE_INTEGER start{};
+    if (!::WriteFile(file, block, size, &moved, nullptr) ||
+        !::SetFilePointerEx(file, start, nullptr, FILE_BEGIN) ||
+        !::ReadFile(file, block, size, &moved, nullptr)) {
+      code = LastError();
+    }
+    ::operator delete(block, alignment);
+  }
+  ::CloseHandle(file);
+  return isRefusal(code) ? code : 0;
 }
 
 FileSystem& SystemFileSystem() {
@@ -314,6 +379,57 @@ std::string FileSystemTypeName(const char* path) {
 
 bool IsTerminal(int stream) { return ::_isatty(stream) != 0; }
 
+namespace {
+
+// The console's own way to redraw a line: the cursor is put back to the
+// start of the line and what the text does not cover is filled with
+// blanks.
+class ConsoleStatusTerminal : public StatusTerminal {
+ public:
+  explicit ConsoleStatusTerminal(HANDLE console) : console_(console) {}
+  size_t Columns() override {
+    CONSOLE_SCREEN_BUFFER_INFO info;
+    return ::GetConsoleScreenBufferInfo(console_, &info) ? info.dwSize.X : 0;
+  }
+  void Draw(std::string_view text) override {
+    CONSOLE_SCREEN_BUFFER_INFO info;
+    if (!::GetConsoleScreenBufferInfo(console_, &info)) return;
+    COORD start = {0, info.dwCursorPosition.Y};
+    ::SetConsoleCursorPosition(console_, start);
+    DWORD done = 0;
+    ::WriteConsoleA(console_, text.data(), static_cast<DWORD>(text.size()), &done, nullptr);
+    COORD end = {static_cast<SHORT>(text.size()), start.Y};
+    if (info.dwSize.X > end.X) {
+      ::FillConsoleOutputCharacterA(console_, ' ', info.dwSize.X - end.X, end, &done);
+    }
+  }
+  void Erase() override {
+    CONSOLE_SCREEN_BUFFER_INFO info;
+    if (!::GetConsoleScreenBufferInfo(console_, &info)) return;
+    COORD start = {0, info.dwCursorPosition.Y};
+    DWORD done = 0;
+    ::FillConsoleOutputCharacterA(console_, ' ', info.dwSize.X, start, &done);
+    ::SetConsoleCursorPosition(console_, start);
+  }
+
+ private:
+  HANDLE console_;
+};
+
+}  // namespace
+
+StatusTerminal* StandardErrorTerminal() {
+  // A file, a pipe or the NUL device is no console.
+  HANDLE handle = ::GetStdHandle(STD_ERROR_HANDLE);
+  CONSOLE_SCREEN_BUFFER_INFO info;
+  if (handle == nullptr || handle == INVALID_HANDLE_VALUE ||
+      !::GetConsoleScreenBufferInfo(handle, &info)) {
+    return nullptr;
+  }
+  static ConsoleStatusTerminal terminal(handle);
+  return &terminal;
+}
+
 uint64_t PhysicalMemoryBytes() {
   MEMORYSTATUSEX status{};
   status.dwLength = sizeof(status);
@@ -340,8 +456,26 @@ uint64_t UsableMemoryBytes(const MemoryLimitSources&) {
 namespace {
 
 std::atomic<int> stopSignal{0};
-// The thread that writes the console, whose blocked write a stop cancels.
-HANDLE mainThread = nullptr;
+// The thread that writes the console at the moment (one at a time: the
+// threads of a run print through one locked console), whose blocked write
+// a stop cancels.
+std::atomic<HANDLE> writingThread{nullptr};
+
+// A handle of the calling thread, open as long as the thread lives.
+HANDLE CurrentThreadHandle() {
+  struct Owned {
+    HANDLE handle = nullptr;
+    ~Owned() {
+      if (handle != nullptr) ::CloseHandle(handle);
+    }
+  };
+  thread_local Owned self;
+  if (self.handle == nullptr) {
+    ::DuplicateHandle(::GetCurrentProcess(), ::GetCurrentThread(), ::GetCurrentProcess(),
+                      &self.handle, 0, FALSE, DUPLICATE_SAME_ACCESS);
+  }
+  return self.handle;
+}
 
 constexpr int kInterruptSignal = 2;   // as SIGINT
 constexpr int kTerminateSignal = 15;  // as SIGTERM
@@ -368,7 +502,7 @@ BOOL WINAPI OnConsoleEvent(DWORD event) {
   if (!stopSignal.compare_exchange_strong(none, signal)) return FALSE;
   // A console write that cannot go on (a pipe nobody reads) must not hold
   // the cleanup up.
-  if (mainThread != nullptr) ::CancelSynchronousIo(mainThread);
+  if (HANDLE writer = writingThread.load(); writer != nullptr) ::CancelSynchronousIo(writer);
   if (signal == kTerminateSignal) {
     // The system ends the process as soon as this returns (or after its
     // grace period): wait here while the run cleans up and exits.
@@ -383,23 +517,27 @@ void InstallStopHandlers() {
   // A drive without its medium, or a failing one, gives the call that met it
   // an error instead of a dialog box that waits for someone to answer.
   ::SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
-  ::DuplicateHandle(::GetCurrentProcess(), ::GetCurrentThread(), ::GetCurrentProcess(),
-                    &mainThread, 0, FALSE, DUPLICATE_SAME_ACCESS);
   ::SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
 }
 
 void RestoreStandardStreams() {}
 
 bool WriteStandardStream(int stream, const char* data, size_t count) {
+  writingThread.store(CurrentThreadHandle());
   // The C runtime's own write, which puts CR LF at the end of each line.
+  bool written = true;
   while (count > 0) {
     unsigned chunk = count > (1u << 30) ? (1u << 30) : static_cast<unsigned>(count);
-    int written = ::_write(stream, data, chunk);
-    if (written <= 0) return false;
-    data += written;
-    count -= static_cast<size_t>(written);
+    int taken = ::_write(stream, data, chunk);
+    if (taken <= 0) {
+      written = false;
+      break;
+    }
+    data += taken;
+    count -= static_cast<size_t>(taken);
   }
-  return true;
+  writingThread.store(nullptr);
+  return written;
 }
 
 int StopRequested() { return stopSignal.load(); }

@@ -132,6 +132,57 @@ void StreamConsole::Flush() {
   FlushStream(output_);
 }
 
+void LockedConsole::Error(std::string_view text) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  Hide();
+  inner_.Error(text);
+}
+
+void LockedConsole::Progress(std::string_view text) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  Hide();
+  inner_.Progress(text);
+}
+
+void LockedConsole::Output(std::string_view text) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  Hide();
+  inner_.Output(text);
+}
+
+void LockedConsole::Hide() {
+  if (!statusShown_) return;
+  terminal_->Erase();
+  statusShown_ = false;
+}
+
+void LockedConsole::HideStatus() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  Hide();
+}
+
+void LockedConsole::ShowStatus(const std::function<std::string(size_t columns)>& status) {
+  if (terminal_ == nullptr) return;
+  std::lock_guard<std::mutex> lock(mutex_);
+  // A line on the wide side would wrap, and could no longer be redrawn in
+  // place: it is kept narrower than the terminal.
+  size_t columns = terminal_->Columns();
+  std::string text = status(columns > 1 ? columns - 1 : 0);
+  if (text.empty()) {
+    Hide();
+    return;
+  }
+  // What was printed before goes out first.
+  inner_.Flush();
+  terminal_->Draw(text);
+  statusShown_ = true;
+}
+
+void LockedConsole::Flush() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  inner_.Flush();
+}
+
 void MemoryConsole::Add(bool isError, std::string_view text) {
   // Text arrives line by line; a piece without its line break joins the next.
   if (!lines_.empty() && lines_.back().isError == isError && !lines_.back().text.empty() &&

@@ -5,9 +5,13 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "platform/process.h"
 
 namespace dtk {
 
@@ -107,6 +111,42 @@ class StreamConsole : public Console {
   Stream output_;
   Stream error_;
   Stream* last_ = nullptr;
+};
+
+// One console that many threads print on: each call has the console to
+// itself while it lasts. Lines that are never printed (the progress lines
+// a RankConsole holds back) never get here and cost no lock. With a
+// terminal, it keeps a status line below the last line printed: the
+// status line is erased before any other line is printed, so that no line
+// is ever mixed with it.
+class LockedConsole : public Console {
+ public:
+  // Borrows `inner` and `terminal` (may be null: no status line), which
+  // shows what `inner` writes to the standard error stream, for its whole
+  // life.
+  explicit LockedConsole(Console& inner, StatusTerminal* terminal = nullptr)
+      : inner_(inner), terminal_(terminal) {}
+  void Error(std::string_view text) override;
+  void Progress(std::string_view text) override;
+  void Output(std::string_view text) override;
+  void Flush() override;
+
+  // Draws the text that `status` returns as the status line, or erases the
+  // status line when it returns an empty text. `status` runs while the
+  // console is held, so that what it reads is drawn before any line printed
+  // after it. Nothing happens without a terminal.
+  void ShowStatus(const std::function<std::string(size_t columns)>& status);
+  // Erases the status line, if one is drawn.
+  void HideStatus();
+
+ private:
+  // Erases the status line, the console being held.
+  void Hide();
+
+  Console& inner_;
+  StatusTerminal* terminal_;
+  std::mutex mutex_;
+  bool statusShown_ = false;
 };
 
 // Keeps every line in order, tagged with its stream; for tests and for

@@ -26,7 +26,7 @@ void PrintSummary(Console& console, const PhaseText& text, const PhaseCounters& 
                   uint32_t secs) {
   char bytes[kInt64Size];
   SpeedFigures speed = ComputeSpeed(counters.bytes, secs);
-  console.OutputF("%s %u files, %u %s\n", text.word, counters.files, counters.second,
+  console.OutputF("%s %u files, %u %s\n", text.word, counters.files.get(), counters.second.get(),
                   text.secondCount);
   console.OutputF("%s filesize %s bytes\n", text.word, FormatInt64(bytes, counters.bytes));
   console.OutputF("%s time %u sec\n", text.word, secs);

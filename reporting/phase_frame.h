@@ -7,6 +7,7 @@
 #include <new>
 
 #include "reporting/console.h"
+#include "support/relaxed.h"
 
 namespace dtk {
 
@@ -33,11 +34,12 @@ extern const PhaseText kCreateText;
 extern const PhaseText kVerifyText;
 extern const PhaseText kRemoveText;
 
-// The counters a phase reports, read once its walk is over.
+// The counters a phase reports once its walk is over. The walk's thread
+// keeps them; another thread may read them meanwhile (a status line).
 struct PhaseCounters {
-  uint32_t files = 0;
-  uint32_t second = 0;  // directories, or CRC errors
-  int64_t bytes = 0;
+  Relaxed<uint32_t> files = 0;
+  Relaxed<uint32_t> second = 0;  // directories, or CRC errors
+  Relaxed<int64_t> bytes = 0;
 };
 
 // The clock readings of the phase that ran last.

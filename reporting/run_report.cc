@@ -67,10 +67,16 @@ Json PhaseJson(const PhaseReport& phase) {
   return json;
 }
 
-Json RankObject(const RankReport& rank) {
+// A rank of dtk-mpi, or with `isThread` a thread of dtk, which has no host
+// of its own.
+Json RankObject(const RankReport& rank, bool isThread = false) {
   Json json;
-  json["rank"] = rank.rank;
-  json["host"] = ValidUtf8Text(rank.host);
+  if (isThread) {
+    json["thread"] = rank.rank;
+  } else {
+    json["rank"] = rank.rank;
+    json["host"] = ValidUtf8Text(rank.host);
+  }
   json["exitStatus"] = rank.exitStatus;
   Json phases = Json::array();
   for (const PhaseReport& phase : rank.phases) phases.push_back(PhaseJson(phase));
@@ -204,7 +210,10 @@ std::string ReportJson(const RunReport& report) {
                       {"noRemove", settings.noRemove},
                       {"sync", settings.sync},
                       {"engine", settings.engine},
-                      {"depth", settings.depth}};
+                      {"depth", settings.depth},
+                      {"threads", settings.threads},
+                      {"direct", settings.direct}};
+  json["directBlockSize"] = report.directBlockSize ? Json(*report.directBlockSize) : Json(nullptr);
   if (report.plan) {
     json["plan"] = {{"files", report.plan->files},
                     {"directories", report.plan->directories},
@@ -219,6 +228,11 @@ std::string ReportJson(const RunReport& report) {
     Json ranks = Json::array();
     for (const RankReport& rank : report.ranks) ranks.push_back(RankObject(rank));
     json["ranks"] = std::move(ranks);
+  }
+  if (!report.threads.empty()) {
+    Json threads = Json::array();
+    for (const RankReport& thread : report.threads) threads.push_back(RankObject(thread, true));
+    json["threads"] = std::move(threads);
   }
   json["exitStatus"] = report.exitStatus;
   return json.dump(2) + "\n";

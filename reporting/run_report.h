@@ -73,6 +73,8 @@ struct ReportSettings {
   bool sync = false;
   std::string engine = "sync";  // how the files' calls were made
   uint32_t depth = 0;           // files in flight at once with the uring engine
+  int32_t threads = 1;
+  bool direct = false;
 };
 
 struct ReportPlan {
@@ -81,11 +83,11 @@ struct ReportPlan {
   int64_t bytes = 0;
 };
 
-// One of many processes that ran the phases in step (dtk-mpi), with its
-// own figures.
+// One of many processes (dtk-mpi) or threads (dtk -threads N) that ran the
+// phases in step, with its own figures.
 struct RankReport {
-  int rank = 0;
-  std::string host;    // where it ran
+  int rank = 0;        // the process's rank, or the thread's number
+  std::string host;    // where a process ran
   int exitStatus = 0;  // its own, before the processes agreed on one
   std::vector<PhaseReport> phases;
 };
@@ -96,9 +98,11 @@ struct RunReport {
   std::string target;                     // as given
   std::optional<std::string> fileSystem;  // none where the system does not tell
   ReportSettings settings;
+  std::optional<uint32_t> directBlockSize;  // of unbuffered transfers; none without -direct
   std::optional<ReportPlan> plan;   // none when no plan could be made
   std::vector<PhaseReport> phases;  // of all processes together when there are ranks
   std::vector<RankReport> ranks;    // none for a run of one process; then not written
+  std::vector<RankReport> threads;  // none for a run of one thread; then not written
   int exitStatus = 0;
 };
 
@@ -110,7 +114,7 @@ std::string ReportJson(const RunReport& report);
 std::string RankJson(const RankReport& rank);
 std::optional<RankReport> ParseRankJson(std::string_view text);
 
-// The phase `index` of every rank in `ranks` taken together: counts and
+// The phase `index` of every rank (or thread) in `ranks` taken together: counts and
 // bytes added, the worst status ("failed", then "interrupted", then "ok"),
 // and the failures and CRC mismatches of every rank in rank order, the first
 // 1000 of each listed and the rest counted. Name, start and seconds are

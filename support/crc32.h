@@ -37,8 +37,18 @@ class Crc32 {
   // (VPCLMULQDQ with AVX2). Call it only when WideFoldingAvailable() is true.
   static uint32_t UpdateWideFolding(uint32_t reg, const uint8_t* data, uint64_t count);
   static bool WideFoldingAvailable();
+  // The same folding on 512-bit registers, four blocks per multiplication
+  // (VPCLMULQDQ with AVX-512F and AVX-512BW). Call it only when
+  // Folding512Available() is true.
+  static uint32_t UpdateFolding512(uint32_t reg, const uint8_t* data, uint64_t count);
+  static bool Folding512Available();
   // The fastest form this processor runs, chosen once; Update uses it.
   static uint32_t UpdateFastest(uint32_t reg, const uint8_t* data, uint64_t count);
+
+  // The register `reg` carried over `count` zero bytes, reg * x^(8 count)
+  // mod P, without reading them: a few table lookups and carry-less
+  // multiplications, whatever the count.
+  static uint32_t UpdateZeros(uint32_t reg, uint64_t count);
 
  private:
   uint32_t crcReg = 0xFFFFFFFFu;

@@ -53,6 +53,17 @@ TEST(CommandLineTest, DefaultsAndOptionsInAnyCase) {
   EXPECT_EQ(p.line.config.maxFileSize, 100);
 }
 
+TEST(CommandLineTest, ThreadsFromOneTo1024) {
+  EXPECT_EQ(Parse({"T"}).line.threads, 1);
+  EXPECT_EQ(Parse({"T", "-THREADS", "1024"}).line.threads, 1024);
+  EXPECT_EQ(Parse({"T", "/Threads", "8"}, kWindowsOptionRules).line.threads, 8);
+  Parsed none = Parse({"T", "-threads", "0"});  // not taken: 0 is a plain word
+  EXPECT_EQ(none.error, "");
+  EXPECT_EQ(none.line.threads, 1);
+  EXPECT_EQ(Parse({"T", "-threads", "1025"}).error, "Parameter error! (threads)\n");
+  EXPECT_EQ(Parse({"T", "-threads"}).error, "Parameter error! (threads)\n");
+}
+
 TEST(CommandLineTest, ValueWords) {
   EXPECT_EQ(Parse({"T", "-filesize", "10"}).line.config.totalSize, 10485760);
   EXPECT_EQ(Parse({"T", "-filesize", "4096"}).line.config.totalSize, 4294967296);
@@ -82,17 +93,20 @@ TEST(CommandLineTest, AcrossRunOptions) {
   EXPECT_FALSE(none.line.noCreate);
   EXPECT_FALSE(none.line.noRemove);
   EXPECT_FALSE(none.line.sync);
+  EXPECT_FALSE(none.line.direct);
 
-  Parsed all = Parse({"T", "-NOCREATE", "-noremove", "-Sync", "-verify"});
+  Parsed all = Parse({"T", "-NOCREATE", "-noremove", "-Sync", "-verify", "-Direct"});
   ASSERT_EQ(all.error, "");
   EXPECT_TRUE(all.line.noCreate);
   EXPECT_TRUE(all.line.noRemove);
   EXPECT_TRUE(all.line.sync);
+  EXPECT_TRUE(all.line.direct);
   // Flags take no value word: a number after one is a plain word.
   EXPECT_STREQ(Parse({"-noCreate", "5"}).line.targetDir, "5");
-  Parsed windows = Parse({"T", "/noCreate", "/NoRemove", "/verify"}, kWindowsOptionRules);
+  Parsed windows =
+      Parse({"T", "/noCreate", "/NoRemove", "/verify", "/DIRECT"}, kWindowsOptionRules);
   ASSERT_EQ(windows.error, "");
-  EXPECT_TRUE(windows.line.noCreate && windows.line.noRemove);
+  EXPECT_TRUE(windows.line.noCreate && windows.line.noRemove && windows.line.direct);
 
   // Neither creating, verifying nor removing is a run that does nothing.
   EXPECT_EQ(Parse({"T", "-noCreate", "-noRemove"}).error, "Parameter error! (noRemove)\n");

@@ -1,11 +1,16 @@
 // A file system that forwards to another one, records every call, and fails
-// the N-th call of a kind (once, or from then on) with a chosen error, or
-// makes reads short. The calls a batch engine makes itself are recorded
-// and failed the same way.
+// the N-th call of a kind (once, or from then on) or every call of a kind on
+// one path with a chosen error, or makes reads short, or plays a file
+// system's unbuffered I/O. The calls a batch engine makes itself are
+// recorded and failed the same way. Many threads may call it at once (each
+// call is counted and recorded under a lock); faults are set before they do.
 #ifndef DTK_TESTS_FAULT_FILE_SYSTEM_H_
 #define DTK_TESTS_FAULT_FILE_SYSTEM_H_
 
+#include <cerrno>
 #include <functional>
+#include <map>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -16,6 +21,9 @@ namespace dtk {
 
 // A fault with this code throws std::bad_alloc, as exhausted memory would.
 constexpr ErrorCode kThrowBadAlloc = 0xFFFFFFFFu;
+// A fault with this code lets the call go through, but first asks the run
+// to stop as SIGTERM would.
+constexpr ErrorCode kRequestStop = 0xFFFFFFFEu;
 
 enum class Op {
   kMakeDirectory,
@@ -26,6 +34,7 @@ enum class Op {
   kOpenForRead,
   kWrite,
   kRead,
+  kSetFileSize,
   kFlush,
   kClose,
   kDeleteFile,
@@ -42,6 +51,8 @@ class FaultFileSystem : public FileSystem, public EngineFaults {
     std::string path;    // for calls that name a path
     uint32_t count = 0;  // bytes asked for, for reads and writes
     ErrorCode result = 0;
+    bool direct = false;  // opens: IoMode::kDirect
+    bool aligned = true;  // reads and writes: at a block's start in memory and in the file
   };
 
   explicit FaultFileSystem(FileSystem& inner) : inner_(inner) {}
@@ -54,8 +65,18 @@ class FaultFileSystem : public FileSystem, public EngineFaults {
   void AtCall(Op op, int nth, std::function<void()> action) {
     actions_.push_back({op, nth, std::move(action)});
   }
+  // Makes every call of `op` on the path `path` fail with `code`.
+  void FailPath(Op op, const std::string& path, ErrorCode code);
   // Every read returns at most `bytes` bytes (of the file system's own reads).
   void LimitReads(uint32_t bytes) { readLimit_ = bytes; }
+  // Plays a file system that takes unbuffered I/O in blocks of `blockSize`
+  // bytes: ProbeDirectIo finds that size, and a transfer on a file opened
+  // with IoMode::kDirect that does not start at a multiple of a block in
+  // the file and in memory, or does not move whole blocks, fails with
+  // kInvalidArgument. The files go through the inner file system's cache.
+  void PlayDirectIo(uint32_t blockSize) { playedBlockSize_ = blockSize; }
+  // Plays a file system that refuses unbuffered I/O with `code`.
+  void RefuseDirectIo(ErrorCode code) { directRefusal_ = code; }
 
   const std::vector<Call>& calls() const { return calls_; }
   int CountOf(Op op) const;
@@ -67,14 +88,16 @@ class FaultFileSystem : public FileSystem, public EngineFaults {
   ErrorCode OpenDirectory(const EntryPlace& at, DirHandle* dir) override;
   ErrorCode FlushDirectory(DirHandle dir) override;
   ErrorCode CloseDirectory(DirHandle dir) override;
-  ErrorCode OpenForWrite(const EntryPlace& at, FileHandle* file) override;
-  ErrorCode OpenForRead(const EntryPlace& at, FileHandle* file) override;
+  ErrorCode OpenForWrite(const EntryPlace& at, FileHandle* file, IoMode mode) override;
+  ErrorCode OpenForRead(const EntryPlace& at, FileHandle* file, IoMode mode) override;
   ErrorCode Write(FileHandle file, const void* data, uint32_t count) override;
   ErrorCode Read(FileHandle file, void* data, uint32_t count, uint32_t* got) override;
+  ErrorCode SetFileSize(FileHandle file, int64_t size) override;
   ErrorCode Flush(FileHandle file) override;
   ErrorCode Close(FileHandle file) override;
   ErrorCode DeleteFile(const EntryPlace& at) override;
   ErrorCode RemoveDirectory(const EntryPlace& at) override;
+  ErrorCode ProbeDirectIo(const EntryPlace& at, uint32_t* blockSize) override;
   ErrorCode WriteWholeFile(const char* path, std::string_view text) override;
   ErrorCode Before(EngineCall call, const char* path, uint32_t count) override;
 
@@ -85,12 +108,26 @@ class FaultFileSystem : public FileSystem, public EngineFaults {
     ErrorCode code;
     bool persistent;
     uint32_t partialBytes;
+    std::string path;  // empty: any
   };
-  // Records the call; returns the fault that applies to it, or null.
-  const Fault* Record(Op op, const char* path, uint32_t count);
-  ErrorCode Finish(ErrorCode result);
+  // Records the call as number `*call`; returns the fault that applies to
+  // it, or null.
+  const Fault* Record(Op op, const char* path, uint32_t count, size_t* call);
+  // Records the result of the call `call`.
+  ErrorCode Finish(size_t call, ErrorCode result);
+  // Records and makes an open with `mode`; `open` opens in the inner file
+  // system with the mode it is given.
+  template <class OpenCall>
+  ErrorCode Open(Op op, const EntryPlace& at, FileHandle* file, IoMode mode, OpenCall&& open);
+  // Whether the transfer `call` of `count` bytes at `data` on `file` may go
+  // ahead: records whether it is aligned, as a file system playing
+  // unbuffered I/O requires of a file opened for it.
+  bool MayTransfer(size_t call, FileHandle file, const void* data, uint32_t count);
+  // Moves the offset of a file opened for unbuffered I/O by `count` bytes.
+  void Advance(FileHandle file, uint32_t count);
 
   FileSystem& inner_;
+  std::mutex mutex_;
   std::vector<Fault> faults_;
   struct Action {
     Op op;
@@ -101,7 +138,17 @@ class FaultFileSystem : public FileSystem, public EngineFaults {
   std::vector<Call> calls_;
   int seen_[static_cast<int>(Op::kCount)] = {};
   uint32_t readLimit_ = 0;
+  uint32_t playedBlockSize_ = 0;  // 0: unbuffered I/O is the inner file system's
+  ErrorCode directRefusal_ = 0;
+  std::map<FileHandle, uint64_t> directOffsets_;  // files opened unbuffered: their offsets
 };
+
+// What the system says of an unaligned unbuffered transfer.
+#ifdef _WIN32
+constexpr ErrorCode kInvalidArgument = 87;  // ERROR_INVALID_PARAMETER
+#else
+constexpr ErrorCode kInvalidArgument = EINVAL;
+#endif
 
 }  // namespace dtk
 

@@ -45,7 +45,7 @@ TEST_F(PosixFileSystemTest, OperationsAndTheirErrors) {
   EntryPlace fileAt = At(sub, dir / "sub", "f");
   WriteWholeFile(fileAt.path, "old contents, longer");
   FileHandle file;
-  ASSERT_EQ(fs.OpenForWrite(fileAt, &file), 0u);  // reused, truncated
+  ASSERT_EQ(fs.OpenForWrite(fileAt, &file, IoMode::kCached), 0u);  // reused, truncated
   EXPECT_EQ(fs.Write(file, "hello", 5), 0u);
   EXPECT_EQ(fs.Flush(file), 0u);
   EXPECT_EQ(fs.Close(file), 0u);
@@ -58,7 +58,7 @@ TEST_F(PosixFileSystemTest, OperationsAndTheirErrors) {
   EXPECT_EQ(info.st_mode & 0777, 0755u);
   umask(old);
 
-  ASSERT_EQ(fs.OpenForRead(fileAt, &file), 0u);
+  ASSERT_EQ(fs.OpenForRead(fileAt, &file, IoMode::kCached), 0u);
   char buffer[16];
   uint32_t got = 0;
   EXPECT_EQ(fs.Read(file, buffer, sizeof(buffer), &got), 0u);
@@ -67,9 +67,10 @@ TEST_F(PosixFileSystemTest, OperationsAndTheirErrors) {
   EXPECT_EQ(got, 0u);  // the end of the file
   EXPECT_EQ(fs.Close(file), 0u);
 
-  EXPECT_EQ(fs.OpenForRead(At(sub, dir / "sub", "missing"), &file), static_cast<ErrorCode>(ENOENT));
+  EXPECT_EQ(fs.OpenForRead(At(sub, dir / "sub", "missing"), &file, IoMode::kCached),
+            static_cast<ErrorCode>(ENOENT));
   EXPECT_EQ(file, kInvalidFile);
-  EXPECT_EQ(fs.OpenForWrite(subAt, &file), static_cast<ErrorCode>(EISDIR));
+  EXPECT_EQ(fs.OpenForWrite(subAt, &file, IoMode::kCached), static_cast<ErrorCode>(EISDIR));
   EXPECT_EQ(fs.RemoveDirectory(subAt), static_cast<ErrorCode>(ENOTEMPTY));
   EXPECT_EQ(fs.DeleteFile(subAt), static_cast<ErrorCode>(EISDIR));
   EXPECT_EQ(fs.DeleteFile(fileAt), 0u);
@@ -112,7 +113,7 @@ TEST_F(PosixFileSystemTest, ShortAndInterruptedWritesAreContinuedAndNoProgressIs
   TreeRoot root(fs, dir.path());
   PosixFileSystem shortWrites(PosixCalls{WriteSevenAtATime, ::read});
   FileHandle file;
-  ASSERT_EQ(shortWrites.OpenForWrite(At(root.dir(), dir.path(), "f"), &file), 0u);
+  ASSERT_EQ(shortWrites.OpenForWrite(At(root.dir(), dir.path(), "f"), &file, IoMode::kCached), 0u);
   interruptions = 3;
   std::string data(1000, 'x');
   for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i * 7);
@@ -120,7 +121,7 @@ TEST_F(PosixFileSystemTest, ShortAndInterruptedWritesAreContinuedAndNoProgressIs
   shortWrites.Close(file);
   EXPECT_EQ(ReadWholeFile(dir / "f"), data);
   PosixFileSystem noProgress(PosixCalls{WriteNothing, ::read});
-  ASSERT_EQ(noProgress.OpenForWrite(At(root.dir(), dir.path(), "g"), &file), 0u);
+  ASSERT_EQ(noProgress.OpenForWrite(At(root.dir(), dir.path(), "g"), &file, IoMode::kCached), 0u);
   EXPECT_EQ(noProgress.Write(file, "abc", 3), static_cast<ErrorCode>(ENOSPC));
   noProgress.Close(file);
 }

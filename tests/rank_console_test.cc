@@ -1,6 +1,6 @@
 // The console of a process other than rank 0 in dtk-mpi: quiet while all
 // goes well, its error lines marked with its rank.
-#include "mpi/rank_console.h"
+#include "reporting/rank_console.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,7 @@ namespace {
 
 TEST(RankConsoleTest, ProgressStaysQuietUntilAnErrorNamesItsEntry) {
   MemoryConsole lines;
-  RankConsole console(lines, 3);
+  RankConsole console(lines, "rank", 3);
   console.ProgressF("CreateFile %s (%s bytes) No.%u\n", "T/rank-3/file-0", "10", 1u);
   console.ProgressF("CreateFile %s (%s bytes) No.%u\n", "T/rank-3/file-1", "20", 2u);
   EXPECT_EQ(lines.Transcript(), "");
@@ -35,6 +35,7 @@ TEST(RankConsoleTest, ProgressStaysQuietUntilAnErrorNamesItsEntry) {
   // An error line in pieces is marked once.
   lines.Clear();
   console.Error("Remove");
+  EXPECT_EQ(lines.ErrorText(), "");  // held until the line is whole
   console.Error(" Error!\n");
   console.Output("Remove 1 files, 0 directories\n");
   EXPECT_EQ(lines.ErrorText(), "[rank 3] Remove Error!\n");

@@ -490,9 +490,11 @@ TEST_P(EngineReportTest, ARealRunAgreesWithTheConsoleAndThePlan) {
   EXPECT_TRUE(report["fileSystem"].is_string());
   nlohmann::json settings = nlohmann::json::parse(R"({"totalSize": 3145728, "minFileSize": 100000,
       "maxFileSize": 300000, "maxDirFiles": 4, "maxDirLevel": 4, "verify": true,
-      "noCreate": false, "noRemove": false, "sync": true, "depth": 32})");
+      "noCreate": false, "noRemove": false, "sync": true, "depth": 32, "threads": 1,
+      "direct": false})");
   settings["engine"] = EngineName(GetParam());
   EXPECT_EQ(report["settings"], settings);
+  EXPECT_TRUE(report["directBlockSize"].is_null());
   EXPECT_EQ(report["plan"]["files"], F);
   EXPECT_EQ(report["plan"]["directories"], D);
   EXPECT_EQ(report["plan"]["bytes"], totals.bytes);

@@ -13,6 +13,20 @@
 
 namespace dtk {
 
+// AddressSanitizer replaces the allocator, so heap figures mean nothing
+// under it, and it cannot start under a limit of the address space.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kUnderAddressSanitizer = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kUnderAddressSanitizer = true;
+#else
+constexpr bool kUnderAddressSanitizer = false;
+#endif
+#else
+constexpr bool kUnderAddressSanitizer = false;
+#endif
+
 // A fresh directory, removed with everything in it at the end of the scope.
 class TempDir {
  public:

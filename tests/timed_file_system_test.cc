@@ -29,7 +29,7 @@ TEST(TimedFileSystemTest, CountsEveryCallByKindAndListsFailuresWithTheirPaths) {
   ASSERT_EQ(timed.OpenDirectory(subAt, &subDir.handle), 0u);
   EntryPlace fileAt = PlaceOf(subDir, file, file.size() - 4);
   FileHandle handle;
-  ASSERT_EQ(timed.OpenForWrite(fileAt, &handle), 0u);
+  ASSERT_EQ(timed.OpenForWrite(fileAt, &handle, IoMode::kCached), 0u);
   ASSERT_EQ(timed.Write(handle, "abc", 3), 0u);
   inner.FailCall(Op::kWrite, 2, ENOSPC);
   EXPECT_EQ(timed.Write(handle, "def", 3), static_cast<ErrorCode>(ENOSPC));
@@ -37,7 +37,7 @@ TEST(TimedFileSystemTest, CountsEveryCallByKindAndListsFailuresWithTheirPaths) {
   ASSERT_EQ(timed.Close(handle), 0u);
   inner.FailCall(Op::kFlushDirectory, 1, EIO);
   EXPECT_EQ(timed.FlushDirectory(subDir.handle), static_cast<ErrorCode>(EIO));
-  ASSERT_EQ(timed.OpenForRead(fileAt, &handle), 0u);
+  ASSERT_EQ(timed.OpenForRead(fileAt, &handle, IoMode::kCached), 0u);
   char buffer[8];
   uint32_t got = 0;
   ASSERT_EQ(timed.Read(handle, buffer, sizeof(buffer), &got), 0u);

@@ -39,14 +39,14 @@ TEST_F(Win32FileSystemTest, OperationsAndTheirErrors) {
   EntryPlace fileAt = At(sub, dir / "sub", "f");
   WriteWholeFile(fileAt.path, "old contents, longer");
   FileHandle file;
-  ASSERT_EQ(fs.OpenForWrite(fileAt, &file), 0u);  // reused, truncated
+  ASSERT_EQ(fs.OpenForWrite(fileAt, &file, IoMode::kCached), 0u);  // reused, truncated
   EXPECT_EQ(fs.Write(file, "hello", 5), 0u);
   EXPECT_EQ(fs.Flush(file), 0u);
   EXPECT_EQ(fs.Close(file), 0u);
   EXPECT_EQ(ReadWholeFile(fileAt.path), "hello");
   EXPECT_EQ(fs.FlushDirectory(sub.handle), 0u);
 
-  ASSERT_EQ(fs.OpenForRead(fileAt, &file), 0u);
+  ASSERT_EQ(fs.OpenForRead(fileAt, &file, IoMode::kCached), 0u);
   char buffer[16];
   uint32_t got = 0;
   EXPECT_EQ(fs.Read(file, buffer, sizeof(buffer), &got), 0u);
@@ -55,7 +55,7 @@ TEST_F(Win32FileSystemTest, OperationsAndTheirErrors) {
   EXPECT_EQ(got, 0u);  // the end of the file
   EXPECT_EQ(fs.Close(file), 0u);
 
-  EXPECT_EQ(fs.OpenForRead(At(sub, dir / "sub", "missing"), &file),
+  EXPECT_EQ(fs.OpenForRead(At(sub, dir / "sub", "missing"), &file, IoMode::kCached),
             static_cast<ErrorCode>(ERROR_FILE_NOT_FOUND));
   EXPECT_EQ(fs.DeleteFile(fileAt), 0u);
   EXPECT_EQ(fs.DeleteFile(fileAt), static_cast<ErrorCode>(ERROR_FILE_NOT_FOUND));
@@ -76,7 +76,7 @@ TEST_F(Win32FileSystemTest, ShareModesAndLocks) {
   TreeRoot root(fs, dir.path());
   EntryPlace at = At(root.dir(), dir.path(), "f");
   FileHandle writer;
-  ASSERT_EQ(fs.OpenForWrite(at, &writer), 0u);
+  ASSERT_EQ(fs.OpenForWrite(at, &writer, IoMode::kCached), 0u);
   // A file being written may be read and written by others meanwhile...
   HANDLE other =
       ::CreateFileA(at.path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
@@ -85,10 +85,12 @@ TEST_F(Win32FileSystemTest, ShareModesAndLocks) {
   if (other != INVALID_HANDLE_VALUE) ::CloseHandle(other);
   // ...but this reader does not let anyone write while it reads.
   FileHandle reader;
-  EXPECT_EQ(fs.OpenForRead(at, &reader), static_cast<ErrorCode>(ERROR_SHARING_VIOLATION));
+  EXPECT_EQ(fs.OpenForRead(at, &reader, IoMode::kCached),
+            static_cast<ErrorCode>(ERROR_SHARING_VIOLATION));
   fs.Close(writer);
-  ASSERT_EQ(fs.OpenForRead(at, &reader), 0u);
-  EXPECT_EQ(fs.OpenForWrite(at, &writer), static_cast<ErrorCode>(ERROR_SHARING_VIOLATION));
+  ASSERT_EQ(fs.OpenForRead(at, &reader, IoMode::kCached), 0u);
+  EXPECT_EQ(fs.OpenForWrite(at, &writer, IoMode::kCached),
+            static_cast<ErrorCode>(ERROR_SHARING_VIOLATION));
   fs.Close(reader);
   // One run at a time per directory, until it is closed.
   {
@@ -119,7 +121,7 @@ TEST_F(Win32FileSystemTest, ShortWritesAreContinuedAndNoProgressIsAFullDisk) {
   TreeRoot root(fs, dir.path());
   Win32FileSystem shortWrites(Win32Calls{WriteSevenAtATime, ::ReadFile});
   FileHandle file;
-  ASSERT_EQ(shortWrites.OpenForWrite(At(root.dir(), dir.path(), "f"), &file), 0u);
+  ASSERT_EQ(shortWrites.OpenForWrite(At(root.dir(), dir.path(), "f"), &file, IoMode::kCached), 0u);
   std::string data(1000, 'x');
   for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i * 7);
   failAfter = -1;
@@ -131,7 +133,7 @@ TEST_F(Win32FileSystemTest, ShortWritesAreContinuedAndNoProgressIsAFullDisk) {
   shortWrites.Close(file);
   EXPECT_EQ(ReadWholeFile(dir / "f"), data + "012345678901234567890");
   Win32FileSystem noProgress(Win32Calls{WriteNothing, ::ReadFile});
-  ASSERT_EQ(noProgress.OpenForWrite(At(root.dir(), dir.path(), "g"), &file), 0u);
+  ASSERT_EQ(noProgress.OpenForWrite(At(root.dir(), dir.path(), "g"), &file, IoMode::kCached), 0u);
   EXPECT_EQ(noProgress.Write(file, "abc", 3), static_cast<ErrorCode>(ERROR_DISK_FULL));
   EXPECT_EQ(noProgress.Write(file, "abc", 0), 0u);  // nothing to write is no failure
   noProgress.Close(file);

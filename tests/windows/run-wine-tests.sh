@@ -250,6 +250,20 @@ case_same_tree_as_linux() {
   expect_empty_dir windows/T
 }
 
+# /direct writes and reads whole sectors and cuts each file to its size:
+# the tree is the Linux build's, byte for byte.
+case_direct_same_tree_as_linux() {
+  [ -x "$linux_dtk" ] || { echo "no Linux build of dtk given; skipped"; exit 77; }
+  local words=(-filesize 2 -maxDirFiles 4 -maxFileSize 300000 -verify -noRemove)
+  mkdir linux windows linux/T windows/T
+  (cd linux && "$linux_dtk" T "${words[@]}" >out.txt 2>err.txt) || fail "the Linux run failed"
+  (cd windows && run_dtk T "${words[@]}" /DIRECT -report r.json && exit $status) ||
+    fail "the Windows run failed"
+  [ -f windows/T/DIR-0/file-4 ] || fail "the tree was not kept"
+  diff -r linux/T windows/T >/dev/null || fail "the trees differ"
+  grep -Eq '"directBlockSize": [1-9]' windows/r.json || fail "the report has no block size"
+}
+
 case_across_runs() {
   mkdir T
   local words=(-filesize 1 -maxDirFiles 5 -maxDirLevel 2)
@@ -271,6 +285,30 @@ case_across_runs() {
   run_dtk T "${words[@]}" -noCreate
   expect_status 0
   expect_empty_dir T
+}
+
+# Three threads: each thread's directory holds the tree that the Linux
+# build makes in it, byte for byte; the lines are those of all threads
+# together; a later run with the same threads cleans up.
+case_threads() {
+  if [ -z "$linux_dtk" ] || [ ! -x "$linux_dtk" ]; then
+    echo "no Linux build of dtk given; skipped"
+    exit 77
+  fi
+  local words=(-filesize 1 -maxDirFiles 4 -maxDirLevel 2 -maxFileSize 150000 -noRemove)
+  mkdir linux windows linux/T windows/T
+  (cd linux && "$linux_dtk" T "${words[@]}" -threads 3 >out.txt 2>err.txt)
+  [ $? -eq 0 ] || fail "the Linux run failed"
+  (cd windows && run_dtk T "${words[@]}" /Threads 3 && exit $status)
+  [ $? -eq 0 ] || fail "the Windows run failed"
+  [ -f windows/T/thread-2/DIR-0/DIR-1/file-10 ] || fail "thread-2 holds no tree"
+  diff -r linux/T windows/T >&2 || fail "the trees differ"
+  expect_equal "summary counts" "$(lines_of linux/out.txt | grep -Ev ' (time|speed) ')" \
+    "$(lines_of windows/out.txt | grep -Ev ' (time|speed) ')"
+  expect_equal "standard error" "$(printf 'TS Start\nTS Finish')" "$(lines_of windows/err.txt)"
+  (cd windows && run_dtk T "${words[@]:0:8}" -noCreate -threads 3 && exit $status)
+  [ $? -eq 0 ] || fail "the Windows run that cleans up failed"
+  expect_empty_dir windows/T
 }
 
 if ! declare -F "case_$case_name" >/dev/null; then

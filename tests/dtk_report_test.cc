@@ -237,8 +237,8 @@ INSTANTIATE_TEST_SUITE_P(
         GroupCase{"NewSettings",
                   {"a-1", "wide", "a-2"},
                   {{"a-1", "a-2"}, {"wide"}},
-                  {"file system", "processes", "engine", "depth", "direct", "directBlockSize",
-                   "threads"}}),
+                  {"file system", "processes", "engine", "depth", "threads", "direct",
+                   "directBlockSize"}}),
     [](const auto& info) { return info.param.name; });
 
 TEST_F(DtkReportTest, ChartHasASeriesForEachColumnAndLeavesNoTemporaries) {

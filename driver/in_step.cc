@@ -1,0 +1,343 @@
+#include "driver/in_step.h"
+
+#include <chrono>
+#include <memory>
+#include <optional>
+
+#include "driver/report_recorder.h"
+#include "engine/batch_engine.h"
+#include "engine/timed_file_system.h"
+#include "platform/process.h"
+#include "reporting/format.h"
+#include "reporting/phase_frame.h"
+
+namespace dtk {
+namespace {
+
+// The frame of each member's own part of a phase: the clock readings only.
+// The lines come from the hooks, once for all members.
+class QuietFrame : public PhaseFrame {
+ public:
+  explicit QuietFrame(Clock& clock) : clock_(clock) {}
+  void Start(PhaseTimes& times) override { times.startTime = clock_.Now(); }
+  int Finish(const PhaseText&, const PhaseCounters&, PhaseTimes& times, int status) override {
+    times.endTime = clock_.Now();
+    return status < 0 ? -1 : 0;
+  }
+
+ private:
+  Clock& clock_;
+};
+
+int64_t SteadyNanoseconds() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+// Runs each phase in step on every member: a barrier before it and after
+// it, the phase's time from the one to the other. The lead prints the
+// start and finish lines and the summary (or the error line) of all
+// members together; a member prints the error line of a phase that failed
+// on it, unless the lead's line is its own.
+class InStepHooks : public PhaseHooks {
+ public:
+  InStepHooks(const MemberSetup& setup, DtkTest& tester, TimedFileSystem& timed,
+              TreeRoot& memberRoot)
+      : group_(setup.group),
+        console_(setup.console),
+        frameConsole_(setup.frameConsole),
+        clock_(setup.environment.clock),
+        abort_(setup.abort),
+        progress_(setup.progress),
+        tester_(tester),
+        timed_(timed),
+        target_(setup.target),
+        memberRoot_(memberRoot) {}
+
+  bool Anywhere(bool local) override { return group_.Any(local); }
+
+  void BeginPhase(const PhaseText& text) override {
+    console_.Flush();
+    // Nobody sets the flag between the barrier that ended the phase before
+    // and the one below, and nobody starts a walk before it.
+    if (abort_ != nullptr && group_.isLead()) abort_->store(false, std::memory_order_relaxed);
+    group_.Barrier();
+    start_ = std::chrono::steady_clock::now();
+    startTime_ = clock_.Now();
+    auto now = std::chrono::system_clock::now().time_since_epoch();
+    startText_ =
+        FormatIsoLocalTime(std::chrono::duration_cast<std::chrono::milliseconds>(now).count());
+    if (group_.isLead()) {
+      PrintStartLine(frameConsole_, startTime_);
+      frameConsole_.Flush();
+      if (progress_ != nullptr) progress_->BeginPhase(text);
+    }
+  }
+
+  // The directory of this member goes at the end of its remove phase, once
+  // everything in it is gone. It is no entry of the tree: it has no line
+  // unless it cannot be removed, and it is not counted.
+  int EndWalk(const PhaseText& text, int result) override {
+    if (result < 0 && abort_ != nullptr) abort_->store(true, std::memory_order_relaxed);
+    if (&text != &kRemoveText) return result;
+    removePhaseRan_ = true;
+    if (result != 0) return result;
+    ErrorCode code = memberRoot_.CloseAndRemove(target_, timed_);
+    if (code == 0 || IsNotFoundError(code)) return 0;
+    console_.ProgressF("RemoveDirecrory %s\n", memberRoot_.path().c_str());
+    console_.ErrorF("RemoveDirectory Error!: %s\n", SystemErrorText(code));
+    return -1;
+  }
+
+  int EndPhase(const PhaseText& text, const PhaseCounters& counters, int result) override {
+    // The lead's line says it for all; members that stop each other leave
+    // a walk that was stopped to it.
+    bool ownLine = !group_.isLead() || &console_ != &frameConsole_;
+    bool stopped = abort_ != nullptr && tester_.stopped();
+    if (result < 0 && ownLine && !stopped) console_.Error(text.errorLine);
+    console_.Flush();
+    group_.Barrier();
+    int64_t endTime = clock_.Now();
+    // The members leave a barrier one after the other, not at one instant:
+    // the phase of all lasted as long as the longest time any of them spent
+    // from the one barrier to the other, which holds the work of each.
+    uint64_t nanoseconds =
+        static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                  std::chrono::steady_clock::now() - start_)
+                                  .count());
+    uint64_t longest = 0;
+    group_.MaxToLead(&nanoseconds, &longest, 1);
+    const uint64_t mine[4] = {counters.files, counters.second,
+                              static_cast<uint64_t>(counters.bytes), result < 0 ? 1u : 0u};
+    uint64_t sums[4] = {};
+    group_.SumToLead(mine, sums, 4);
+    WholePhase whole{startText_, static_cast<double>(longest) / 1e9, {}};
+    if (timed_.enabled()) AddLatencies(&whole.operations);
+    if (group_.isLead()) {
+      if (progress_ != nullptr) progress_->EndPhase();
+      PrintFinishLine(frameConsole_, endTime);
+      if (sums[3] != 0) {
+        frameConsole_.Error(text.errorLine);
+      } else {
+        PrintSummary(frameConsole_, text, sums[0], sums[1], static_cast<int64_t>(sums[2]),
+                     ElapsedSeconds(startTime_, endTime));
+      }
+      frameConsole_.Flush();
+      wholePhases_.push_back(std::move(whole));
+    }
+    return result;
+  }
+
+  bool removePhaseRan() const { return removePhaseRan_; }
+  // On the lead: every phase that ran, in order.
+  std::vector<WholePhase>& wholePhases() { return wholePhases_; }
+
+ private:
+  // The latencies of every member's calls of this phase, added up bucket by
+  // bucket on the lead, as summaries there.
+  void AddLatencies(std::vector<LatencySummary>* operations) {
+    constexpr int kBuckets = LatencyHistogram::kBucketCount;
+    uint64_t totals[kOperationCount];
+    uint64_t mins[kOperationCount];
+    uint64_t maxes[kOperationCount];
+    for (int k = 0; k < kOperationCount; ++k) {
+      const LatencyHistogram& histogram = timed_.latencies(static_cast<Operation>(k));
+      totals[k] = histogram.total();
+      mins[k] = histogram.count() == 0 ? UINT64_MAX : histogram.min();
+      maxes[k] = histogram.max();
+    }
+    uint64_t allTotals[kOperationCount];
+    uint64_t allMins[kOperationCount];
+    uint64_t allMaxes[kOperationCount];
+    group_.SumToLead(totals, allTotals, kOperationCount);
+    group_.MinToLead(mins, allMins, kOperationCount);
+    group_.MaxToLead(maxes, allMaxes, kOperationCount);
+    // One kind of call at a time: the buckets are summed from where each
+    // member keeps them.
+    std::vector<uint64_t> buckets(group_.isLead() ? kBuckets : 0);
+    for (int k = 0; k < kOperationCount; ++k) {
+      const LatencyHistogram& histogram = timed_.latencies(static_cast<Operation>(k));
+      group_.SumToLead(histogram.buckets().data(), buckets.data(), kBuckets);
+      if (!group_.isLead()) continue;
+      LatencyHistogram all =
+          LatencyHistogram::FromParts(buckets.data(), allTotals[k], allMins[k], allMaxes[k]);
+      if (all.count() > 0) {
+        operations->push_back(SummarizeLatencies(OperationName(static_cast<Operation>(k)), all));
+      }
+    }
+  }
+
+  RunGroup& group_;
+  Console& console_;
+  Console& frameConsole_;
+  Clock& clock_;
+  std::atomic<bool>* abort_;
+  RunProgress* progress_;
+  DtkTest& tester_;
+  TimedFileSystem& timed_;
+  const TreeRoot& target_;
+  TreeRoot& memberRoot_;
+  std::chrono::steady_clock::time_point start_;
+  int64_t startTime_ = 0;
+  std::string startText_;
+  bool removePhaseRan_ = false;
+  std::vector<WholePhase> wholePhases_;
+};
+
+}  // namespace
+
+void RunProgress::Attach(int member, const DtkTest* tester) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  testers_[static_cast<size_t>(member)] = tester;
+}
+
+void RunProgress::BeginPhase(const PhaseText& text) {
+  phaseStart_.store(SteadyNanoseconds(), std::memory_order_relaxed);
+  phase_.store(&text, std::memory_order_release);
+}
+
+void RunProgress::EndPhase() { phase_.store(nullptr, std::memory_order_release); }
+
+RunProgress::Sample RunProgress::Take() const {
+  Sample sample;
+  sample.phase = phase_.load(std::memory_order_acquire);
+  if (sample.phase == nullptr) return sample;
+  sample.seconds =
+      static_cast<double>(SteadyNanoseconds() - phaseStart_.load(std::memory_order_relaxed)) /
+      1e9;
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (const DtkTest* tester : testers_) {
+    if (tester == nullptr) continue;
+    const PhaseText* phase = sample.phase;
+    const PhaseCounters& counters = phase == &kCreateText   ? tester->created()
+                                    : phase == &kVerifyText ? tester->verified()
+                                                            : tester->removed();
+    sample.entries += uint64_t{counters.files.get()} +
+                      (phase == &kVerifyText ? 0 : uint64_t{counters.second.get()});
+    sample.bytes += static_cast<uint64_t>(counters.bytes.get());
+  }
+  return sample;
+}
+
+std::string MemberDirectoryName(const char* kind, int number) {
+  return std::string(kind) + "-" + std::to_string(number);
+}
+
+MemberOutcome RunMemberInStep(const MemberSetup& setup) {
+  RunGroup& group = setup.group;
+  const CommandLine& commandLine = setup.commandLine;
+  RunEnvironment& environment = setup.environment;
+  TimedFileSystem timed(environment.fileSystem);
+  DtkTest tester(timed, setup.console, environment.clock, environment.pathStyle);
+  QuietFrame frame(environment.clock);
+  tester.set_frame(&frame);
+  tester.set_abort(setup.abort);
+  ReportRecorder recorder(timed);
+  bool reporting = commandLine.reportPath != nullptr;
+  if (reporting) {
+    timed.set_enabled(true);
+    tester.set_observer(&recorder);
+  }
+
+  // A directory that cannot be made stops nothing here: the first file in
+  // it fails instead, as in the create phase.
+  // The status line reads the tester's counters until it goes.
+  struct Attached {
+    RunProgress* progress;
+    int member;
+    ~Attached() {
+      if (progress != nullptr) progress->Attach(member, nullptr);
+    }
+  } attached{setup.progress, group.member()};
+  if (setup.progress != nullptr) setup.progress->Attach(group.member(), &tester);
+
+  // Each member has an engine of its own; one that the system refuses to
+  // one member stops them all before anything is touched.
+  std::unique_ptr<BatchEngine> engine;
+  std::string refusal = SetUpEngine(commandLine, timed, environment.fileSystem, tester, &engine);
+  MemberOutcome outcome;
+  if (int refused = group.Max(refusal.empty() ? kExitOk : kExitParameterError)) {
+    if (!refusal.empty()) setup.console.Error(refusal);
+    setup.console.Flush();
+    outcome.status = refused;
+    outcome.report.rank = group.member();
+    outcome.report.host = group.HostName();
+    outcome.report.exitStatus = outcome.status;
+    return outcome;
+  }
+  TreeRoot memberRoot(environment.fileSystem, setup.target,
+                      MemberDirectoryName(group.kind(), group.member()), !commandLine.noCreate);
+  InStepHooks hooks(setup, tester, timed, memberRoot);
+  if (int refused = group.Max(PrepareTarget(commandLine, memberRoot, environment.fileSystem,
+                                            setup.console, setup.lockMemberDirectory))) {
+    outcome.status = refused;
+  } else if (int refused = setup.directBlockSize != nullptr
+                               ? 0
+                               : group.Max(PrepareDirectIo(commandLine, memberRoot,
+                                                           environment.fileSystem, setup.console,
+                                                           &outcome.directBlockSize))) {
+    // The run does not start: the directory made for it goes again.
+    if (!commandLine.noCreate) memberRoot.CloseAndRemove(setup.target, timed);
+    outcome.status = refused;
+  } else {
+    if (setup.directBlockSize != nullptr) outcome.directBlockSize = *setup.directBlockSize;
+    tester.set_direct(outcome.directBlockSize);
+    bool failed = RunPhases(
+        {commandLine, memberRoot, setup.plannedList, tester, reporting ? &recorder : nullptr},
+        hooks);
+    // No member had anything to remove: the directory is empty.
+    if (!commandLine.noRemove && !hooks.removePhaseRan()) {
+      memberRoot.CloseAndRemove(setup.target, timed);
+    }
+    setup.console.Flush();
+    outcome.status = failed ? kExitFailed : kExitOk;
+    if (int signal = StopRequested(); signal != 0) outcome.status = kExitInterrupted + signal;
+  }
+  outcome.report.rank = group.member();
+  outcome.report.host = group.HostName();
+  outcome.report.exitStatus = outcome.status;
+  if (reporting) outcome.report.phases = std::move(recorder.phases());
+  outcome.wholePhases = std::move(hooks.wholePhases());
+  return outcome;
+}
+
+int WriteGroupReport(RunGroup& group, const CommandLine& commandLine, const FileList* plannedList,
+                     uint32_t directBlockSize, const RankReport& mine, const std::vector<WholePhase>& wholePhases, int status,
+                     FileSystem& fileSystem, Console& console) {
+  std::vector<std::string> texts = group.GatherToLead(RankJson(mine));
+  if (!group.isLead()) return status;
+  RunReport report = StartRunReport(commandLine);
+  // The lead's: every member works on the same file system.
+  if (directBlockSize != 0) report.directBlockSize = directBlockSize;
+  if (plannedList != nullptr) {
+    PlanTotals totals = CountPlan(*plannedList);
+    report.plan = ReportPlan{totals.files, totals.directories, totals.bytes};
+  }
+  std::vector<RankReport>& members =
+      std::string_view(group.kind()) == "thread" ? report.threads : report.ranks;
+  for (size_t k = 0; k < texts.size(); ++k) {
+    std::optional<RankReport> member = ParseRankJson(texts[k]);
+    if (!member || member->phases.size() != wholePhases.size()) {
+      // Not a text this program wrote: the member is listed without figures.
+      member = RankReport();
+      member->rank = static_cast<int>(k);
+      member->exitStatus = kExitFailed;
+    }
+    members.push_back(std::move(*member));
+  }
+  std::vector<RankReport> complete;
+  for (const RankReport& member : members) {
+    if (member.phases.size() == wholePhases.size()) complete.push_back(member);
+  }
+  for (size_t i = 0; i < wholePhases.size() && !complete.empty(); ++i) {
+    PhaseReport phase = CombinePhases(complete, i);
+    phase.start = wholePhases[i].start;
+    phase.seconds = wholePhases[i].seconds;
+    phase.operations = wholePhases[i].operations;
+    report.phases.push_back(std::move(phase));
+  }
+  return FinishRunReport(report, status, commandLine.reportPath, fileSystem, console);
+}
+
+}  // namespace dtk

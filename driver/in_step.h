@@ -1,0 +1,120 @@
+// The phases carried out in step by every member of a run group (the
+// processes of dtk-mpi, the threads of dtk -threads N), each member in its
+// own directory of the target, and the lines and the report of all of them
+// together.
+#ifndef DTK_DRIVER_IN_STEP_H_
+#define DTK_DRIVER_IN_STEP_H_
+
+#include <atomic>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "driver/command_line.h"
+#include "driver/run.h"
+#include "driver/run_group.h"
+#include "engine/tester.h"
+#include "reporting/console.h"
+#include "reporting/run_report.h"
+#include "tree/file_list.h"
+
+namespace dtk {
+
+// What the lead keeps of a phase of all members for the report.
+struct WholePhase {
+  std::string start;                       // after the barrier that started it
+  double seconds = 0;                      // from that barrier to the one that ended it
+  std::vector<LatencySummary> operations;  // every member's calls together
+};
+
+// What the members of a run that share one process tell a status line
+// while they run: the phase under way and each member's counters of it,
+// which another thread reads without holding the members up.
+class RunProgress {
+ public:
+  explicit RunProgress(int members) : testers_(static_cast<size_t>(members)) {}
+
+  // The tester of member `member`, from before its first phase until just
+  // before it goes (then null).
+  void Attach(int member, const DtkTest* tester);
+  // From the lead: the phase `text` has begun, or is over.
+  void BeginPhase(const PhaseText& text);
+  void EndPhase();
+
+  struct Sample {
+    const PhaseText* phase = nullptr;  // null between phases
+    uint64_t entries = 0;  // files and directories (files when verifying) of all members
+    uint64_t bytes = 0;
+    double seconds = 0;  // since the phase began
+  };
+  // What the members have done of the phase under way.
+  Sample Take() const;
+
+ private:
+  mutable std::mutex mutex_;  // over the testers, which come and go
+  std::vector<const DtkTest*> testers_;
+  std::atomic<const PhaseText*> phase_{nullptr};
+  std::atomic<int64_t> phaseStart_{0};  // steady clock, nanoseconds
+};
+
+// The directory of the target in which member `number` of a group of the
+// kind `kind` works: "rank-3", "thread-0".
+std::string MemberDirectoryName(const char* kind, int number);
+
+// What one member runs the phases with. The plan and the target are the
+// same for every member.
+struct MemberSetup {
+  RunGroup& group;
+  const CommandLine& commandLine;
+  FileList& plannedList;  // only read during the phases
+  const TreeRoot& target;
+  // The file system, clock and path style; its console is not used.
+  RunEnvironment& environment;
+  Console& console;       // this member's own lines
+  Console& frameConsole;  // where the lead prints the lines of the whole run
+  // Whether each member locks its own directory against another run (the
+  // target itself is not locked by anyone then).
+  bool lockMemberDirectory;
+  // Shared by members of one process, or null. A member whose walk fails
+  // sets it, which ends the create and verify walks of the others at their
+  // next entry; such a member says nothing of a walk that was stopped.
+  std::atomic<bool>* abort;
+  // Where the members of one process tell a status line what they do, or
+  // null.
+  RunProgress* progress = nullptr;
+  // With -direct: the block size of unbuffered transfers, found by the
+  // caller for all members, or null when each member finds out in its own
+  // directory (and a file system that refuses -direct fails them all).
+  const uint32_t* directBlockSize = nullptr;
+};
+
+// What a member's part of the run came to.
+struct MemberOutcome {
+  int status = 0;                       // its own exit status
+  RankReport report;                    // its own figures (phases only with a report)
+  uint32_t directBlockSize = 0;         // of its unbuffered transfers; 0: none
+  std::vector<WholePhase> wholePhases;  // on the lead, with a report
+};
+
+// Runs the phases that the command line asks for on this member, in step
+// with the others: every member starts a phase together and the phase
+// lasts until the last one has finished it. The member makes its
+// directory ("<kind>-N") in the target before the create phase (with
+// -noCreate it must be there, as an earlier run left it) and removes it at
+// the end of the remove phase once it is empty. The lead prints the start
+// and finish lines and the summary (or the error line) of all members
+// together on `frameConsole`; a member prints on `console` the error lines
+// of a phase that failed on it.
+MemberOutcome RunMemberInStep(const MemberSetup& setup);
+
+// Gathers every member's own report on the lead, which writes the report
+// of the whole run with the exit status `status` (to the command line's
+// report path, printing a failure on `console`). Returns the exit status,
+// which a report that could not be written makes a failure on the lead.
+int WriteGroupReport(RunGroup& group, const CommandLine& commandLine, const FileList* plannedList,
+                     uint32_t directBlockSize, const RankReport& mine, const std::vector<WholePhase>& wholePhases, int status,
+                     FileSystem& fileSystem, Console& console);
+
+}  // namespace dtk
+
+#endif  // DTK_DRIVER_IN_STEP_H_

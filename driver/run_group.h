@@ -1,0 +1,51 @@
+// The members of a run that carry out the phases in step, each in its own
+// directory of the target: the processes of an MPI job (dtk-mpi), or the
+// threads of one process (dtk -threads N). The few collective steps the
+// phase sequence takes with them; every member must make the same calls in
+// the same order.
+#ifndef DTK_DRIVER_RUN_GROUP_H_
+#define DTK_DRIVER_RUN_GROUP_H_
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace dtk {
+
+class RunGroup {
+ public:
+  virtual ~RunGroup() = default;
+
+  // What a member is called, "rank" or "thread": member N works in the
+  // directory "<kind>-N" of the target, and its lines are marked
+  // "[<kind> N] ".
+  virtual const char* kind() const = 0;
+  // This member's number, 0 to size() - 1.
+  virtual int member() const = 0;
+  virtual int size() const = 0;
+  // The lead (member 0) prints the lines of the whole run and writes its
+  // report.
+  bool isLead() const { return member() == 0; }
+  // The name of the machine this member runs on, where members may run on
+  // several; empty otherwise.
+  virtual std::string HostName() const = 0;
+
+  // Returns once every member has called it.
+  virtual void Barrier() = 0;
+  // True on every member when `value` is true on any.
+  virtual bool Any(bool value) = 0;
+  // The greatest or least of every member's value, on every member.
+  virtual int Max(int value) = 0;
+  virtual uint64_t Min(uint64_t value) = 0;
+  // Element by element over every member's `values`, into `results` on the
+  // lead (`results` is not touched elsewhere and may be null there).
+  virtual void SumToLead(const uint64_t* values, uint64_t* results, int count) = 0;
+  virtual void MinToLead(const uint64_t* values, uint64_t* results, int count) = 0;
+  virtual void MaxToLead(const uint64_t* values, uint64_t* results, int count) = 0;
+  // Every member's text, in member order, on the lead; nothing elsewhere.
+  virtual std::vector<std::string> GatherToLead(const std::string& text) = 0;
+};
+
+}  // namespace dtk
+
+#endif  // DTK_DRIVER_RUN_GROUP_H_

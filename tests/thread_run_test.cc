@@ -1,0 +1,412 @@
+// dtk -threads N: whole runs of several threads, in process with a pinned
+// clock and as the real program.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <regex>
+#include <sstream>
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
+#include "driver/run.h"
+#include "fault_file_system.h"
+#include "platform/process.h"
+#include "test_util.h"
+
+namespace dtk {
+namespace {
+
+struct InProcessRun {
+  int status;
+  std::string lines;  // time stamps masked, every line tagged with its stream
+};
+
+// Runs a small tree (22 files of 1 MiB in all, 2 directories) in `target`.
+InProcessRun RunSmall(const std::string& target, std::vector<std::string> words,
+                      FileSystem& fs = SystemFileSystem()) {
+  words.insert(words.begin(), {"dtk", target, "-filesize", "1", "-maxDirFiles", "10"});
+  std::vector<const char*> argv;
+  for (const std::string& word : words) argv.push_back(word.c_str());
+  MemoryConsole console;
+  FixedClock clock;
+  MtDefaultRandom sizes;
+  RunEnvironment environment{fs, console, clock, sizes, kPosixOptionRules, kPosixPathStyle, 0};
+  int status = RunDtk(static_cast<int>(argv.size()), argv.data(), environment);
+  // A thread hands its lines on together; each is tagged here.
+  std::string lines;
+  for (const MemoryConsole::Line& piece : console.lines()) {
+    std::istringstream text(piece.text);
+    for (std::string line; std::getline(text, line);) {
+      lines += (piece.isError ? "E " : "O ") + line + "\n";
+    }
+  }
+  return {status, MaskTimeStamps(lines)};
+}
+
+std::vector<std::string> LinesStartingWith(const std::string& text, const std::string& start) {
+  std::vector<std::string> found;
+  std::istringstream lines(text);
+  for (std::string line; std::getline(lines, line);) {
+    if (line.rfind(start, 0) == 0) found.push_back(line);
+  }
+  return found;
+}
+
+// The lines of a phase of three small trees.
+std::string Summary(const std::string& word, const std::string& counts) {
+  return "E TS Start\nE TS Finish\nO " + word + " " + counts + "\nO " + word +
+         " filesize 3145728 bytes\nO " + word + " time 1 sec\nO " + word +
+         " speed 3145.7KB/sec (3145728B/sec)\n";
+}
+
+std::vector<std::string> Names(const std::string& directory) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(directory)) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// Every entry's bytes below `root`, by path relative to it.
+std::map<std::string, std::string> Contents(const std::string& root) {
+  std::map<std::string, std::string> contents;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
+    std::string name = std::filesystem::relative(entry.path(), root).generic_string();
+    contents[name] = entry.is_directory() ? "/" : ReadWholeFile(entry.path().string());
+  }
+  return contents;
+}
+
+TEST(ThreadRunTest, ThreeThreadsPrintOneFrameWithTheirSumsAndReportEach) {
+  TempDir dir;
+  std::string report = dir / "report.json";
+  std::filesystem::create_directory(dir / "T");
+  InProcessRun run = RunSmall(dir / "T", {"-verify", "-Threads", "3", "-report", report});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.lines, Summary("Create", "66 files, 6 directories") +
+                           Summary("Verify", "66 files, 0 CRC Errors") +
+                           Summary("Remove", "66 files, 6 directories"));
+  EXPECT_EQ(dir.List(), (std::vector<std::string>{"T/", "report.json"}));
+
+  nlohmann::json json = nlohmann::json::parse(ReadWholeFile(report));
+  EXPECT_EQ(json["settings"]["threads"], 3);
+  EXPECT_EQ(json["plan"]["files"], 22);  // each thread's
+  ASSERT_EQ(json["threads"].size(), 3u);
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(json["phases"][i]["files"], 66);
+    EXPECT_EQ(json["phases"][i]["bytes"], 3145728);
+    for (int k = 0; k < 3; ++k) {
+      const auto& thread = json["threads"][k];
+      EXPECT_EQ(thread["thread"], k);
+      EXPECT_EQ(thread["exitStatus"], 0);
+      EXPECT_EQ(thread.size(), 3u);  // and the phases
+      EXPECT_EQ(thread["phases"][i]["files"], 22);
+      EXPECT_GE(json["phases"][i]["seconds"], thread["phases"][i]["seconds"]);
+    }
+  }
+  // The calls of all threads, their histograms added up, and among them the
+  // removal of the threads' directories.
+  EXPECT_EQ(json["phases"][0]["operations"]["write"]["count"], 66);
+  EXPECT_EQ(json["phases"][1]["operations"]["read"]["count"], 66);
+  EXPECT_EQ(json["phases"][2]["operations"]["rmdir"]["count"], 9);
+}
+
+// -threads 1 is the run without it; with more, each thread's directory
+// holds a single run's tree, which later runs with as many threads find.
+TEST(ThreadRunTest, EachThreadMakesASingleRunsTreeThatLaterRunsFindAgain) {
+  TempDir single;
+  TempDir one;
+  InProcessRun plain = RunSmall(single.path(), {"-noRemove"});
+  InProcessRun oneThread = RunSmall(one.path(), {"-noRemove", "-threads", "1"});
+  std::string lines = oneThread.lines;
+  for (size_t at; (at = lines.find(one.path())) != std::string::npos;) {
+    lines.replace(at, one.path().size(), single.path());
+  }
+  EXPECT_EQ(lines, plain.lines);
+  std::map<std::string, std::string> tree = Contents(single.path());
+  EXPECT_EQ(Contents(one.path()), tree);
+
+  TempDir dir;
+  ASSERT_EQ(RunSmall(dir.path(), {"-noRemove", "-threads", "3"}).status, 0);
+  EXPECT_EQ(Names(dir.path()), (std::vector<std::string>{"thread-0", "thread-1", "thread-2"}));
+  for (int k = 0; k < 3; ++k) EXPECT_EQ(Contents(dir / ("thread-" + std::to_string(k))), tree);
+  // A fourth thread finds no tree: nothing runs.
+  InProcessRun more = RunSmall(dir.path(), {"-noCreate", "-verify", "-threads", "4"});
+  EXPECT_EQ(more.status, 2);
+  std::vector<std::string> errors = LinesStartingWith(more.lines, "E ");
+  ASSERT_FALSE(errors.empty());
+  EXPECT_EQ(errors[0].rfind("E [thread 3] Target Error!: ", 0), 0u);
+  EXPECT_EQ(LinesStartingWith(more.lines, "E [thread 3] "), errors);  // and no other line
+  InProcessRun check = RunSmall(dir.path(), {"-noCreate", "-verify", "-noRemove", "-threads", "3"});
+  EXPECT_EQ(check.lines, Summary("Verify", "66 files, 0 CRC Errors"));
+  InProcessRun clean = RunSmall(dir.path(), {"-noCreate", "-threads", "3"});
+  EXPECT_EQ(clean.lines, Summary("Remove", "66 files, 6 directories"));
+  EXPECT_TRUE(dir.List().empty());
+}
+
+// A stop request in any phase ends the create or verify walk of every
+// thread at its next entry, quietly, and every thread removes its tree;
+// the remove phase itself goes on to the end.
+struct StopCase {
+  Op op;
+  const char* phaseEnd;
+};
+
+class ThreadStopTest : public ::testing::TestWithParam<StopCase> {};
+
+TEST_P(ThreadStopTest, EveryThreadStopsAndCleansUp) {
+  TempDir dir;
+  FaultFileSystem stopping(SystemFileSystem());
+  stopping.FailCall(GetParam().op, 30, kRequestStop);
+  InProcessRun run = RunSmall(dir.path(), {"-verify", "-threads", "3"}, stopping);
+  ClearStopRequest();
+  EXPECT_EQ(run.status, 143);
+  EXPECT_NE(run.lines.find(GetParam().phaseEnd), std::string::npos) << run.lines;
+  EXPECT_EQ(run.lines.find("[thread"), std::string::npos) << run.lines;
+  EXPECT_TRUE(dir.List().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Phases, ThreadStopTest,
+    ::testing::Values(StopCase{Op::kOpenForWrite, "E DtkTest Error!\nE TS Start\nE TS Finish\nO R"},
+                      StopCase{Op::kOpenForRead, "E Verify Error!\nE TS Start\nE TS Finish\nO R"},
+                      StopCase{Op::kDeleteFile, "O Remove 66 files, 6 directories\n"}));
+
+#ifndef _WIN32
+// A call that fails in one thread fails the phase for all: that thread
+// prints the entry and its error lines, marked, the others nothing (those
+// still in their create or verify walk stop at the next entry), and the
+// lead the phase's error line; the remove phase cleans up what it can.
+struct ThreadFault {
+  std::vector<std::string> words;
+  Op op;
+  const char* path;  // below the target
+  ErrorCode code;
+  std::vector<std::string> lines;  // the starts of the thread's lines
+  std::vector<std::string> left;   // in the target
+  bool othersStopped;              // their plans are far too large to be done before the failure
+};
+
+class ThreadFaultTest : public ::testing::TestWithParam<ThreadFault> {};
+
+TEST_P(ThreadFaultTest, FailsThePhaseForAllAndNamesTheThread) {
+  const ThreadFault& c = GetParam();
+  TempDir dir;
+  std::string report = dir / "report.json";
+  std::string target = dir / "T";
+  std::filesystem::create_directory(target);
+  FaultFileSystem faults(SystemFileSystem());
+  faults.FailPath(c.op, target + "/" + c.path, c.code);
+  std::vector<std::string> words = c.words;
+  words.insert(words.end(), {"-threads", "3", "-report", report});
+  InProcessRun run = RunSmall(target, words, faults);
+  EXPECT_EQ(run.status, 2);
+  std::vector<std::string> marked = LinesStartingWith(run.lines, "E [thread");
+  ASSERT_EQ(marked.size(), 3u) << run.lines;
+  std::string mark = "E [thread " + std::string(c.path).substr(7, 1) + "] ";
+  for (size_t i = 0; i < 3; ++i) {
+    std::string start = mark + c.lines[i] + (i == 0 ? target + "/" + c.path : "");
+    EXPECT_EQ(marked[i].rfind(start, 0), 0u) << marked[i];
+  }
+  EXPECT_EQ(marked[1], mark + c.lines[1] + SystemText(c.code));
+  EXPECT_NE(run.lines.find("E TS Finish\nE " + c.lines[2] + "\n"), std::string::npos);
+  EXPECT_EQ(Names(target), c.left);
+  RemoveTree(target);
+
+  nlohmann::json json = nlohmann::json::parse(ReadWholeFile(report));
+  std::string failed;
+  for (const auto& phase : json["phases"]) {
+    for (const auto& failure : phase["failures"]) {
+      if (failure["path"] == target + "/" + c.path) failed = phase["status"];
+    }
+  }
+  EXPECT_EQ(failed, "failed");
+  for (int k : {0, 2}) {
+    if (c.othersStopped) {
+      EXPECT_EQ(json["threads"][k]["phases"][0]["status"], "interrupted");
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Phases, ThreadFaultTest,
+    ::testing::Values(ThreadFault{{"-filesize", "10", "-maxFileSize", "100"},
+                                  Op::kOpenForWrite,
+                                  "thread-1/file-0",
+                                  EACCES,
+                                  {"CreateFile ", "CreateFile Error!: ", "DtkTest Error!"},
+                                  {},
+                                  true},
+                      ThreadFault{{"-verify"},
+                                  Op::kOpenForRead,
+                                  "thread-2/file-3",
+                                  EIO,
+                                  {"Verify ", "CreateFile Error!: ", "Verify Error!"},
+                                  {},
+                                  false},
+                      ThreadFault{{},
+                                  Op::kRemoveDirectory,
+                                  "thread-0/DIR-0",
+                                  ENOTEMPTY,
+                                  {"RemoveDirecrory ", "RemoveDirectory Error!: ", "Remove Error!"},
+                                  {"thread-0"},
+                                  false},
+                      // The thread's own directory fails as an entry of its tree does.
+                      ThreadFault{{},
+                                  Op::kRemoveDirectory,
+                                  "thread-2",
+                                  EBUSY,
+                                  {"RemoveDirecrory ", "RemoveDirectory Error!: ", "Remove Error!"},
+                                  {"thread-2"},
+                                  false}));
+
+// A link planted where a thread's directory goes leads nowhere: that
+// thread fails, nothing behind the link is touched, and the link stays.
+TEST(ThreadRunTest, ALinkAtAThreadsDirectoryIsRefused) {
+  TempDir dir;
+  std::string target = dir / "T";
+  std::string outside = dir / "outside";
+  std::filesystem::create_directories(outside);
+  std::filesystem::create_directory(target);
+  WriteWholeFile(outside + "/file-0", "theirs");
+  ASSERT_EQ(symlink(outside.c_str(), (target + "/thread-1").c_str()), 0);
+  InProcessRun run = RunSmall(target, {"-threads", "2"});
+  EXPECT_EQ(run.status, 2);
+  EXPECT_EQ(LinesStartingWith(run.lines, "E [thread 1] CreateFile " + target + "/thread-1/file-0 (")
+                .size(),
+            1u)
+      << run.lines;
+  EXPECT_EQ(Names(target), std::vector<std::string>{"thread-1"});
+  EXPECT_TRUE(std::filesystem::is_symlink(target + "/thread-1"));
+  EXPECT_EQ(Names(outside), std::vector<std::string>{"file-0"});
+  EXPECT_EQ(ReadWholeFile(outside + "/file-0"), "theirs");
+}
+
+TEST(ThreadProgramTest, CtrlCInTheVerifyPhaseStopsEveryThreadAndCleansUp) {
+  TempDir dir;
+  // About 10,000 files per thread: the phase is under way when its start
+  // line arrives.
+  Child child({DTK_BINARY, dir.path(), "-filesize", "4", "-maxFileSize", "800", "-verify",
+               "-threads", "3"});
+  ASSERT_TRUE(child.ReadUntil("Start\n"));
+  ASSERT_TRUE(child.ReadUntil("Start\n", child.output().find("Start\n") + 6));
+  child.Signal(SIGINT);
+  ChildResult run = child.Finish();
+  EXPECT_EQ(run.status, 130);
+  std::string lines = MaskTimeStamps(run.out);
+  EXPECT_NE(lines.find("TS Finish\nVerify Error!\nTS Start\nTS Finish\nRemove "), std::string::npos)
+      << lines;
+  EXPECT_EQ(lines.find("[thread"), std::string::npos) << lines;
+  EXPECT_TRUE(dir.List().empty());
+}
+
+// What `args` writes on a terminal (a pseudo-terminal of 160 columns that
+// takes both standard streams), as bytes.
+std::string RunOnTerminal(const std::vector<std::string>& args) {
+  int master = posix_openpt(O_RDWR | O_NOCTTY);
+  if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) return "";
+  std::string slave = ptsname(master);
+  struct winsize size = {24, 160, 0, 0};
+  ioctl(master, TIOCSWINSZ, &size);
+  pid_t pid = fork();
+  if (pid == 0) {
+    setsid();
+    int terminal = open(slave.c_str(), O_RDWR);
+    dup2(terminal, 1);
+    dup2(terminal, 2);
+    setenv("TERM", "xterm", 1);
+    std::vector<char*> argv;
+    for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  std::string bytes;
+  char buffer[4096];
+  // The read fails (EIO) once the child's side is closed.
+  for (ssize_t n; (n = read(master, buffer, sizeof(buffer))) > 0 || (n < 0 && errno == EINTR);) {
+    if (n > 0) bytes.append(buffer, static_cast<size_t>(n));
+  }
+  waitpid(pid, nullptr, 0);
+  close(master);
+  return bytes;
+}
+
+// Times and speeds differ from run to run.
+std::string MaskTimes(const std::string& text) {
+  static const std::regex times(R"((time \d+ sec|speed .*)\n)");
+  return std::regex_replace(MaskTimeStamps(text), times, "TIME\n");
+}
+
+// On a terminal a run of threads keeps a status line below its lines; once
+// the terminal has applied the redraws (CR, LF and ESC [ K), the screen
+// holds exactly what the run prints elsewhere.
+TEST(ThreadProgramTest, AStatusLineIsDrawnOnATerminalAndLeavesNoTrace) {
+  TempDir dir;
+  std::vector<std::string> args = {DTK_BINARY, dir.path(), "-filesize", "10", "-maxFileSize",
+                                   "1000", "-verify", "-threads", "2"};
+  std::string bytes = RunOnTerminal(args);
+  std::vector<std::string> screen(1);
+  size_t column = 0;
+  for (size_t i = 0; i < bytes.size(); ++i) {
+    std::string& line = screen.back();
+    if (bytes.compare(i, 3, "\033[K") == 0) {
+      line.resize(std::min(column, line.size()));
+      i += 2;
+    } else if (bytes[i] == '\r' || bytes[i] == '\n') {
+      column = 0;
+      if (bytes[i] == '\n') screen.emplace_back();
+    } else {
+      line.resize(std::max(line.size(), column + 1), ' ');
+      line[column++] = bytes[i];
+    }
+  }
+  std::string shown;
+  for (const std::string& line : screen) shown += line.empty() ? "" : line + "\n";
+  ChildResult plain = RunChild(args, true);
+  EXPECT_EQ(plain.status, 0);
+  EXPECT_EQ(MaskTimes(shown), MaskTimes(plain.out));
+  EXPECT_TRUE(dir.List().empty());
+
+  // Every status line drawn: a percentage that never goes down in a phase
+  // and ends at 100 or below.
+  static const std::regex drawn("\r(Create|Verify|Remove)  ([0-9.]+)% [^\r\n]* left\033\\[K");
+  std::map<std::string, std::vector<double>> percentages;
+  for (std::sregex_iterator at(bytes.begin(), bytes.end(), drawn), end; at != end; ++at) {
+    percentages[(*at)[1]].push_back(std::stod((*at)[2]));
+  }
+  EXPECT_FALSE(percentages.empty()) << bytes.substr(0, 2000);
+  for (const auto& [phase, shares] : percentages) {
+    EXPECT_TRUE(std::is_sorted(shares.begin(), shares.end())) << phase;
+    EXPECT_LE(shares.back(), 100.0) << phase;
+  }
+}
+
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+// Threads that cannot all be started (their stacks do not fit in the
+// address space) start none: nothing is touched.
+TEST(ThreadProgramTest, ThreadsThatCannotAllStartRunNone) {
+  TempDir dir;
+  ChildResult run = RunChild({DTK_BINARY, dir.path(), "-filesize", "1", "-threads", "1024"}, false,
+                             0, uint64_t{2} << 30);
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(LinesStartingWith(run.err, ""), LinesStartingWith(run.err, "Thread Error!: "));
+  EXPECT_EQ(LinesStartingWith(run.err, "").size(), 1u);
+  EXPECT_EQ(run.out, "");
+  EXPECT_TRUE(dir.List().empty());
+}
+#endif
+#endif
+
+}  // namespace
+}  // namespace dtk
