@@ -165,11 +165,6 @@ std::string ParseCommandLine(int argc, const char* const* argv, const OptionRule
     }
   }
   if (result->targetDir == nullptr) return "Parameter error!\n";
-  // The uring engine moves whole files in linked chains; it has no way to
-  // cut a file back to its size after whole-block unbuffered writes.
-  if (result->engine == EngineKind::kUring && result->direct) {
-    return "Engine error!: uring does not take -direct (use -engine sync)\n";
-  }
   // An empty word takes the target's place like any plain word, but an
   // empty target would put the tree at the root of the file system (or of
   // the current drive): refuse it as a missing one.

@@ -36,7 +36,8 @@ std::string SetUpEngine(const CommandLine& commandLine, TimedFileSystem& timed,
                         std::unique_ptr<BatchEngine>* engine) {
   std::string why;
   *engine = MakeBatchEngine(
-      {commandLine.engine, commandLine.depth, &timed, dynamic_cast<EngineFaults*>(&fileSystem)},
+      {commandLine.engine, commandLine.depth, &timed, dynamic_cast<EngineFaults*>(&fileSystem),
+       commandLine.direct},
       &why);
   tester.set_engine(engine->get());
   if (why.empty()) return why;
@@ -46,7 +47,8 @@ std::string SetUpEngine(const CommandLine& commandLine, TimedFileSystem& timed,
 
 std::string EngineRefusal(const CommandLine& commandLine) {
   std::string why;
-  MakeBatchEngine({commandLine.engine, commandLine.depth, nullptr, nullptr}, &why);
+  MakeBatchEngine({commandLine.engine, commandLine.depth, nullptr, nullptr, commandLine.direct},
+                  &why);
   if (why.empty()) return why;
   return std::string("Engine error!: ") + EngineName(commandLine.engine) +
          " is not available: " + why + "\n";

@@ -67,7 +67,16 @@ class FileJobSink {
 
 // The calls an engine makes itself, past the FileSystem, named as a test
 // double of the file system counts them.
-enum class EngineCall { kOpenForWrite, kOpenForRead, kWrite, kRead, kFlush, kClose, kDeleteFile };
+enum class EngineCall {
+  kOpenForWrite,
+  kOpenForRead,
+  kWrite,
+  kRead,
+  kFlush,
+  kClose,
+  kDeleteFile,
+  kSetFileSize
+};
 
 // Sees each call an engine is about to make; a test double fails some of
 // them. A FileSystem that is also EngineFaults sees the engine's calls too.
@@ -94,6 +103,9 @@ class BatchEngine {
     bool flush = false;
     // The most one read or write moves.
     uint32_t transferSize = 0;
+    // With unbuffered I/O (-direct), the block size that every transfer's
+    // length and offset are a multiple of; 0: through the file cache.
+    uint32_t directBlockSize = 0;
   };
 
   virtual ~BatchEngine() = default;
@@ -122,6 +134,7 @@ struct EngineSettings {
   uint32_t depth = kDefaultEngineDepth;  // files in flight at once
   TimedFileSystem* timed = nullptr;      // records the engine's own calls; may be null
   EngineFaults* faults = nullptr;        // may be null
+  bool direct = false;                   // the phases will ask for unbuffered I/O
 };
 
 // Makes the engine `settings` ask for, one per tester: testers that run in

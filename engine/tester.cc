@@ -201,6 +201,7 @@ int DtkTest::WithEngine(BatchEngine::Work work, Walk&& walk) {
   phase.patternSize = patternSize_;
   phase.flush = sync_;
   phase.transferSize = ioBufferSize_;
+  phase.directBlockSize = directBlockSize_;
   engine_->Begin(phase);
   // Whatever ends the walk (memory exhausted too), no call stays in flight.
   struct Ending {

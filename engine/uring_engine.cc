@@ -30,6 +30,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <new>
 #include <thread>
 #include <vector>
@@ -42,12 +43,16 @@
 #define IORING_NOP_INJECT_RESULT (1U << 0)
 #endif
 
+// Cutting a file to a size, on a descriptor (Linux 6.9), which liburing
+// before 2.6 has no name for.
+constexpr uint8_t kOpFtruncate = 55;
+
 namespace dtk {
 namespace {
 
 constexpr uint32_t kMaxChainTransfers = 8;
-// Open, the transfers, flush, close.
-constexpr uint32_t kMaxChainCalls = kMaxChainTransfers + 3;
+// Open, the transfers, the cut to size (-direct), flush, close.
+constexpr uint32_t kMaxChainCalls = kMaxChainTransfers + 4;
 // The most entries a submission queue may have.
 constexpr uint32_t kMaxQueueEntries = 32768;
 // The user data of the calls that remove the files made after a failure.
@@ -65,7 +70,7 @@ constexpr uint64_t kReadBytesInFlight = 128 * 1024;
 constexpr int kCreateFlags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW;
 constexpr int kReadFlags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY;
 
-enum class Call : uint8_t { kOpen, kWrite, kRead, kFlush, kClose, kUnlink };
+enum class Call : uint8_t { kOpen, kWrite, kRead, kFlush, kClose, kUnlink, kTruncate };
 
 Operation OperationOf(Call call) {
   switch (call) {
@@ -79,6 +84,8 @@ Operation OperationOf(Call call) {
       return Operation::kFlush;
     case Call::kClose:
       return Operation::kClose;
+    case Call::kTruncate:
+      return Operation::kTruncate;
     case Call::kUnlink:
       break;
   }
@@ -88,7 +95,7 @@ Operation OperationOf(Call call) {
 struct ChainCall {
   Call call;
   bool lastRead;    // a read that asks for one byte more than is left, without waiting
-  uint32_t length;  // of a read or write
+  uint32_t length;  // of a read or write (-direct: whole blocks)
   int64_t offset;   // in the file
   ErrorCode fault;  // a test's fault: the call fails with it, unmade
   int32_t result;
@@ -118,7 +125,7 @@ struct Slot {
   bool mayWait = false;     // verify: the data was not at hand: reads wait for it
   ErrorCode closeCode = 0;  // verify: a close that failed, which fails nothing
   Crc32 crc;
-  ReadBuffer buffer;      // verify: what its reads bring
+  ReadBuffer buffer;      // verify: what its reads bring; -direct: what its writes take
   int64_t submitted = 0;  // steady-clock nanoseconds when its chain was sent
 };
 
@@ -134,6 +141,7 @@ class UringEngine : public BatchEngine {
  public:
   explicit UringEngine(const EngineSettings& settings)
       : depth_(settings.depth),
+        direct_(settings.direct),
         timed_(settings.timed),
         faults_(settings.faults),
         slots_(settings.depth) {
@@ -178,8 +186,14 @@ class UringEngine : public BatchEngine {
   void ChainDone(uint32_t index);
   void ReadCameBack(Slot& slot, const ChainCall& call);
   void Fail(FileJob& job, Call call, int32_t result);
-  // Puts a finished verify slot's buffer back on top of the free ones.
+  // Gives the slot the buffer freed last, of at least `bytes` bytes.
+  void TakeBuffer(Slot& slot, uint32_t bytes);
+  // Puts a finished slot's buffer back on top of the free ones.
   void ReleaseBuffer(Slot& slot);
+  // `bytes` rounded up to whole blocks of unbuffered I/O (as it is without).
+  uint64_t WholeBlocks(uint64_t bytes) const {
+    return block_ == 0 ? bytes : (bytes + block_ - 1) / block_ * block_;
+  }
   void RetireReady();
   void Cleanup();
   static int64_t Now();
@@ -190,6 +204,8 @@ class UringEngine : public BatchEngine {
   int ringError_ = 0;
   std::thread::id owner_;  // the thread that made the ring, its submitter
   const uint32_t depth_;
+  const bool direct_;  // unbuffered I/O will be asked for
+  uint32_t block_ = 0;  // of the phase's unbuffered transfers; 0: none
   TimedFileSystem* const timed_;
   EngineFaults* const faults_;
   std::vector<Slot> slots_;
@@ -211,7 +227,7 @@ class UringEngine : public BatchEngine {
 
 // Checks on a small ring of its own that the kernel has what the engine
 // uses: "", or what it lacks.
-std::string ProbeKernel() {
+std::string ProbeKernel(bool direct) {
   io_uring ring;
   int result = io_uring_queue_init(4, &ring, 0);
   if (result < 0) return Failed("io_uring_setup", result);
@@ -231,6 +247,12 @@ std::string ProbeKernel() {
       missing = needed.name;
     }
   }
+  // Unbuffered writes are of whole blocks, and the file is cut to its size
+  // after the last one.
+  if (direct && probe != nullptr && !io_uring_opcode_supported(probe, kOpFtruncate) &&
+      missing.empty()) {
+    missing = "IORING_OP_FTRUNCATE for -direct";
+  }
   if (probe != nullptr) io_uring_free_probe(probe);
   // Opening into a ring's file table (a direct descriptor, Linux 5.15): an
   // older kernel ignores the place and gives an ordinary descriptor.
@@ -249,12 +271,15 @@ std::string ProbeKernel() {
     if (opened != 0) missing = "direct descriptors (IORING_OP_OPENAT into a file table)";
   }
   io_uring_queue_exit(&ring);
-  return missing.empty() ? "" : "the kernel has no " + missing + " (Linux 5.15 or later)";
+  if (missing.empty()) return "";
+  return "the kernel has no " + missing +
+         (missing.find("FTRUNCATE") != std::string::npos ? " (Linux 6.9 or later)"
+                                                         : " (Linux 5.15 or later)");
 }
 
 std::string UringEngine::SetUp(ErrorCode refusal) {
   if (refusal != 0) return Failed("io_uring_setup", -static_cast<int>(refusal)) + kTurnedOff;
-  if (std::string lacking = ProbeKernel(); !lacking.empty()) {
+  if (std::string lacking = ProbeKernel(direct_); !lacking.empty()) {
     // A system that forbids io_uring says so at the first call.
     if (lacking.find(SystemErrorText(EPERM)) != std::string::npos ||
         lacking.find(SystemErrorText(ENOSYS)) != std::string::npos) {
@@ -323,6 +348,7 @@ void UringEngine::Start() {
 void UringEngine::Begin(const Phase& phase) {
   if (!started_) Start();
   phase_ = phase;
+  block_ = phase.directBlockSize;
   head_ = tail_ = 0;
   failed_ = abandoning_ = false;
   largestTransfer_ = phase.work == Work::kCreate ? std::min(phase.transferSize, phase.patternSize)
@@ -373,19 +399,13 @@ void UringEngine::Submit() {
     // cache: so few large files are read at once.
     while (readBytes_ > 0 && readBytes_ + need > kReadBytesInFlight && !failed_) Pump();
     if (failed_) return;  // the job is not sent; the next NextJob says so
-    // The buffer freed last, still in the cache.
-    ReadBuffer& buffer = freeBuffers_.back();
-    if (need > buffer.capacity) {
-      uint32_t capacity = static_cast<uint32_t>((need + kBufferAlignment - 1) / kBufferAlignment *
-                                                kBufferAlignment);
-      buffer.bytes.reset(static_cast<uint8_t*>(
-          ::operator new[](capacity, std::align_val_t(kBufferAlignment), std::nothrow)));
-      buffer.capacity = buffer.bytes ? capacity : 0;
-      if (!buffer.bytes) throw std::bad_alloc();
-    }
-    slot.buffer = std::move(buffer);
-    freeBuffers_.pop_back();
+    TakeBuffer(slot, static_cast<uint32_t>(WholeBlocks(need)));
     readBytes_ += need;
+  } else if (phase_.work == Work::kCreate && block_ != 0) {
+    // Unbuffered writes come from memory aligned to a block: each is
+    // copied there from the pattern, one write at a time.
+    TakeBuffer(slot, static_cast<uint32_t>(
+                         WholeBlocks(std::min<int64_t>(job.entry->size, largestTransfer_))));
   }
   PlanChain(slot);
   ++tail_;
@@ -405,12 +425,18 @@ void UringEngine::PlanChain(Slot& slot) {
     case Work::kCreate: {
       if (!slot.job.opened) add(Call::kOpen, 0, 0, false);
       int64_t at = slot.done;
-      for (uint32_t n = 0; at < size && n < kMaxChainTransfers; ++n) {
+      // Unbuffered: one write a chain, from the slot's one buffer, filled
+      // up to a whole block with zeros; the file is then cut to its size.
+      const uint32_t transfers = block_ == 0 ? kMaxChainTransfers : 1;
+      for (uint32_t n = 0; at < size && n < transfers; ++n) {
         uint32_t length = static_cast<uint32_t>(std::min<int64_t>(size - at, largestTransfer_));
-        add(Call::kWrite, at, length, false);
+        add(Call::kWrite, at, static_cast<uint32_t>(WholeBlocks(length)), false);
         at += length;
       }
       if (at == size) {
+        if (WholeBlocks(static_cast<uint64_t>(size)) != static_cast<uint64_t>(size)) {
+          add(Call::kTruncate, size, 0, false);
+        }
         if (phase_.flush) add(Call::kFlush, 0, 0, false);
         add(Call::kClose, 0, 0, false);
       }
@@ -427,7 +453,7 @@ void UringEngine::PlanChain(Slot& slot) {
       if (remaining >= largestTransfer_) {
         add(Call::kRead, slot.done, largestTransfer_, false);
       } else {
-        add(Call::kRead, slot.done, static_cast<uint32_t>(remaining) + 1, true);
+        add(Call::kRead, slot.done, static_cast<uint32_t>(WholeBlocks(remaining + 1)), true);
       }
       break;
     }
@@ -448,7 +474,8 @@ void UringEngine::AskFaults(Slot& slot) {
     ChainCall& call = slot.calls[i];
     static const EngineCall kNames[] = {EngineCall::kOpenForWrite, EngineCall::kWrite,
                                         EngineCall::kRead,         EngineCall::kFlush,
-                                        EngineCall::kClose,        EngineCall::kDeleteFile};
+                                        EngineCall::kClose,        EngineCall::kDeleteFile,
+                                        EngineCall::kSetFileSize};
     EngineCall name = call.call == Call::kOpen && phase_.work == Work::kVerify
                           ? EngineCall::kOpenForRead
                           : kNames[static_cast<int>(call.call)];
@@ -471,6 +498,7 @@ void UringEngine::QueueChain(uint32_t index) {
   const FileJob& job = slot.job;
   const char* name = job.path.c_str() + job.nameOffset;
   const int dir = static_cast<int>(job.dir);
+  const int unbuffered = block_ != 0 ? O_DIRECT : 0;
   for (uint32_t i = 0; i < slot.callCount; ++i) {
     const ChainCall& call = slot.calls[i];
     io_uring_sqe* sqe = io_uring_get_sqe(&ring_);
@@ -482,7 +510,8 @@ void UringEngine::QueueChain(uint32_t index) {
       switch (call.call) {
         case Call::kOpen:
           io_uring_prep_openat_direct(sqe, dir, name,
-                                      phase_.work == Work::kCreate ? kCreateFlags : kReadFlags,
+                                      (phase_.work == Work::kCreate ? kCreateFlags : kReadFlags) |
+                                          unbuffered,
                                       0666, index);
           break;
         case Call::kWrite: {
@@ -491,11 +520,25 @@ void UringEngine::QueueChain(uint32_t index) {
           uint64_t ringAt =
               (job.ringStart + static_cast<uint64_t>(call.offset) % phase_.patternSize) %
               phase_.patternSize;
-          io_uring_prep_write(sqe, static_cast<int>(index), phase_.pattern + ringAt, call.length,
+          const uint8_t* data = phase_.pattern + ringAt;
+          if (block_ != 0) {
+            // Any run of the ring up to its size lies in one piece.
+            uint32_t bytes = static_cast<uint32_t>(
+                std::min<int64_t>(job.entry->size - call.offset, largestTransfer_));
+            std::memcpy(slot.buffer.bytes.get(), data, bytes);
+            std::memset(slot.buffer.bytes.get() + bytes, 0, call.length - bytes);
+            data = slot.buffer.bytes.get();
+          }
+          io_uring_prep_write(sqe, static_cast<int>(index), data, call.length,
                               static_cast<uint64_t>(call.offset));
           sqe->flags |= IOSQE_FIXED_FILE;
           break;
         }
+        case Call::kTruncate:
+          io_uring_prep_rw(kOpFtruncate, sqe, static_cast<int>(index), nullptr, 0,
+                           static_cast<uint64_t>(call.offset));
+          sqe->flags |= IOSQE_FIXED_FILE;
+          break;
         case Call::kRead:
           io_uring_prep_read(sqe, static_cast<int>(index), slot.buffer.bytes.get(), call.length,
                              static_cast<uint64_t>(call.offset));
@@ -638,16 +681,19 @@ void UringEngine::ChainDone(uint32_t index) {
         break;
       case Call::kWrite:
         // A call that moves nothing without an error means there is no room.
-        if (call.result <= 0) {
+        // An unbuffered write that comes up short leaves no whole block to
+        // go on from: the device had no room for it.
+        if (call.result <= 0 || (block_ != 0 && static_cast<uint32_t>(call.result) < call.length)) {
           Fail(job, call.call, call.result < 0 ? call.result : -ENOSPC);
         } else {
-          slot.done += call.result;
+          slot.done = std::min<int64_t>(slot.done + call.result, job.entry->size);
         }
         break;
       case Call::kRead:
         ReadCameBack(slot, call);
         break;
       case Call::kFlush:
+      case Call::kTruncate:
       case Call::kUnlink:
         if (call.result < 0) Fail(job, call.call, call.result);
         break;
@@ -677,10 +723,27 @@ void UringEngine::ChainDone(uint32_t index) {
   }
 }
 
+void UringEngine::TakeBuffer(Slot& slot, uint32_t bytes) {
+  // The buffer freed last, still in the cache.
+  ReadBuffer& buffer = freeBuffers_.back();
+  if (bytes > buffer.capacity) {
+    uint32_t capacity = static_cast<uint32_t>((bytes + kBufferAlignment - 1) / kBufferAlignment *
+                                              kBufferAlignment);
+    buffer.bytes.reset(static_cast<uint8_t*>(
+        ::operator new[](capacity, std::align_val_t(kBufferAlignment), std::nothrow)));
+    buffer.capacity = buffer.bytes ? capacity : 0;
+    if (!buffer.bytes) throw std::bad_alloc();
+  }
+  slot.buffer = std::move(buffer);
+  freeBuffers_.pop_back();
+}
+
 void UringEngine::ReleaseBuffer(Slot& slot) {
-  if (phase_.work != Work::kVerify || !slot.buffer.bytes) return;
-  readBytes_ -=
-      std::min<uint64_t>(readBytes_, std::min<int64_t>(slot.job.entry->size + 1, largestTransfer_));
+  if (!slot.buffer.bytes) return;
+  if (phase_.work == Work::kVerify) {
+    readBytes_ -= std::min<uint64_t>(
+        readBytes_, std::min<int64_t>(slot.job.entry->size + 1, largestTransfer_));
+  }
   freeBuffers_.push_back(std::move(slot.buffer));
   slot.buffer = ReadBuffer();
 }

@@ -218,7 +218,7 @@ ErrorCode FaultFileSystem::ProbeDirectIo(const EntryPlace& at, uint32_t* blockSi
 
 ErrorCode FaultFileSystem::Before(EngineCall call, const char* path, uint32_t count) {
   static const Op kOps[] = {Op::kOpenForWrite, Op::kOpenForRead, Op::kWrite,     Op::kRead,
-                            Op::kFlush,        Op::kClose,      Op::kDeleteFile};
+                            Op::kFlush,        Op::kClose,      Op::kDeleteFile, Op::kSetFileSize};
   size_t number;
   const Fault* fault = Record(kOps[static_cast<int>(call)], path, count, &number);
   return fault != nullptr ? Finish(number, fault->code) : 0;

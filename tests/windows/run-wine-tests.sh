@@ -99,24 +99,32 @@ example_out() {
   done
 }
 
+# The example run, on a target written as on Windows, as on POSIX and as a
+# bare drive (the tree goes into the drive's current directory, its root
+# here; the drive is a letter that this prefix does not use yet), with
+# options in any letter case and either leading character.
 case_example_run() {
   mkdir T
-  run_dtk T -filesize 1 -minFileSize 524288 -maxFileSize 524288 -verify
-  expect_status 0
-  expect_crlf_lines err.txt
-  expect_crlf_lines out.txt
-  expect_equal "standard error" "$(example_err 'T\')" "$(lines_of err.txt)"
-  expect_equal "standard output" "$(example_out)" "$(lines_of out.txt)"
-  expect_empty_dir T
-}
-
-case_slash_options() {
-  mkdir T
-  run_dtk T /FileSize 1 /MINFILESIZE 524288 /maxfilesize 524288 /verify
-  expect_status 0
-  expect_equal "standard error" "$(example_err 'T\')" "$(lines_of err.txt)"
-  expect_equal "standard output" "$(example_out)" "$(lines_of out.txt)"
-  expect_empty_dir T
+  local letter drive
+  for letter in m n o p q r s u v w y; do
+    if [ ! -e "$WINEPREFIX/dosdevices/$letter:" ]; then
+      drive_link="$WINEPREFIX/dosdevices/$letter:"
+      break
+    fi
+  done
+  [ -n "$drive_link" ] || { fail "no free drive letter"; return; }
+  ln -s "$scratch/T" "$drive_link"
+  drive=$(echo "$letter" | tr a-z A-Z):
+  local target
+  for target in 'T\' 'T/' "$drive"; do
+    run_dtk "$target" /FileSize 1 -MINFILESIZE 524288 /maxfilesize 524288 -verify
+    expect_status 0
+    expect_crlf_lines err.txt
+    expect_crlf_lines out.txt
+    expect_equal "standard error for $target" "$(example_err "$target")" "$(lines_of err.txt)"
+    expect_equal "standard output" "$(example_out)" "$(lines_of out.txt)"
+    expect_empty_dir T
+  done
   # A word beginning with "/" is an option, never a target.
   run_dtk /verify
   expect_status 1
@@ -133,34 +141,6 @@ case_slash_options() {
   expect_status 1
   expect_equal "engine refused" "Engine error!: uring is not available: io_uring is a Linux interface" \
     "$(lines_of err.txt)"
-  expect_empty_dir T
-}
-
-case_target_endings() {
-  mkdir T
-  local target
-  for target in 'T\' 'T/'; do
-    run_dtk "$target" -filesize 1 -minFileSize 524288 -maxFileSize 524288 -verify
-    expect_status 0
-    expect_equal "standard error for $target" "$(example_err "$target")" "$(lines_of err.txt)"
-    expect_empty_dir T
-  done
-  # A bare drive: the tree goes into that drive's current directory, its
-  # root here. The drive is a letter that this prefix does not use yet.
-  local letter
-  for letter in m n o p q r s u v w y; do
-    if [ ! -e "$WINEPREFIX/dosdevices/$letter:" ]; then
-      drive_link="$WINEPREFIX/dosdevices/$letter:"
-      break
-    fi
-  done
-  [ -n "$drive_link" ] || { fail "no free drive letter"; return; }
-  ln -s "$scratch/T" "$drive_link"
-  local drive
-  drive=$(echo "$letter" | tr a-z A-Z):
-  run_dtk "$drive" -filesize 1 -minFileSize 524288 -maxFileSize 524288 -verify
-  expect_status 0
-  expect_equal "standard error for $drive" "$(example_err "$drive")" "$(lines_of err.txt)"
   expect_empty_dir T
 }
 
@@ -225,27 +205,36 @@ case_ctrl_c() {
   expect_empty_dir T
 }
 
-case_same_tree_as_linux() {
-  if [ -z "$linux_dtk" ] || [ ! -x "$linux_dtk" ]; then
-    echo "no Linux build of dtk given; skipped"
-    exit 77
-  fi
-  local words=(-filesize 1 -maxDirFiles 4 -maxDirLevel 2 -maxFileSize 150000 -verify)
+# Runs the Linux build in linux/T and dtk.exe in windows/T with the words
+# given, each followed by its own: LINUX_WORDS... -- WINDOWS_WORDS...
+# Skips the case when no Linux build was given.
+linux_and_windows() {
+  [ -x "$linux_dtk" ] || { echo "no Linux build of dtk given; skipped"; exit 77; }
+  local linux_words=() arg
+  while [ $# -gt 0 ] && [ "$1" != -- ]; do linux_words+=("$1"); shift; done
+  shift
   mkdir linux windows linux/T windows/T
-  (cd linux && "$linux_dtk" T "${words[@]}" >out.txt 2>err.txt)
-  [ $? -eq 0 ] || fail "the Linux run failed"
-  (cd windows && run_dtk T "${words[@]}" && exit $status)
-  [ $? -eq 0 ] || fail "the Windows run failed"
-  # Names, nesting, sizes and CRCs, with the separator normalised.
-  local linux_lines windows_lines
-  linux_lines=$(lines_of linux/err.txt | grep -E '^(Verify|CreateDirecrory|RemoveDirecrory) ')
-  windows_lines=$(lines_of windows/err.txt | grep -E '^(Verify|CreateDirecrory|RemoveDirecrory) ' |
-    tr '\\' '/')
-  [ "$(grep -c '^Verify ' <<<"$linux_lines")" -gt 10 ] || fail "too few Verify lines"
-  grep -q '^CreateDirecrory T/DIR-0/DIR-1$' <<<"$linux_lines" || fail "the tree is not nested"
-  expect_equal "Verify and directory lines" "$linux_lines" "$windows_lines"
+  (cd linux && "$linux_dtk" T "${linux_words[@]}" >out.txt 2>err.txt) || fail "the Linux run failed"
+  (cd windows && run_dtk T "$@" && exit $status) || fail "the Windows run failed"
+}
+
+# The summary lines of both runs, times and speeds left out.
+expect_same_counts() {
   expect_equal "summary counts" "$(lines_of linux/out.txt | grep -Ev ' (time|speed) ')" \
     "$(lines_of windows/out.txt | grep -Ev ' (time|speed) ')"
+}
+
+# The same names, nesting, sizes and CRCs as the Linux build's.
+case_same_tree_as_linux() {
+  local words=(-filesize 1 -maxDirFiles 4 -maxDirLevel 2 -maxFileSize 150000 -verify)
+  linux_and_windows "${words[@]}" -- "${words[@]}"
+  local pattern='^(Verify|CreateDirecrory|RemoveDirecrory) ' linux_lines
+  linux_lines=$(lines_of linux/err.txt | grep -E "$pattern")
+  [ "$(grep -c '^Verify ' <<<"$linux_lines")" -gt 10 ] || fail "too few Verify lines"
+  grep -q '^CreateDirecrory T/DIR-0/DIR-1$' <<<"$linux_lines" || fail "the tree is not nested"
+  expect_equal "Verify and directory lines" "$linux_lines" \
+    "$(lines_of windows/err.txt | grep -E "$pattern" | tr '\\' '/')"
+  expect_same_counts
   expect_empty_dir linux/T
   expect_empty_dir windows/T
 }
@@ -253,12 +242,8 @@ case_same_tree_as_linux() {
 # /direct writes and reads whole sectors and cuts each file to its size:
 # the tree is the Linux build's, byte for byte.
 case_direct_same_tree_as_linux() {
-  [ -x "$linux_dtk" ] || { echo "no Linux build of dtk given; skipped"; exit 77; }
   local words=(-filesize 2 -maxDirFiles 4 -maxFileSize 300000 -verify -noRemove)
-  mkdir linux windows linux/T windows/T
-  (cd linux && "$linux_dtk" T "${words[@]}" >out.txt 2>err.txt) || fail "the Linux run failed"
-  (cd windows && run_dtk T "${words[@]}" /DIRECT -report r.json && exit $status) ||
-    fail "the Windows run failed"
+  linux_and_windows "${words[@]}" -- "${words[@]}" /DIRECT -report r.json
   [ -f windows/T/DIR-0/file-4 ] || fail "the tree was not kept"
   diff -r linux/T windows/T >/dev/null || fail "the trees differ"
   grep -Eq '"directBlockSize": [1-9]' windows/r.json || fail "the report has no block size"
@@ -291,23 +276,14 @@ case_across_runs() {
 # build makes in it, byte for byte; the lines are those of all threads
 # together; a later run with the same threads cleans up.
 case_threads() {
-  if [ -z "$linux_dtk" ] || [ ! -x "$linux_dtk" ]; then
-    echo "no Linux build of dtk given; skipped"
-    exit 77
-  fi
-  local words=(-filesize 1 -maxDirFiles 4 -maxDirLevel 2 -maxFileSize 150000 -noRemove)
-  mkdir linux windows linux/T windows/T
-  (cd linux && "$linux_dtk" T "${words[@]}" -threads 3 >out.txt 2>err.txt)
-  [ $? -eq 0 ] || fail "the Linux run failed"
-  (cd windows && run_dtk T "${words[@]}" /Threads 3 && exit $status)
-  [ $? -eq 0 ] || fail "the Windows run failed"
+  local words=(-filesize 1 -maxDirFiles 4 -maxDirLevel 2 -maxFileSize 150000)
+  linux_and_windows "${words[@]}" -noRemove -threads 3 -- "${words[@]}" -noRemove /Threads 3
   [ -f windows/T/thread-2/DIR-0/DIR-1/file-10 ] || fail "thread-2 holds no tree"
   diff -r linux/T windows/T >&2 || fail "the trees differ"
-  expect_equal "summary counts" "$(lines_of linux/out.txt | grep -Ev ' (time|speed) ')" \
-    "$(lines_of windows/out.txt | grep -Ev ' (time|speed) ')"
+  expect_same_counts
   expect_equal "standard error" "$(printf 'TS Start\nTS Finish')" "$(lines_of windows/err.txt)"
-  (cd windows && run_dtk T "${words[@]:0:8}" -noCreate -threads 3 && exit $status)
-  [ $? -eq 0 ] || fail "the Windows run that cleans up failed"
+  (cd windows && run_dtk T "${words[@]}" -noCreate -threads 3 && exit $status) ||
+    fail "the Windows run that cleans up failed"
   expect_empty_dir windows/T
 }
 
