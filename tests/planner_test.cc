@@ -129,6 +129,8 @@ TEST(PlannerTest, APlanBeyondItsEntryBudgetFailsAndIsReleased) {
   EXPECT_EQ(root.size(), 0u);
 }
 
+// A million nested lists, released without a recursion that would
+// overflow the stack.
 TEST(PlannerTest, AChainAMillionDeepIsPlannedAndReleased) {
   TestConfig config;
   config.totalSize = 1000000;
