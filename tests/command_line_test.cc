@@ -7,172 +7,121 @@
 namespace dtk {
 namespace {
 
-struct Parsed {
-  std::string error;
+// The parse of `words` after "dtk": its error, or every field it set, as
+// "target|totalSize|min-max|maxDirFiles/maxDirLevel|flags|report|threads"
+// with the flags v(erify), c (noCreate), r (noRemove), s(ync), d(irect).
+std::string Parse(std::vector<const char*> words, const OptionRules& rules = kPosixOptionRules) {
+  words.insert(words.begin(), "dtk");
   CommandLine line;
+  std::string error = ParseCommandLine(static_cast<int>(words.size()), words.data(), rules, &line);
+  if (!error.empty()) return error;
+  const TestConfig& c = line.config;
+  std::string flags;
+  for (auto [on, letter] : {std::pair{line.verifyRequested, 'v'},
+                            {line.noCreate, 'c'},
+                            {line.noRemove, 'r'},
+                            {line.sync, 's'},
+                            {line.direct, 'd'}}) {
+    if (on) flags += letter;
+  }
+  return std::string(line.targetDir) + "|" + std::to_string(c.totalSize) + "|" +
+         std::to_string(c.minFileSize) + "-" + std::to_string(c.maxFileSize) + "|" +
+         std::to_string(c.maxDirFiles) + "/" + std::to_string(c.maxDirLevel) + "|" +
+         (flags.empty() ? "-" : flags) + "|" + (line.reportPath ? line.reportPath : "-") + "|" +
+         std::to_string(line.threads);
+}
+
+struct Case {
+  std::vector<const char*> words;
+  std::string parsed;  // Parse()'s text: the error or the fields
+  bool windows = false;
 };
 
-Parsed Parse(std::vector<const char*> words, const OptionRules& rules = kPosixOptionRules) {
-  words.insert(words.begin(), "dtk");
-  Parsed parsed;
-  parsed.error =
-      ParseCommandLine(static_cast<int>(words.size()), words.data(), rules, &parsed.line);
-  return parsed;
-}
+const std::string kError = "Parameter error!\n";
+const std::string kDefaults = "|104857600|1-102400|100/4|";
 
-TEST(CommandLineTest, MessagesForBadCommandLines) {
-  EXPECT_EQ(Parse({}).error, "Parameter error!\n");
-  EXPECT_EQ(Parse({"-verify"}).error, "Parameter error!\n");
-  EXPECT_EQ(Parse({"T", "-filesize"}).error, "Parameter error! (filesize)\n");
-  EXPECT_EQ(Parse({"T", "-filesize", "-3"}).error, "Parameter error! (filesize)\n");
-  EXPECT_EQ(Parse({"T", "--verify"}).error, "Parameter error! (-verify)\n");
-  EXPECT_EQ(Parse({"T", "-"}).error, "Parameter error! ()\n");
-  EXPECT_EQ(Parse({"T", "-foo", "-verify"}).error, "Parameter error! (foo)\n");
-  EXPECT_EQ(Parse({"T", "-minFileSize", "500", "-maxFileSize", "100"}).error,
-            "Min/Max Filesize error!\n");
-}
-
-TEST(CommandLineTest, DefaultsAndOptionsInAnyCase) {
-  Parsed p = Parse({"T"});
-  ASSERT_EQ(p.error, "");
-  EXPECT_STREQ(p.line.targetDir, "T");
-  EXPECT_FALSE(p.line.verifyRequested);
-  EXPECT_EQ(p.line.config.totalSize, 104857600);
-  EXPECT_EQ(p.line.config.minFileSize, 1);
-  EXPECT_EQ(p.line.config.maxFileSize, 102400);
-  EXPECT_EQ(p.line.config.maxDirFiles, 100u);
-  EXPECT_EQ(p.line.config.maxDirLevel, 4u);
-
-  p = Parse({"T", "-VERIFY", "-MAXdirlevel", "7", "-maxdirfiles", "9", "-MinFileSize", "100",
-             "-maxFileSize", "100"});
-  ASSERT_EQ(p.error, "");
-  EXPECT_TRUE(p.line.verifyRequested);
-  EXPECT_EQ(p.line.config.maxDirLevel, 7u);
-  EXPECT_EQ(p.line.config.maxDirFiles, 9u);
-  EXPECT_EQ(p.line.config.minFileSize, 100);
-  EXPECT_EQ(p.line.config.maxFileSize, 100);
-}
-
-TEST(CommandLineTest, ThreadsFromOneTo1024) {
-  EXPECT_EQ(Parse({"T"}).line.threads, 1);
-  EXPECT_EQ(Parse({"T", "-THREADS", "1024"}).line.threads, 1024);
-  EXPECT_EQ(Parse({"T", "/Threads", "8"}, kWindowsOptionRules).line.threads, 8);
-  Parsed none = Parse({"T", "-threads", "0"});  // not taken: 0 is a plain word
-  EXPECT_EQ(none.error, "");
-  EXPECT_EQ(none.line.threads, 1);
-  EXPECT_EQ(Parse({"T", "-threads", "1025"}).error, "Parameter error! (threads)\n");
-  EXPECT_EQ(Parse({"T", "-threads"}).error, "Parameter error! (threads)\n");
-}
-
-TEST(CommandLineTest, ValueWords) {
-  EXPECT_EQ(Parse({"T", "-filesize", "10"}).line.config.totalSize, 10485760);
-  EXPECT_EQ(Parse({"T", "-filesize", "4096"}).line.config.totalSize, 4294967296);
-  EXPECT_EQ(Parse({"T", "-FileSize", "10MB"}).line.config.totalSize, 10485760);
-  EXPECT_EQ(Parse({"T", "-filesize", "5", "-filesize", "7"}).line.config.totalSize, 7340032);
-  // A value of 0 is not taken; its word is read as a plain word.
-  Parsed zero = Parse({"T", "-filesize", "0"});
-  EXPECT_EQ(zero.error, "");
-  EXPECT_EQ(zero.line.config.totalSize, 104857600);
-  Parsed x = Parse({"-maxDirFiles", "x", "T"});
-  EXPECT_STREQ(x.line.targetDir, "x");
-  EXPECT_EQ(x.line.config.maxDirFiles, 100u);
-  // The first plain word wins; later ones are ignored.
-  Parsed later = Parse({"T", "U", "-verify", "3"});
-  EXPECT_STREQ(later.line.targetDir, "T");
-  EXPECT_TRUE(later.line.verifyRequested);
-  // An empty first word is the target, and an empty target is refused.
-  Parsed empty = Parse({"", "T"});
-  EXPECT_EQ(empty.error, "Parameter error!\n");
-  EXPECT_STREQ(empty.line.targetDir, "");
-  // Numbers beyond 32 bits saturate rather than wrap.
-  EXPECT_EQ(Parse({"T", "-maxDirFiles", "99999999999"}).line.config.maxDirFiles, 2147483647u);
-}
-
-TEST(CommandLineTest, AcrossRunOptions) {
-  Parsed none = Parse({"T"});
-  EXPECT_FALSE(none.line.noCreate);
-  EXPECT_FALSE(none.line.noRemove);
-  EXPECT_FALSE(none.line.sync);
-  EXPECT_FALSE(none.line.direct);
-
-  Parsed all = Parse({"T", "-NOCREATE", "-noremove", "-Sync", "-verify", "-Direct"});
-  ASSERT_EQ(all.error, "");
-  EXPECT_TRUE(all.line.noCreate);
-  EXPECT_TRUE(all.line.noRemove);
-  EXPECT_TRUE(all.line.sync);
-  EXPECT_TRUE(all.line.direct);
-  // Flags take no value word: a number after one is a plain word.
-  EXPECT_STREQ(Parse({"-noCreate", "5"}).line.targetDir, "5");
-  Parsed windows =
-      Parse({"T", "/noCreate", "/NoRemove", "/verify", "/DIRECT"}, kWindowsOptionRules);
-  ASSERT_EQ(windows.error, "");
-  EXPECT_TRUE(windows.line.noCreate && windows.line.noRemove && windows.line.direct);
-
-  // Neither creating, verifying nor removing is a run that does nothing.
-  EXPECT_EQ(Parse({"T", "-noCreate", "-noRemove"}).error, "Parameter error! (noRemove)\n");
-  EXPECT_EQ(Parse({"T", "-noRemove", "-NoCreate"}).error, "Parameter error! (noRemove)\n");
-  EXPECT_EQ(Parse({"T", "-noCreate"}).error, "");
-  EXPECT_EQ(Parse({"T", "-noRemove"}).error, "");
-  // The missing target is still reported first.
-  EXPECT_EQ(Parse({"-noCreate", "-noRemove"}).error, "Parameter error!\n");
-  EXPECT_EQ(Parse({"T", "-noCreat"}).error, "Parameter error! (noCreat)\n");
-}
-
-TEST(CommandLineTest, ReportTakesAFileNameAsWritten) {
-  EXPECT_EQ(Parse({"T"}).line.reportPath, nullptr);
-  Parsed p = Parse({"T", "-REPORT", "0010 run.json"});
-  ASSERT_EQ(p.error, "");
-  EXPECT_STREQ(p.line.reportPath, "0010 run.json");  // not read as a number
-  EXPECT_STREQ(p.line.targetDir, "T");
-  EXPECT_STREQ(Parse({"-report", "r.json", "T"}).line.targetDir, "T");
-  EXPECT_STREQ(Parse({"T", "-report", "/tmp/r.json"}).line.reportPath, "/tmp/r.json");
-  EXPECT_STREQ(Parse({"T", "-report", "a", "-report", "b"}).line.reportPath, "b");
-  EXPECT_EQ(Parse({"T", "-report"}).error, "Parameter error! (report)\n");
-  EXPECT_EQ(Parse({"T", "-report", "-r.json"}).error, "Parameter error! (report)\n");
-  EXPECT_EQ(Parse({"T", "-report", ""}).error, "Parameter error! (report)\n");
-  EXPECT_EQ(Parse({"T", "/Report", "/r.json"}, kWindowsOptionRules).error,
-            "Parameter error! (Report)\n");
-  EXPECT_STREQ(Parse({"T", "/Report", "C:\\r.json"}, kWindowsOptionRules).line.reportPath,
-               "C:\\r.json");
+TEST(CommandLineTest, WordsGiveTheirFieldsOrTheirMessage) {
+  const Case cases[] = {
+      {{"T"}, "T" + kDefaults + "-|-|1"},
+      {{}, kError},
+      {{"-verify"}, kError},
+      {{"", "T"}, kError},  // an empty first word is the target, and refused
+      {{"T", "-filesize"}, "Parameter error! (filesize)\n"},
+      {{"T", "-filesize", "-3"}, "Parameter error! (filesize)\n"},
+      {{"T", "--verify"}, "Parameter error! (-verify)\n"},
+      {{"T", "-"}, "Parameter error! ()\n"},
+      {{"T", "-foo", "-verify"}, "Parameter error! (foo)\n"},
+      {{"T", "-noCreat"}, "Parameter error! (noCreat)\n"},
+      {{"T", "-minFileSize", "500", "-maxFileSize", "100"}, "Min/Max Filesize error!\n"},
+      // Names in any case, every letter of the alphabet folded.
+      {{"T", "-VERIFY", "-MAXdirlevel", "7", "-maxdirfiles", "9", "-MinFileSize", "100",
+        "-maxFileSize", "100"},
+       "T|104857600|100-100|9/7|v|-|1"},
+      {{"T", "-FILESIZE", "3", "-MINFILESIZE", "2", "-MAXFILESIZE", "5"},
+       "T|3145728|2-5|100/4|-|-|1"},
+      {{"T", "-filesize", "4096"}, "T|4294967296|1-102400|100/4|-|-|1"},
+      {{"T", "-FileSize", "10MB"}, "T|10485760|1-102400|100/4|-|-|1"},
+      {{"T", "-filesize", "5", "-filesize", "7"}, "T|7340032|1-102400|100/4|-|-|1"},
+      // A value of 0 or a word that is no number is not taken: it is a
+      // plain word, and the first plain word is the target.
+      {{"T", "-filesize", "0"}, "T" + kDefaults + "-|-|1"},
+      {{"-maxDirFiles", "x", "T"}, "x" + kDefaults + "-|-|1"},
+      {{"T", "U", "-verify", "3"}, "T" + kDefaults + "v|-|1"},
+      {{"T", "-maxDirFiles", "99999999999"}, "T|104857600|1-102400|2147483647/4|-|-|1"},
+      {{"T", "-THREADS", "1024"}, "T" + kDefaults + "-|-|1024"},
+      {{"T", "-threads", "0"}, "T" + kDefaults + "-|-|1"},
+      {{"T", "-threads", "1025"}, "Parameter error! (threads)\n"},
+      {{"T", "-threads"}, "Parameter error! (threads)\n"},
+      {{"T", "/Threads", "8"}, "T" + kDefaults + "-|-|8", true},
+      // Flags take no value word.
+      {{"T", "-NOCREATE", "-noremove", "-Sync", "-verify", "-Direct"},
+       "T" + kDefaults + "vcrsd|-|1"},
+      {{"-noCreate", "5"}, "5" + kDefaults + "c|-|1"},
+      {{"T", "-noRemove"}, "T" + kDefaults + "r|-|1"},
+      {{"T", "/noCreate", "/NoRemove", "/verify", "/DIRECT"}, "T" + kDefaults + "vcrd|-|1", true},
+      // Neither creating, verifying nor removing is a run that does nothing;
+      // a missing target is still reported first.
+      {{"T", "-noCreate", "-noRemove"}, "Parameter error! (noRemove)\n"},
+      {{"T", "-noRemove", "-NoCreate"}, "Parameter error! (noRemove)\n"},
+      {{"-noCreate", "-noRemove"}, kError},
+      // A report's name is taken as written, not read as a number.
+      {{"T", "-REPORT", "0010 run.json"}, "T" + kDefaults + "-|0010 run.json|1"},
+      {{"-report", "a", "-report", "/tmp/b", "T"}, "T" + kDefaults + "-|/tmp/b|1"},
+      {{"T", "-report"}, "Parameter error! (report)\n"},
+      {{"T", "-report", "-r.json"}, "Parameter error! (report)\n"},
+      {{"T", "-report", ""}, "Parameter error! (report)\n"},
+      {{"T", "/Report", "/r.json"}, "Parameter error! (Report)\n", true},
+      {{"T", "/Report", "C:\\r.json"}, "T" + kDefaults + "-|C:\\r.json|1", true},
+      // A word beginning with "/" is a path on POSIX, an option on Windows.
+      {{"/tmp/x", "-verify"}, "/tmp/x" + kDefaults + "v|-|1"},
+      {{"T", "-filesize", "/3"}, "T" + kDefaults + "-|-|1"},
+      {{"T", "/Verify", "/FileSize", "1"}, "T|1048576|1-102400|100/4|v|-|1", true},
+      {{"/tmp/x"}, "Parameter error! (tmp/x)\n", true},
+      {{"T", "-filesize", "/3"}, "Parameter error! (filesize)\n", true},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(Parse(c.words, c.windows ? kWindowsOptionRules : kPosixOptionRules), c.parsed)
+        << testing::PrintToString(c.words);
+  }
 }
 
 TEST(CommandLineTest, ConvertNumberReadsAsAtoiDoes) {
-  EXPECT_EQ(ConvertNumber("  42"), 42);
-  EXPECT_EQ(ConvertNumber("+7x"), 7);
-  EXPECT_EQ(ConvertNumber("-12"), -12);
-  EXPECT_EQ(ConvertNumber("x1"), 0);
-  EXPECT_EQ(ConvertNumber(""), 0);
-  EXPECT_EQ(ConvertNumber("2147483647"), 2147483647);
-  EXPECT_EQ(ConvertNumber("-99999999999999999999"), -2147483647 - 1);
-}
-
-TEST(CommandLineTest, SlashWordsArePathsOnPosixAndOptionsOnWindows) {
-  Parsed posix = Parse({"/tmp/x", "-verify"});
-  ASSERT_EQ(posix.error, "");
-  EXPECT_STREQ(posix.line.targetDir, "/tmp/x");
-  // On POSIX a value word beginning with "/" is a value, not an option.
-  EXPECT_EQ(Parse({"T", "-filesize", "/3"}).line.config.totalSize, 104857600);
-
-  Parsed windows = Parse({"T", "/Verify", "/FileSize", "1"}, kWindowsOptionRules);
-  ASSERT_EQ(windows.error, "");
-  EXPECT_TRUE(windows.line.verifyRequested);
-  EXPECT_EQ(windows.line.config.totalSize, 1048576);
-  EXPECT_EQ(Parse({"/tmp/x"}, kWindowsOptionRules).error, "Parameter error! (tmp/x)\n");
-  EXPECT_EQ(Parse({"T", "-filesize", "/3"}, kWindowsOptionRules).error,
-            "Parameter error! (filesize)\n");
+  const std::pair<const char*, int32_t> cases[] = {{"  42", 42},
+                                                   {"+7x", 7},
+                                                   {"-12", -12},
+                                                   {"x1", 0},
+                                                   {"2147483647", INT32_MAX},
+                                                   {"-99999999999999999999", INT32_MIN}};
+  for (auto [text, value] : cases) EXPECT_EQ(ConvertNumber(text), value) << text;
 }
 
 #ifdef _WIN32
 TEST(CommandLineTest, NativeRulesOnWindows) {
   const OptionRules& rules = NativeOptionRules();
-  Parsed parsed = Parse({"D:\\test", "/VERIFY", "/FileSize", "10MB", "-maxdirfiles", "7"}, rules);
-  ASSERT_EQ(parsed.error, "");
-  EXPECT_STREQ(parsed.line.targetDir, "D:\\test");
-  EXPECT_TRUE(parsed.line.verifyRequested);
-  EXPECT_EQ(parsed.line.config.totalSize, 10485760);
-  EXPECT_EQ(parsed.line.config.maxDirFiles, 7u);
-  EXPECT_EQ(Parse({"T", "/verif"}, rules).error, "Parameter error! (verif)\n");
-  EXPECT_EQ(Parse({"T", "/verify\x95"}, rules).error, "Parameter error! (verify\x95)\n");
+  EXPECT_EQ(Parse({"D:\\test", "/VERIFY", "/FileSize", "10MB", "-maxdirfiles", "7"}, rules),
+            "D:\\test|10485760|1-102400|7/4|v|-|1");
+  EXPECT_EQ(Parse({"T", "/verif"}, rules), "Parameter error! (verif)\n");
+  EXPECT_EQ(Parse({"T", "/verify\x95"}, rules), "Parameter error! (verify\x95)\n");
 }
 #endif
 

@@ -2,27 +2,15 @@
 
 #include <gtest/gtest.h>
 
-#include <cerrno>
 #include <cinttypes>
 #include <climits>
 #include <cstdio>
 #include <string>
 
+#include "reporting/phase_frame.h"
+
 namespace dtk {
 namespace {
-
-TEST(ConsoleTest, MemoryConsoleKeepsStreamsAndOrder) {
-  MemoryConsole console;
-  console.ErrorF("%s Start\n", "TS");
-  console.Error("part ");
-  console.Error("whole\n");
-  console.OutputF("Create %u files\n", 2u);
-  ASSERT_EQ(console.lines().size(), 3u);
-  EXPECT_EQ(console.Transcript(), "E TS Start\nE part whole\nO Create 2 files\n");
-  std::string longText(5000, 'x');
-  console.ErrorF("%s\n", longText.c_str());
-  EXPECT_EQ(console.lines().back().text, longText + "\n");
-}
 
 std::string Printed(const char* format, const std::string& path, uint32_t crc, int64_t size,
                     uint32_t number) {
@@ -69,25 +57,62 @@ TEST(ConsoleTest, ErrorLineSendsNothingWhenEmptyAndOnlyOnce) {
   MemoryConsole console;
   ErrorLine line(console);
   line.Send();
-  EXPECT_TRUE(console.lines().empty());
   line.Add("RemoveDirecrory /t/DIR-0\n").Send();
   line.Send();
   EXPECT_EQ(console.Transcript(), "E RemoveDirecrory /t/DIR-0\n");
 }
 
-// What a stream console hands its streams: standard error fails like a
-// closed pipe, standard output keeps what it gets.
+// What a stream console hands its streams, as a MemoryConsole transcript;
+// standard error can be made to fail like a closed pipe.
 struct Streams {
+  static inline std::string transcript;
+  static inline bool errorFails = false;
   static inline int errorWrites = 0;
-  static inline std::string output;
   static bool Write(int stream, const char* data, size_t count) {
-    if (stream == 2) return ++errorWrites, false;
-    output.append(data, count);
+    if (stream == 2 && errorFails) return ++errorWrites, false;
+    for (std::string_view text(data, count); !text.empty();) {
+      size_t end = text.find('\n') + 1;  // every write here ends on a line's end
+      transcript += (stream == 2 ? "E " : "O ") + std::string(text.substr(0, end));
+      text.remove_prefix(end);
+    }
     return true;
   }
 };
 
-TEST(ConsoleTest, StreamsKeepTheirOrderAndOneThatFailedIsNotWrittenAgain) {
+struct FixedClock : Clock {
+  int64_t Now() override { return 1796595470; }
+};
+
+// Both streams into one file or pipe, neither a terminal (so both fully
+// buffered): the lines come out in the order they were given, a phase's
+// all written by the end of the phase; a memory console keeps the same
+// lines, pieces of one line joined.
+TEST(ConsoleTest, StreamsSharingAFileKeepTheOrderOfTheLines) {
+  MemoryConsole memory;
+  {
+    StreamConsole console(Streams::Write, false, false);
+    FixedClock clock;
+    for (Console* c : {static_cast<Console*>(&memory), static_cast<Console*>(&console)}) {
+      ConsolePhaseFrame frame(*c, clock);
+      PhaseTimes times;
+      frame.Start(times);
+      c->Progress("CreateFile T/file-0 (1 bytes) No.1\n");
+      frame.Finish(kCreateText, PhaseCounters{1, 0, 1}, times, 0);
+    }
+    EXPECT_EQ(Streams::transcript, memory.Transcript());
+    for (Console* c : {static_cast<Console*>(&memory), static_cast<Console*>(&console)}) {
+      c->Error("Verify T/file-0 ");
+      c->Error("(00000000:1 bytes) No.1\n");
+      c->Output("Verify 1 files, 1 CRC Errors\n");
+      c->ErrorF("%s\n", std::string(5000, 'x').c_str());
+    }
+  }
+  EXPECT_EQ(Streams::transcript, memory.Transcript());
+  EXPECT_EQ(memory.lines().back().text, std::string(5000, 'x') + "\n");
+
+  // A stream that failed is not written again; the other goes on.
+  Streams::transcript.clear();
+  Streams::errorFails = true;
   {
     StreamConsole console(Streams::Write, false, false);
     for (int i = 0; i < 1000; ++i) {
@@ -96,11 +121,9 @@ TEST(ConsoleTest, StreamsKeepTheirOrderAndOneThatFailedIsNotWrittenAgain) {
     }
   }
   EXPECT_EQ(Streams::errorWrites, 1);
-  EXPECT_EQ(Streams::output, [] {
-    std::string all;
-    for (int i = 0; i < 10; ++i) all += "Create 1 files, 0 directories\n";
-    return all;
-  }());
+  std::string outputs;
+  for (int i = 0; i < 10; ++i) outputs += "O Create 1 files, 0 directories\n";
+  EXPECT_EQ(Streams::transcript, outputs);
 }
 
 }  // namespace

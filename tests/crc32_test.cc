@@ -6,13 +6,13 @@
 
 #include <gtest/gtest.h>
 
-#include "support/crc32_shift.h"
-#include "support/ring_crc.h"
-
 #include <cstring>
 #include <random>
 #include <string>
 #include <vector>
+
+#include "support/crc32_shift.h"
+#include "support/ring_crc.h"
 
 namespace dtk {
 namespace {
@@ -47,15 +47,17 @@ TEST(Crc32Test, KnownAnswersThroughEveryForm) {
   EXPECT_EQ(table[1], 0x04C11DB7u);
   EXPECT_EQ(table[128], 0x690CE0EEu);
   EXPECT_EQ(table[255], 0xB1F740B4u);
-  const std::pair<std::string, uint32_t> answers[] = {
-      {"123456789", 0xFC891918u},         {"abc", 0x648CBB73u},
-      {"", 0x00000000u},                  {std::string(1, '\0'), 0xB1F7404Bu},
-      {std::string(4, '\0'), 0x38FB2284u}, {std::string(4, '\xFF'), 0xFFFFFFFFu}};
+  const std::pair<std::string, uint32_t> answers[] = {{"123456789", 0xFC891918u},
+                                                      {"abc", 0x648CBB73u},
+                                                      {"", 0x00000000u},
+                                                      {std::string(1, '\0'), 0xB1F7404Bu},
+                                                      {std::string(4, '\0'), 0x38FB2284u},
+                                                      {std::string(4, '\xFF'), 0xFFFFFFFFu}};
   for (const Form& form : Forms()) {
     for (const auto& [text, crc] : answers) {
-      EXPECT_EQ(~form.update(0xFFFFFFFFu, reinterpret_cast<const uint8_t*>(text.data()),
-                             text.size()),
-                crc)
+      EXPECT_EQ(
+          ~form.update(0xFFFFFFFFu, reinterpret_cast<const uint8_t*>(text.data()), text.size()),
+          crc)
           << form.name << " " << text.size();
     }
   }
@@ -122,7 +124,8 @@ TEST(Crc32Test, FastFormsMatchTheTableAtEveryLengthAlignmentAndBit) {
       for (uint8_t fill : {0x00, 0xFF}) {
         std::vector<uint8_t> run(length, fill);
         for (uint32_t reg : {0u, 0xFFFFFFFFu, 0x80000000u, 1u}) {
-          EXPECT_EQ(form.update(reg, run.data(), length), Crc32::UpdateTable(reg, run.data(), length))
+          EXPECT_EQ(form.update(reg, run.data(), length),
+                    Crc32::UpdateTable(reg, run.data(), length))
               << form.name << " " << length;
         }
       }
@@ -223,10 +226,18 @@ TEST(RingCrcTest, StretchesMatchTheirBytes) {
     RingCrc crc;
     ASSERT_EQ(crc.Init(ring.data(), size), 0);
     const uint64_t s = size;
-    const std::pair<uint64_t, uint64_t> cases[] = {
-        {0, 0},      {s - 1, 0},         {0, 1},      {s - 1, 1},         {0, s},
-        {s / 2, s - s / 2}, {s - 1, 2},  {s / 3, s},  {0, 2 * s},         {s - 1, 2 * s + 1},
-        {s / 5, 5 * s + s / 7},          {1 % s, 37 * s - 1}};
+    const std::pair<uint64_t, uint64_t> cases[] = {{0, 0},
+                                                   {s - 1, 0},
+                                                   {0, 1},
+                                                   {s - 1, 1},
+                                                   {0, s},
+                                                   {s / 2, s - s / 2},
+                                                   {s - 1, 2},
+                                                   {s / 3, s},
+                                                   {0, 2 * s},
+                                                   {s - 1, 2 * s + 1},
+                                                   {s / 5, 5 * s + s / 7},
+                                                   {1 % s, 37 * s - 1}};
     for (const auto& [start, length] : cases) {
       EXPECT_EQ(crc.Crc(static_cast<uint32_t>(start), length),
                 ~FedRegister(ring, 0xFFFFFFFFu, static_cast<uint32_t>(start), length))

@@ -44,9 +44,8 @@ TEST(FormatTest, SummaryLinesOfEachPhase) {
                 {5368709120, 1, "5368709.1KB/sec (1073741824B/sec)"}};
   for (const auto& c : speeds) {
     std::string lines = Summary(kCreateText, c.bytes, c.secs);
-    EXPECT_EQ(lines.substr(lines.find("Create time")), "Create time " + std::to_string(c.secs) +
-                                                            " sec\nCreate speed " + c.speed +
-                                                            "\n");
+    EXPECT_EQ(lines.substr(lines.find("Create time")),
+              "Create time " + std::to_string(c.secs) + " sec\nCreate speed " + c.speed + "\n");
     // The sums of many processes print the same lines, below 2^32.
     if (c.bytes < 4294967296) EXPECT_EQ(Summary(kCreateText, c.bytes, c.secs, true), lines);
   }
@@ -83,45 +82,24 @@ TEST(FormatTest, TimeStampIsLocalTime) {
 }
 
 #ifndef _WIN32
-// Sets the time zone for one scope.
-class TimeZone {
- public:
-  explicit TimeZone(const char* zone) {
-    const char* old = std::getenv("TZ");
-    if (old != nullptr) old_ = old;
-    hadOld_ = old != nullptr;
-    setenv("TZ", zone, 1);
-    tzset();
-  }
-  ~TimeZone() {
-    if (hadOld_) {
-      setenv("TZ", old_.c_str(), 1);
-    } else {
-      unsetenv("TZ");
-    }
-    tzset();
-  }
-
- private:
-  std::string old_;
-  bool hadOld_ = false;
-};
+// The time `millis` in the time zone `zone`, the zone in force before put back.
+std::string InZone(const char* zone, int64_t millis) {
+  const char* old = std::getenv("TZ");
+  std::string saved = old ? old : "";
+  setenv("TZ", zone, 1);
+  tzset();
+  std::string text = FormatIsoLocalTime(millis);
+  old ? setenv("TZ", saved.c_str(), 1) : unsetenv("TZ");
+  tzset();
+  return text;
+}
 
 TEST(FormatTest, IsoLocalTimeCarriesMillisecondsAndTheOffsetInForce) {
-  {
-    TimeZone utc("UTC0");
-    EXPECT_EQ(FormatIsoLocalTime(1796595470123), "2026-12-06T22:17:50.123+00:00");
-    EXPECT_EQ(FormatIsoLocalTime(-1), "1969-12-31T23:59:59.999+00:00");
-  }
-  {
-    TimeZone india("<+0530>-5:30");
-    EXPECT_EQ(FormatIsoLocalTime(1796595470005), "2026-12-07T03:47:50.005+05:30");
-  }
-  {
-    TimeZone newYork("EST5EDT,M3.2.0,M11.1.0");
-    EXPECT_EQ(FormatIsoLocalTime(1796595470000), "2026-12-06T17:17:50.000-05:00");
-    EXPECT_EQ(FormatIsoLocalTime(1783000000999), "2026-07-02T09:46:40.999-04:00");
-  }
+  EXPECT_EQ(InZone("UTC0", 1796595470123), "2026-12-06T22:17:50.123+00:00");
+  EXPECT_EQ(InZone("UTC0", -1), "1969-12-31T23:59:59.999+00:00");
+  EXPECT_EQ(InZone("<+0530>-5:30", 1796595470005), "2026-12-07T03:47:50.005+05:30");
+  EXPECT_EQ(InZone("EST5EDT,M3.2.0,M11.1.0", 1796595470000), "2026-12-06T17:17:50.000-05:00");
+  EXPECT_EQ(InZone("EST5EDT,M3.2.0,M11.1.0", 1783000000999), "2026-07-02T09:46:40.999-04:00");
 }
 #endif
 

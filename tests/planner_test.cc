@@ -1,11 +1,10 @@
 #include "tree/planner.h"
 
+#include <gtest/gtest.h>
+
 #include "test_util.h"
 #include "tree/plan_memory.h"
 
-#include <gtest/gtest.h>
-
-#include <map>
 #if defined(__GLIBC__)
 #include <malloc.h>
 #endif
@@ -14,48 +13,43 @@
 namespace dtk {
 namespace {
 
-// name -> "directory path|size" for every file; directories -> "path/".
-std::map<std::string, std::string> Flatten(const FileList& list, const std::string& dir = "") {
-  std::map<std::string, std::string> out;
+// The plan in walk order: "file-N:size" for a file, "DIR-N{...}" for a
+// directory and what it holds.
+std::string Shape(const FileList& list) {
+  std::string out;
   for (const auto& entry : list) {
-    if (entry->IsDirectory()) {
-      out[entry->Name()] = dir + "/";
-      auto inner = Flatten(*entry->children, dir + "/" + entry->Name());
-      out.insert(inner.begin(), inner.end());
-    } else {
-      out[entry->Name()] = dir + "|" + std::to_string(entry->size);
-    }
+    out += (out.empty() ? "" : " ") + entry->Name();
+    out += entry->IsDirectory() ? "{" + Shape(*entry->children) + "}"
+                                : ":" + std::to_string(entry->size);
   }
   return out;
 }
 
-TEST(PlannerTest, WorkedExample) {
+std::string Plan(int64_t total, int64_t min, int64_t max, uint32_t dirFiles, uint32_t dirLevel) {
   TestConfig config;
-  config.totalSize = 16;
-  config.minFileSize = 1;
-  config.maxFileSize = 4;
-  config.maxDirFiles = 2;
-  config.maxDirLevel = 2;
+  config.totalSize = total;
+  config.minFileSize = min;
+  config.maxFileSize = max;
+  config.maxDirFiles = dirFiles;
+  config.maxDirLevel = dirLevel;
   MtDefaultRandom random;
   FileList root;
-  ASSERT_EQ(CreateFileList(root, config, random), 0);
-  auto plan = Flatten(root);
-  EXPECT_EQ(plan["file-0"], "|1");
-  EXPECT_EQ(plan["file-1"], "|3");
-  EXPECT_EQ(plan["file-2"], "/DIR-0|3");
-  EXPECT_EQ(plan["file-3"], "/DIR-0|2");
-  EXPECT_EQ(plan["file-4"], "/DIR-0/DIR-1|1");
-  EXPECT_EQ(plan["file-5"], "/DIR-0/DIR-1|4");
-  EXPECT_EQ(plan["file-6"], "/DIR-2|2");
-  EXPECT_EQ(plan.size(), 10u);
-  std::string rootOrder;
-  for (const auto& entry : root) rootOrder += entry->Name() + " ";
-  EXPECT_EQ(rootOrder, "file-0 file-1 DIR-0 DIR-2 ");
-  EXPECT_EQ(root.fileCount(), 2u);
-  EXPECT_EQ(root.dirCount(), 2u);
-  std::string dir0Order;
-  for (const auto& entry : *root.begin()[2]->children) dir0Order += entry->Name() + " ";
-  EXPECT_EQ(dir0Order, "file-2 file-3 DIR-1 ");
+  EXPECT_EQ(CreateFileList(root, config, random), 0);
+  return Shape(root);
+}
+
+TEST(PlannerTest, SmallPlansEntryByEntry) {
+  EXPECT_EQ(Plan(16, 1, 4, 2, 2),
+            "file-0:1 file-1:3 DIR-0{file-2:3 file-3:2 DIR-1{file-4:1 file-5:4}} DIR-2{file-6:2}");
+  // One file per directory: every directory in the target.
+  EXPECT_EQ(Plan(5, 1, 1, 1, 1),
+            "file-0:1 DIR-0{file-1:1} DIR-1{file-2:1} DIR-2{file-3:1} DIR-3{file-4:1}");
+  // A full last list opens no further directory.
+  EXPECT_EQ(Plan(4, 1, 1, 2, 4), "file-0:1 file-1:1 DIR-0{file-2:1 file-3:1}");
+  // Exact sizes, the last file taking the rest, one file of all there is.
+  EXPECT_EQ(Plan(300, 100, 100, 5, 4), "file-0:100 file-1:100 file-2:100");
+  EXPECT_EQ(Plan(250, 100, 100, 5, 4), "file-0:100 file-1:100 file-2:50");
+  EXPECT_EQ(Plan(10, 500, 600, 5, 4), "file-0:10");
 }
 
 #if defined(__GLIBC__) && (__GLIBC__ > 2 || __GLIBC_MINOR__ >= 33)
@@ -90,14 +84,13 @@ TEST(PlannerTest, DefaultPlan) {
   EXPECT_EQ(totals.files, 2071u);
   EXPECT_EQ(totals.directories, 20u);
   EXPECT_EQ(totals.bytes, 104857600);
-  auto plan = Flatten(root);
-  EXPECT_EQ(plan["file-0"], "|101213");
-  EXPECT_EQ(plan["file-99"].substr(0, 1), "|");
-  EXPECT_EQ(plan["file-100"].substr(0, 7), "/DIR-0|");
-  EXPECT_EQ(plan["file-499"].substr(0, 25), "/DIR-0/DIR-1/DIR-2/DIR-3|");
-  EXPECT_EQ(plan["file-500"].substr(0, 7), "/DIR-4|");
-  EXPECT_EQ(plan["DIR-8"], "/");
-  EXPECT_EQ(plan["file-2070"], "/DIR-16/DIR-17/DIR-18/DIR-19|22817");
+  // 100 files a directory, chains four deep.
+  std::string shape = Shape(root);
+  EXPECT_EQ(shape.rfind("file-0:101213 file-1:", 0), 0u);
+  for (const char* part : {" DIR-0{file-100:", "}}}} DIR-4{file-500:", "}}}} DIR-8{file-900:"}) {
+    EXPECT_NE(shape.find(part), std::string::npos) << part;
+  }
+  EXPECT_EQ(shape.substr(shape.size() - 19), "file-2070:22817}}}}");
 }
 
 TEST(PlannerTest, NothingToPlanDrawsNothing) {
@@ -110,70 +103,15 @@ TEST(PlannerTest, NothingToPlanDrawsNothing) {
   EXPECT_EQ(random.Next(), 3499211612u);  // still the first output
 }
 
-TEST(PlannerTest, SizeEdgeCases) {
-  struct Case {
-    int64_t total, min, max;
-    uint64_t files;
-    int64_t last;
-  } cases[] = {
-      {1000, 100, 100, 10, 100},                      // exact: every file has 100 bytes
-      {1050, 100, 100, 11, 50},                       // the last file takes the rest
-      {10, 500, 600, 1, 10},                          // one file of exactly totalSize
-      {int64_t{1} << 40, 1, int64_t{1} << 40, 0, 0},  // range wider than 2^32
-  };
-  for (const auto& c : cases) {
-    TestConfig config;
-    config.totalSize = c.total;
-    config.minFileSize = c.min;
-    config.maxFileSize = c.max;
-    MtDefaultRandom random;
-    FileList root;
-    ASSERT_EQ(CreateFileList(root, config, random), 0);
-    PlanTotals totals = CountPlan(root);
-    EXPECT_EQ(totals.bytes, c.total);
-    if (c.files != 0) {
-      EXPECT_EQ(totals.files, c.files);
-      EXPECT_EQ(root.back().size, c.last);
-    } else {
-      for (const auto& entry : root) {
-        if (!entry->IsDirectory()) {
-          EXPECT_LE(entry->size, c.min + 4294967295);
-        }
-      }
-    }
-  }
-}
-
-TEST(PlannerTest, OneFilePerDirectoryAllInTheRoot) {
+// A range wider than 2^32: sizes still within it, adding up to the total.
+TEST(PlannerTest, SizesOverARangeWiderThan32Bits) {
   TestConfig config;
-  config.totalSize = 5;
-  config.minFileSize = 1;
-  config.maxFileSize = 1;
-  config.maxDirFiles = 1;
-  config.maxDirLevel = 1;
+  config.totalSize = config.maxFileSize = int64_t{1} << 40;
   MtDefaultRandom random;
   FileList root;
   ASSERT_EQ(CreateFileList(root, config, random), 0);
-  std::string order;
-  for (const auto& entry : root) {
-    order += entry->Name();
-    if (entry->children) order += "{" + entry->children->front().Name() + "}";
-    order += " ";
-  }
-  EXPECT_EQ(order, "file-0 DIR-0{file-1} DIR-1{file-2} DIR-2{file-3} DIR-3{file-4} ");
-}
-
-TEST(PlannerTest, AFullLastListOpensNoFurtherDirectory) {
-  TestConfig config;
-  config.totalSize = 4;
-  config.minFileSize = 1;
-  config.maxFileSize = 1;
-  config.maxDirFiles = 2;
-  MtDefaultRandom random;
-  FileList root;
-  ASSERT_EQ(CreateFileList(root, config, random), 0);
-  EXPECT_EQ(CountPlan(root).directories, 1u);
-  EXPECT_EQ(root.back().children->size(), 2u);
+  EXPECT_EQ(CountPlan(root).bytes, config.totalSize);
+  for (const auto& entry : root) EXPECT_LE(entry->size, 1 + int64_t{4294967295});
 }
 
 TEST(PlannerTest, APlanBeyondItsEntryBudgetFailsAndIsReleased) {
@@ -191,6 +129,8 @@ TEST(PlannerTest, APlanBeyondItsEntryBudgetFailsAndIsReleased) {
   EXPECT_EQ(root.size(), 0u);
 }
 
+// A million nested lists, released without a recursion that would
+// overflow the stack.
 TEST(PlannerTest, AChainAMillionDeepIsPlannedAndReleased) {
   TestConfig config;
   config.totalSize = 1000000;

@@ -2,12 +2,11 @@
 // changes nothing in the calls.
 #include "engine/timed_file_system.h"
 
-#include "engine/tester.h"
-
 #include <gtest/gtest.h>
 
 #include <cerrno>
 
+#include "engine/tester.h"
 #include "fault_file_system.h"
 #include "test_util.h"
 
