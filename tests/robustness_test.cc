@@ -74,37 +74,29 @@ TEST(RobustnessTest, PathsLongerThanTheSystemTakesGetItsErrorText) {
 }
 
 // A chain a million deep: the create phase stops at the first path the
-// system refuses and keeps what it made; a later run removes all of it.
+// system refuses, and the remove phase removes everything made before it.
 TEST(ProgramRobustnessTest, AChainAMillionDeepStopsWhereTheSystemRefusesThePath) {
   TempDir dir;
-  std::vector<std::string> deep = {DTK_BINARY,     dir.path(), "-maxDirLevel", "2147483647",
-                                   "-maxDirFiles", "1",        "-filesize",    "1",
-                                   "-minFileSize", "1",        "-maxFileSize", "1"};
-  deep.push_back("-noRemove");
-  ChildResult run = RunChild(deep);
+  ChildResult run = RunChild({DTK_BINARY, dir.path(), "-maxDirLevel", "2147483647", "-maxDirFiles",
+                              "1", "-filesize", "1", "-minFileSize", "1", "-maxFileSize", "1"});
   EXPECT_EQ(run.status, 2);
   size_t error = run.err.find("\nCreateFile Error!: File name too long\n");
   ASSERT_NE(error, npos) << run.err.substr(0, 2000);
   std::string lastFile = run.err.substr(0, error);
   lastFile = lastFile.substr(lastFile.rfind('\n') + 1);
   ASSERT_EQ(lastFile.rfind("CreateFile ", 0), 0u) << lastFile;
-  size_t size = lastFile.find(" (1 bytes) No.");
-  ASSERT_NE(size, npos) << lastFile;
-  EXPECT_GT(size - 11, MaxPathLength());
+  size_t pathEnd = lastFile.find(" (1 bytes) No.");
+  ASSERT_NE(pathEnd, npos) << lastFile;
+  EXPECT_GT(pathEnd - 11, MaxPathLength());
   EXPECT_LT(CountLines(run.err, "CreateFile "), 1000);
   std::string made = std::to_string(CountLines(run.err, "CreateFile ") - 2);  // made whole
-  ASSERT_GT(dir.List().size(), 200u);
-
-  deep.back() = "-noCreate";
-  run = RunChild(deep);
-  EXPECT_EQ(run.status, 0) << run.err.substr(0, 2000);
   EXPECT_EQ(
       run.out.substr(0, run.out.find("Remove time")),
       "Remove " + made + " files, " + made + " directories\nRemove filesize " + made + " bytes\n");
   EXPECT_TRUE(dir.List().empty());
 }
 
-TEST(ProgramRobustnessTest, PlansTooLargeToNameOrHoldFailAtOnce) {
+TEST(ProgramRobustnessTest, PlansTooLargeToHoldFailAtOnce) {
   TempDir dir;
   // 2^31 files, which can be numbered but not held in any memory this runs
   // in; twenty million files in an address space of 300 MB (which
