@@ -5,9 +5,9 @@
 #include <regex>
 #include <sstream>
 
+#include "driver/run.h"
+
 #ifndef _WIN32
-#include <dirent.h>
-#include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -60,60 +60,24 @@ std::string MaskTimeStamps(const std::string& text) {
   return std::regex_replace(text, stamp, "TS");
 }
 
-#ifndef _WIN32
-namespace {
-
-std::string ReadAll(int fd) {
-  std::string text;
-  char buffer[65536];
-  for (;;) {
-    ssize_t n = read(fd, buffer, sizeof(buffer));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    text.append(buffer, static_cast<size_t>(n));
-  }
-  return text;
+ToolRun RunInProcess(std::vector<const char*> words, FileSystem& fs, uint64_t memory) {
+  words.insert(words.begin(), "dtk");
+  MemoryConsole console;
+  FixedClock clock;
+  MtDefaultRandom sizes;
+  RunEnvironment environment{fs, console, clock, sizes, kPosixOptionRules, kPosixPathStyle, memory};
+  int status = RunDtk(static_cast<int>(words.size()), words.data(), environment);
+  return {status, MaskTimeStamps(console.Transcript())};
 }
 
-}  // namespace
-
+#ifndef _WIN32
 ChildResult RunChild(const std::vector<std::string>& args, bool merged, uint64_t fileSizeLimit,
                      uint64_t memoryLimit) {
-  int outPipe[2];
-  int errPipe[2] = {-1, -1};
-  if (pipe(outPipe) != 0) return {};
-  // Standard error goes to a file so that neither pipe can fill while the
+  // Standard error goes to a file so that neither stream can fill while the
   // other is read.
   char errName[] = "/tmp/dtk-test-err-XXXXXX";
   int errFile = merged ? -1 : mkstemp(errName);
-  (void)errPipe;
-  pid_t pid = fork();
-  if (pid == 0) {
-    dup2(outPipe[1], 1);
-    dup2(merged ? outPipe[1] : errFile, 2);
-    close(outPipe[0]);
-    close(outPipe[1]);
-    if (fileSizeLimit != 0) {
-      struct rlimit limit = {fileSizeLimit, fileSizeLimit};
-      setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    if (memoryLimit != 0) {
-      struct rlimit limit = {memoryLimit, memoryLimit};
-      setrlimit(RLIMIT_AS, &limit);
-    }
-    std::vector<char*> argv;
-    for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-    argv.push_back(nullptr);
-    execv(argv[0], argv.data());
-    _exit(127);
-  }
-  close(outPipe[1]);
-  ChildResult result;
-  result.out = ReadAll(outPipe[0]);
-  close(outPipe[0]);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  ChildResult result = Child(args, errFile, fileSizeLimit, memoryLimit).Finish();
   if (!merged) {
     result.err = ReadWholeFile(errName);
     close(errFile);
@@ -122,17 +86,24 @@ ChildResult RunChild(const std::vector<std::string>& args, bool merged, uint64_t
   return result;
 }
 
-Child::Child(const std::vector<std::string>& args) {
+Child::Child(const std::vector<std::string>& args, int errFd, uint64_t fileSizeLimit,
+             uint64_t memoryLimit) {
   int pipeEnds[2];
   if (pipe(pipeEnds) != 0) return;
   pid_ = fork();
   if (pid_ == 0) {
     dup2(pipeEnds[1], 1);
-    dup2(pipeEnds[1], 2);
+    dup2(errFd >= 0 ? errFd : pipeEnds[1], 2);
     close(pipeEnds[0]);
     close(pipeEnds[1]);
     // The child starts with the signal dispositions a shell would give it.
     signal(SIGPIPE, SIG_DFL);
+    auto limit = [](int resource, uint64_t bytes) {
+      struct rlimit value = {bytes, bytes};
+      if (bytes != 0) setrlimit(resource, &value);
+    };
+    limit(RLIMIT_FSIZE, fileSizeLimit);
+    limit(RLIMIT_AS, memoryLimit);
     std::vector<char*> argv;
     for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
     argv.push_back(nullptr);
@@ -181,16 +152,17 @@ void Child::Signal(int signal) {
   if (pid_ > 0) kill(pid_, signal);
 }
 
+void Child::Ended(int status) {
+  pid_ = -1;
+  killedBySignal_ = WIFSIGNALED(status);
+  finished_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
 int Child::WaitWithoutReading(double seconds) {
   for (double waited = 0; pid_ > 0 && waited < seconds; waited += 0.05) {
     int status = 0;
-    if (waitpid(pid_, &status, WNOHANG) == pid_) {
-      pid_ = -1;
-      killedBySignal_ = WIFSIGNALED(status);
-      finished_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-      return finished_;
-    }
-    usleep(50000);
+    if (waitpid(pid_, &status, WNOHANG) == pid_) Ended(status);
+    if (pid_ > 0) usleep(50000);
   }
   return pid_ > 0 ? -1 : finished_;
 }
@@ -198,64 +170,18 @@ int Child::WaitWithoutReading(double seconds) {
 ChildResult Child::Finish() {
   while (ReadSome()) {
   }
-  ChildResult result;
-  result.status = finished_;
   if (pid_ > 0) {
     int status = 0;
     while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
     }
-    pid_ = -1;
-    killedBySignal_ = WIFSIGNALED(status);
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    Ended(status);
   }
-  result.out = output_;
-  return result;
+  return {finished_, output_, ""};
 }
 
 bool RemoveTree(const std::string& path) {
-  int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-  if (fd < 0) return unlink(path.c_str()) == 0 || errno == ENOENT;
-  size_t depth = 0;
-  for (;;) {
-    // Empty the directory `fd` of files and empty directories; stop at the
-    // first directory that is not empty and go down into it.
-    DIR* scan = fdopendir(dup(fd));
-    if (scan == nullptr) break;
-    std::string down;
-    bool stuck = false;
-    while (struct dirent* item = readdir(scan)) {
-      std::string name = item->d_name;
-      if (name == "." || name == "..") continue;
-      if (unlinkat(fd, name.c_str(), 0) == 0) continue;
-      if (errno == EISDIR || errno == EPERM) {
-        if (unlinkat(fd, name.c_str(), AT_REMOVEDIR) == 0) continue;
-        if (errno == ENOTEMPTY || errno == EEXIST) {
-          down = name;
-          break;
-        }
-      }
-      stuck = true;
-    }
-    closedir(scan);
-    if (stuck) break;
-    int next;
-    if (!down.empty()) {
-      next = openat(fd, down.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-      ++depth;
-    } else if (depth == 0) {
-      close(fd);
-      return rmdir(path.c_str()) == 0;
-    } else {
-      // Back up; the directory just emptied goes on the parent's next scan.
-      next = openat(fd, "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-      --depth;
-    }
-    close(fd);
-    fd = next;
-    if (fd < 0) return false;
-  }
-  close(fd);
-  return false;
+  // rm takes a tree of any depth a directory at a time, never by its path.
+  return RunChild({"/bin/rm", "-rf", "--", path}).status == 0;
 }
 #else
 bool RemoveTree(const std::string& path) {

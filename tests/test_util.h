@@ -59,10 +59,10 @@ class FixedClock : public Clock {
 // What the system says when a path's last name does not exist, and when a
 // directory on the way to it does not (both ENOENT on POSIX).
 #ifdef _WIN32
-constexpr ErrorCode kNoSuchFile = 2;     // ERROR_FILE_NOT_FOUND
-constexpr ErrorCode kNoSuchPath = 3;     // ERROR_PATH_NOT_FOUND
-constexpr ErrorCode kExists = 183;       // ERROR_ALREADY_EXISTS
-constexpr ErrorCode kNotEmpty = 145;     // ERROR_DIR_NOT_EMPTY
+constexpr ErrorCode kNoSuchFile = 2;  // ERROR_FILE_NOT_FOUND
+constexpr ErrorCode kNoSuchPath = 3;  // ERROR_PATH_NOT_FOUND
+constexpr ErrorCode kExists = 183;    // ERROR_ALREADY_EXISTS
+constexpr ErrorCode kNotEmpty = 145;  // ERROR_DIR_NOT_EMPTY
 constexpr const char* kPlatform = "windows";
 #else
 constexpr ErrorCode kExists = EEXIST;
@@ -78,6 +78,15 @@ inline std::string SystemText(ErrorCode code) { return SystemErrorText(code); }
 // Replaces each time stamp "YYYY.MM.DD hh:mm:ss" at a line start with "TS".
 std::string MaskTimeStamps(const std::string& text);
 
+// A whole run of dtk in this process with a pinned clock; `words` follow
+// the program name, `memory` is the usable memory (0: no limit).
+struct ToolRun {
+  int status;
+  std::string lines;  // time stamps masked, streams tagged
+};
+ToolRun RunInProcess(std::vector<const char*> words, FileSystem& fs = SystemFileSystem(),
+                     uint64_t memory = 0);
+
 #ifndef _WIN32
 struct ChildResult {
   int status = -1;  // exit status, or 128 + signal
@@ -91,11 +100,13 @@ struct ChildResult {
 ChildResult RunChild(const std::vector<std::string>& args, bool merged = false,
                      uint64_t fileSizeLimit = 0, uint64_t memoryLimit = 0);
 
-// A child whose standard output and error share one pipe that the test reads
-// as the child runs, so it can signal the child or close the pipe midway.
+// A child whose standard output (and error, unless `errFd` takes it) goes
+// to a pipe that the test reads as the child runs, so it can signal the
+// child or close the pipe midway. Limits as for RunChild.
 class Child {
  public:
-  explicit Child(const std::vector<std::string>& args);
+  explicit Child(const std::vector<std::string>& args, int errFd = -1, uint64_t fileSizeLimit = 0,
+                 uint64_t memoryLimit = 0);
   ~Child();
   Child(const Child&) = delete;
   Child& operator=(const Child&) = delete;
@@ -116,6 +127,7 @@ class Child {
 
  private:
   bool ReadSome();
+  void Ended(int status);
 
   int pid_ = -1;
   int fd_ = -1;
@@ -125,9 +137,9 @@ class Child {
 };
 #endif
 
-// Removes `path` and everything below it, however deep, holding one
-// directory open at a time (std::filesystem::remove_all follows paths that
-// can grow past what the system takes). True when it is gone.
+// Removes `path` and everything below it, however deep
+// (std::filesystem::remove_all follows paths that can grow past what the
+// system takes). True when it is gone.
 bool RemoveTree(const std::string& path);
 
 }  // namespace dtk
