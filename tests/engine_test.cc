@@ -8,6 +8,7 @@
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <random>
 #include <thread>
 #include <tuple>
@@ -19,6 +20,7 @@
 #include <unistd.h>
 #endif
 
+#include "driver/run.h"
 #include "engine/batch_engine.h"
 #include "engine/tester.h"
 #include "fault_file_system.h"
@@ -45,7 +47,7 @@ class EngineTest : public ::testing::Test {
     ASSERT_EQ(CreateFileList(plan, config, random), 0);
   }
   // Plans files of these sizes in the root, numbered from 0.
-  void PlanFiles(std::initializer_list<int64_t> sizes) {
+  void PlanFiles(const std::vector<int64_t>& sizes) {
     for (int64_t size : sizes) {
       FileEntry entry;
       entry.number = static_cast<int32_t>(plan.size());
@@ -76,6 +78,21 @@ class EngineTest : public ::testing::Test {
     test.set_engine(engine.get());
   }
 
+  // Plays a file system that takes unbuffered I/O in blocks of `block`
+  // bytes, and has the tester use it.
+  void PlayDirectIo(uint32_t block) {
+    fs.PlayDirectIo(block);
+    test.set_direct(block);
+  }
+  // Every file was opened for unbuffered I/O (the fault double fails any
+  // transfer on one that is not whole aligned blocks).
+  void ExpectAllUnbuffered() {
+    for (const auto& call : fs.calls()) {
+      bool open = call.op == Op::kOpenForWrite || call.op == Op::kOpenForRead;
+      EXPECT_TRUE(!open || call.direct) << call.path;
+    }
+  }
+
   TempDir dir;
   FaultFileSystem fs{SystemFileSystem()};
   MemoryConsole console;
@@ -86,8 +103,6 @@ class EngineTest : public ::testing::Test {
   std::unique_ptr<BatchEngine> engine;
 };
 
-std::string EngineTestName(EngineKind kind) { return EngineName(kind); }
-
 // A test run with each engine: what is printed, made and left is the same.
 class BothEngines : public EngineTest, public ::testing::WithParamInterface<EngineKind> {
  protected:
@@ -96,7 +111,7 @@ class BothEngines : public EngineTest, public ::testing::WithParamInterface<Engi
 
 INSTANTIATE_TEST_SUITE_P(Engines, BothEngines,
                          ::testing::Values(EngineKind::kSync, EngineKind::kUring),
-                         [](const auto& info) { return EngineTestName(info.param); });
+                         [](const auto& info) { return EngineName(info.param); });
 
 // A phase's lines: its frame round `lines`, then its summary of `counts`
 // and `bytes` in a second.
@@ -263,8 +278,7 @@ INSTANTIATE_TEST_SUITE_P(
                           FaultCase{"DirectoryCannotBeOpened", Op::kOpenDirectory, 2, EACCES, false,
                                     2, "CreateFile Error!", "2 files, 2 directories"})),
     [](const auto& info) {
-      return std::string(std::get<1>(info.param).name) + "_" +
-             EngineTestName(std::get<0>(info.param));
+      return std::string(std::get<1>(info.param).name) + "_" + EngineName(std::get<0>(info.param));
     });
 
 TEST_P(BothEngines, VerifyCountsDamageAndStopsAtFilesOfTheWrongSize) {
@@ -314,6 +328,94 @@ TEST_P(BothEngines, RemoveFailuresSayWhyAndStop) {
   using Names = std::vector<std::string>;
   Names left = GetParam() == EngineKind::kSync ? Names{"file-0", "file-1"} : Names{"file-1"};
   EXPECT_EQ(dir.List(), left);
+}
+
+// -direct: the block arithmetic of unbuffered transfers against a file
+// system that plays any block size and refuses what is not aligned, and
+// one that refuses unbuffered I/O.
+constexpr int64_t kChunk = 131072;
+using DirectIoTest = EngineTest;
+
+struct BlockCase {
+  const char* name;
+  uint32_t blockSize;
+  std::vector<int64_t> sizes;
+};
+
+class DirectBlockTest : public EngineTest, public ::testing::WithParamInterface<BlockCase> {};
+
+TEST_P(DirectBlockTest, EveryTransferIsWholeAlignedBlocksAndTheFilesHoldThePlan) {
+  const BlockCase& c = GetParam();
+  PlanFiles(c.sizes);
+  PlayDirectIo(c.blockSize);
+  test.set_sync(true);
+  ASSERT_EQ(Create(), 0) << console.Transcript();
+  // Every file is still flushed with -sync.
+  EXPECT_EQ(fs.CountOf(Op::kFlush), static_cast<int>(c.sizes.size()));
+  // The verify phase finds each file's planned bytes (its CRC) and no more.
+  ASSERT_EQ(Verify(), 0) << console.Transcript();
+  EXPECT_EQ(test.verified().second, 0u);
+  for (size_t i = 0; i < c.sizes.size(); ++i) {
+    EXPECT_EQ(std::filesystem::file_size(dir / ("file-" + std::to_string(i))),
+              static_cast<uintmax_t>(c.sizes[i]));
+  }
+  ExpectAllUnbuffered();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sizes, DirectBlockTest,
+    ::testing::Values(
+        // A byte, a block, a byte over; a 128 KiB chunk, a byte over; a
+        // file whose last chunk is short of a block; an empty file.
+        BlockCase{"Block4096", 4096, {1, 4096, 4097, kChunk, kChunk + 1, 3 * kChunk + 4095, 0}},
+        BlockCase{"Block8192", 8192, {1, 8192, 8193, kChunk, kChunk + 1, 2 * kChunk + 8191, 0}},
+        BlockCase{"Block512", 512, {1, 511, 512, 513, kChunk - 1, kChunk + 513}},
+        // A block larger than a transfer through the cache.
+        BlockCase{"Block256KiB", 262144, {1, kChunk, 262144, 262145, 600000}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(DirectIoTest, FilesLongerOrShorterThanPlannedAreFoundReadingWholeBlocks) {
+  // Planned sizes, and the size each file is given in its turn.
+  const std::vector<std::pair<int64_t, int64_t>> cases = {
+      {8192, 8193},          // one byte over a block
+      {kChunk, kChunk + 1},  // one byte over a chunk: the next read asks a block
+      {100, 99},
+      {20000, 16384},    // short by whole blocks
+      {200000, 140000},  // ends inside a block: nothing is read from there
+  };
+  for (const auto& c : cases) PlanFiles({c.first});
+  PlayDirectIo(8192);
+  for (size_t i = 0; i < cases.size(); ++i) {
+    ASSERT_EQ(Create(), 0);
+    std::filesystem::resize_file(dir / ("file-" + std::to_string(i)),
+                                 static_cast<uintmax_t>(cases[i].second));
+    console.Clear();
+    EXPECT_EQ(Verify(), -1);
+    EXPECT_NE(console.ErrorText().find(" No." + std::to_string(i + 1) + "\nFileSize Error!\n"),
+              std::string::npos)
+        << console.ErrorText();
+  }
+  ExpectAllUnbuffered();
+}
+
+TEST_F(DirectIoTest, AFileSystemThatRefusesIsNamedBeforeAnyPhaseAndNothingIsTouched) {
+  fs.RefuseDirectIo(kInvalidArgument);
+  TempDir reports;
+  const std::string report = reports / "r.json";
+  const char* words[] = {"dtk",     dir.path().c_str(), "-verify",
+                         "-direct", "-report",          report.c_str()};
+  MtDefaultRandom sizes;
+  RunEnvironment environment{fs, console, clock, sizes, kPosixOptionRules, kPosixPathStyle, 0};
+  EXPECT_EQ(RunDtk(6, words, environment), 1);
+  EXPECT_EQ(console.Transcript(),
+            "E Direct Error!: the file system of " + dir.path() +
+                " refuses unbuffered I/O (-direct): " + SystemText(kInvalidArgument) + "\n");
+  EXPECT_TRUE(dir.List().empty());
+  EXPECT_EQ(fs.CountOf(Op::kMakeDirectory) + fs.CountOf(Op::kOpenForWrite), 0);
+  nlohmann::json json = nlohmann::json::parse(ReadWholeFile(report));
+  EXPECT_EQ(json["settings"]["direct"], true);
+  EXPECT_TRUE(json["directBlockSize"].is_null());
+  EXPECT_TRUE(json["phases"].empty());
 }
 
 #ifndef _WIN32
@@ -389,17 +491,6 @@ TEST_F(EngineTest, MemoryExhaustedInAWalkIsSaid) {
 }
 
 #ifndef _WIN32
-TEST_P(BothEngines, PathsTooLongToExistAreRefusedAndNeverBuiltForRemoval) {
-  // A chain deep enough to pass the longest path the system takes.
-  Plan(2000, 1, 1, 1, 2000);
-  EXPECT_EQ(Create(), -1);
-  std::string lines = Lines();
-  EXPECT_NE(lines.find("CreateFile Error!: " + SystemText(ENAMETOOLONG)), std::string::npos);
-  EXPECT_EQ(Remove(), 0);
-  EXPECT_TRUE(dir.List().empty());
-  EXPECT_EQ(RemovePlanned(), 0);
-}
-
 // What another user may plant in the tree: nothing outside it is written,
 // truncated or removed, nothing hangs, and what the run made goes again.
 class HostileEntryTest : public BothEngines {
@@ -480,7 +571,7 @@ TEST_P(HostileEntryTest, ADirectorySwappedForALinkDuringTheRunLeadsNowhere) {
 
 INSTANTIATE_TEST_SUITE_P(Engines, HostileEntryTest,
                          ::testing::Values(EngineKind::kSync, EngineKind::kUring),
-                         [](const auto& info) { return EngineTestName(info.param); });
+                         [](const auto& info) { return EngineName(info.param); });
 #endif
 
 }  // namespace
