@@ -1,9 +1,9 @@
 // A file system that forwards to another one, records every call, and fails
-// the N-th call of a kind (once, or from then on) or every call of a kind on
-// one path with a chosen error, or makes reads short, or plays a file
-// system's unbuffered I/O. The calls a batch engine makes itself are
-// recorded and failed the same way. Many threads may call it at once (each
-// call is counted and recorded under a lock); faults are set before they do.
+// the N-th call of a kind or every call of a kind on one path with a chosen
+// error, or makes reads short, or plays a file system's unbuffered I/O. The
+// calls a batch engine makes itself are recorded and failed the same way.
+// Many threads may call it at once (each call is counted and recorded under
+// a lock); faults are set before they do.
 #ifndef DTK_TESTS_FAULT_FILE_SYSTEM_H_
 #define DTK_TESTS_FAULT_FILE_SYSTEM_H_
 
@@ -25,6 +25,13 @@ constexpr ErrorCode kThrowBadAlloc = 0xFFFFFFFFu;
 // to stop as SIGTERM would.
 constexpr ErrorCode kRequestStop = 0xFFFFFFFEu;
 
+// What the system says of an unaligned unbuffered transfer.
+#ifdef _WIN32
+constexpr ErrorCode kInvalidArgument = 87;  // ERROR_INVALID_PARAMETER
+#else
+constexpr ErrorCode kInvalidArgument = EINVAL;
+#endif
+
 enum class Op {
   kMakeDirectory,
   kOpenDirectory,
@@ -42,31 +49,28 @@ enum class Op {
   kWriteWholeFile,
   kCount
 };
-const char* OpName(Op op);
 
 class FaultFileSystem : public FileSystem, public EngineFaults {
  public:
   struct Call {
     Op op;
-    std::string path;    // for calls that name a path
-    uint32_t count = 0;  // bytes asked for, for reads and writes
-    ErrorCode result = 0;
+    std::string path;     // for calls that name a path
+    uint32_t count = 0;   // bytes asked for, for reads and writes
     bool direct = false;  // opens: IoMode::kDirect
-    bool aligned = true;  // reads and writes: at a block's start in memory and in the file
   };
 
   explicit FaultFileSystem(FileSystem& inner) : inner_(inner) {}
 
-  // Makes the `nth` call of `op` (counted from 1) fail with `code`; with
-  // `persistent`, every call of `op` from then on fails too. A failing write
-  // first writes `partialBytes` of its data.
-  void FailCall(Op op, int nth, ErrorCode code, bool persistent = false, uint32_t partialBytes = 0);
+  // Makes the `nth` call of `op` (counted from 1) fail with `code`.
+  void FailCall(Op op, int nth, ErrorCode code) { faults_.push_back({op, nth, code, ""}); }
+  // Makes every call of `op` on the path `path` fail with `code`.
+  void FailPath(Op op, const std::string& path, ErrorCode code) {
+    faults_.push_back({op, 0, code, path});
+  }
   // Runs `action` just before the `nth` call of `op` is made.
   void AtCall(Op op, int nth, std::function<void()> action) {
     actions_.push_back({op, nth, std::move(action)});
   }
-  // Makes every call of `op` on the path `path` fail with `code`.
-  void FailPath(Op op, const std::string& path, ErrorCode code);
   // Every read returns at most `bytes` bytes (of the file system's own reads).
   void LimitReads(uint32_t bytes) { readLimit_ = bytes; }
   // Plays a file system that takes unbuffered I/O in blocks of `blockSize`
@@ -79,61 +83,83 @@ class FaultFileSystem : public FileSystem, public EngineFaults {
   void RefuseDirectIo(ErrorCode code) { directRefusal_ = code; }
 
   const std::vector<Call>& calls() const { return calls_; }
-  int CountOf(Op op) const;
+  int CountOf(Op op) const { return seen_[static_cast<int>(op)]; }
   std::vector<uint32_t> CountsOf(Op op) const;  // byte counts of reads or writes
 
-  ErrorCode OpenTarget(const char* path, DirHandle* dir) override;
+  ErrorCode OpenTarget(const char* path, DirHandle* dir) override {
+    return inner_.OpenTarget(path, dir);
+  }
   ErrorCode LockDirectory(DirHandle dir) override { return inner_.LockDirectory(dir); }
-  ErrorCode MakeDirectory(const EntryPlace& at) override;
-  ErrorCode OpenDirectory(const EntryPlace& at, DirHandle* dir) override;
-  ErrorCode FlushDirectory(DirHandle dir) override;
-  ErrorCode CloseDirectory(DirHandle dir) override;
+  ErrorCode MakeDirectory(const EntryPlace& at) override {
+    return Or(Record(Op::kMakeDirectory, at.path), [&] { return inner_.MakeDirectory(at); });
+  }
+  ErrorCode OpenDirectory(const EntryPlace& at, DirHandle* dir) override {
+    *dir = kInvalidDir;
+    return Or(Record(Op::kOpenDirectory, at.path), [&] { return inner_.OpenDirectory(at, dir); });
+  }
+  ErrorCode FlushDirectory(DirHandle dir) override {
+    return Or(Record(Op::kFlushDirectory), [&] { return inner_.FlushDirectory(dir); });
+  }
+  ErrorCode CloseDirectory(DirHandle dir) override {
+    ErrorCode real = inner_.CloseDirectory(dir);  // the handle goes whatever is reported
+    return Or(Record(Op::kCloseDirectory), [&] { return real; });
+  }
   ErrorCode OpenForWrite(const EntryPlace& at, FileHandle* file, IoMode mode) override;
   ErrorCode OpenForRead(const EntryPlace& at, FileHandle* file, IoMode mode) override;
   ErrorCode Write(FileHandle file, const void* data, uint32_t count) override;
   ErrorCode Read(FileHandle file, void* data, uint32_t count, uint32_t* got) override;
-  ErrorCode SetFileSize(FileHandle file, int64_t size) override;
-  ErrorCode Flush(FileHandle file) override;
+  ErrorCode SetFileSize(FileHandle file, int64_t size) override {
+    return Or(Record(Op::kSetFileSize), [&] { return inner_.SetFileSize(file, size); });
+  }
+  ErrorCode Flush(FileHandle file) override {
+    return Or(Record(Op::kFlush), [&] { return inner_.Flush(file); });
+  }
   ErrorCode Close(FileHandle file) override;
-  ErrorCode DeleteFile(const EntryPlace& at) override;
-  ErrorCode RemoveDirectory(const EntryPlace& at) override;
+  ErrorCode DeleteFile(const EntryPlace& at) override {
+    return Or(Record(Op::kDeleteFile, at.path), [&] { return inner_.DeleteFile(at); });
+  }
+  ErrorCode RemoveDirectory(const EntryPlace& at) override {
+    return Or(Record(Op::kRemoveDirectory, at.path), [&] { return inner_.RemoveDirectory(at); });
+  }
   ErrorCode ProbeDirectIo(const EntryPlace& at, uint32_t* blockSize) override;
-  ErrorCode WriteWholeFile(const char* path, std::string_view text) override;
+  ErrorCode WriteWholeFile(const char* path, std::string_view text) override {
+    return Or(Record(Op::kWriteWholeFile, path), [&] { return inner_.WriteWholeFile(path, text); });
+  }
   ErrorCode Before(EngineCall call, const char* path, uint32_t count) override;
 
  private:
   struct Fault {
     Op op;
-    int nth;
+    int nth;  // 0: every call on `path`
     ErrorCode code;
-    bool persistent;
-    uint32_t partialBytes;
-    std::string path;  // empty: any
+    std::string path;
   };
-  // Records the call as number `*call`; returns the fault that applies to
-  // it, or null.
-  const Fault* Record(Op op, const char* path, uint32_t count, size_t* call);
-  // Records the result of the call `call`.
-  ErrorCode Finish(size_t call, ErrorCode result);
-  // Records and makes an open with `mode`; `open` opens in the inner file
-  // system with the mode it is given.
-  template <class OpenCall>
-  ErrorCode Open(Op op, const EntryPlace& at, FileHandle* file, IoMode mode, OpenCall&& open);
-  // Whether the transfer `call` of `count` bytes at `data` on `file` may go
-  // ahead: records whether it is aligned, as a file system playing
-  // unbuffered I/O requires of a file opened for it.
-  bool MayTransfer(size_t call, FileHandle file, const void* data, uint32_t count);
+  struct Action {
+    Op op;
+    int nth;
+    std::function<void()> run;
+  };
+  // Records the call; returns the error a fault gives it, or 0.
+  ErrorCode Record(Op op, const char* path = nullptr, uint32_t count = 0, bool direct = false);
+  // `code` if it is an error, else what `make` returns.
+  template <class Make>
+  static ErrorCode Or(ErrorCode code, Make&& make) {
+    return code != 0 ? code : make();
+  }
+  // Opens with `open`, which takes the mode to pass on to the inner file
+  // system.
+  ErrorCode Open(Op op, const EntryPlace& at, FileHandle* file, IoMode mode,
+                 const std::function<ErrorCode(IoMode)>& open);
+  // Whether a transfer of `count` bytes at `data` on `file` may go ahead:
+  // aligned, as a file system playing unbuffered I/O requires of a file
+  // opened for it.
+  bool Aligned(FileHandle file, const void* data, uint32_t count);
   // Moves the offset of a file opened for unbuffered I/O by `count` bytes.
   void Advance(FileHandle file, uint32_t count);
 
   FileSystem& inner_;
   std::mutex mutex_;
   std::vector<Fault> faults_;
-  struct Action {
-    Op op;
-    int nth;
-    std::function<void()> run;
-  };
   std::vector<Action> actions_;
   std::vector<Call> calls_;
   int seen_[static_cast<int>(Op::kCount)] = {};
@@ -142,13 +168,6 @@ class FaultFileSystem : public FileSystem, public EngineFaults {
   ErrorCode directRefusal_ = 0;
   std::map<FileHandle, uint64_t> directOffsets_;  // files opened unbuffered: their offsets
 };
-
-// What the system says of an unaligned unbuffered transfer.
-#ifdef _WIN32
-constexpr ErrorCode kInvalidArgument = 87;  // ERROR_INVALID_PARAMETER
-#else
-constexpr ErrorCode kInvalidArgument = EINVAL;
-#endif
 
 }  // namespace dtk
 
