@@ -276,8 +276,12 @@ ErrorCode PosixFileSystem::WriteWholeFile(const char* path, std::string_view tex
   struct stat info {};
   if (::lstat(path, &info) == 0 && !S_ISREG(info.st_mode)) {
     if (S_ISDIR(info.st_mode)) return EISDIR;
-    // A device, a FIFO, a socket or a link (/dev/stdout): written into,
-    // after what it holds, and never replaced, truncated or made.
+    // A link is followed only when this user or the system made it
+    // (/dev/stdout): one that another user put in a shared directory, where
+    // the report was to go, could point at any file this process may write.
+    if (S_ISLNK(info.st_mode) && info.st_uid != ::geteuid() && info.st_uid != 0) return ELOOP;
+    // A device, a FIFO, a socket or such a link: written into, after what
+    // it holds, and never replaced, truncated or made.
     int fd = RetryOnInterrupt(
         [&] { return ::open(path, O_WRONLY | O_APPEND | O_CLOEXEC | O_NOCTTY); });
     if (fd < 0) return LastError();

@@ -133,6 +133,21 @@ TEST_F(PosixFileSystemTest, AReportReplacesAFileButIsWrittenIntoAnythingElse) {
   EXPECT_EQ(ReadWholeFile(path), "{\"new\": 1}\n");
   EXPECT_EQ(dir.List(), std::vector<std::string>{"report.json"});  // no temporary stays
   EXPECT_EQ(fs.WriteWholeFile((dir / "no/such").c_str(), "{}"), static_cast<ErrorCode>(ENOENT));
+  // A report that cannot be written leaves the one before as it was.
+  PosixFileSystem noProgress(PosixCalls{WriteNothing, ::read});
+  EXPECT_EQ(noProgress.WriteWholeFile(path.c_str(), "{}\n"), static_cast<ErrorCode>(ENOSPC));
+  EXPECT_EQ(ReadWholeFile(path), "{\"new\": 1}\n");
+  EXPECT_EQ(dir.List(), std::vector<std::string>{"report.json"});
+  // A link that another user put where the report goes is not followed.
+  std::string victim = dir / "victim", planted = dir / "planted";
+  WriteWholeFile(victim, "mine");
+  ASSERT_EQ(symlink(victim.c_str(), planted.c_str()), 0);
+  if (geteuid() == 0 && lchown(planted.c_str(), 65534, 65534) == 0) {
+    EXPECT_EQ(fs.WriteWholeFile(planted.c_str(), "{}\n"), static_cast<ErrorCode>(ELOOP));
+    EXPECT_EQ(ReadWholeFile(victim), "mine");
+  }
+  std::filesystem::remove(victim);
+  std::filesystem::remove(planted);
   // A FIFO is written into, not replaced.
   std::string fifo = dir / "fifo";
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
