@@ -9,6 +9,7 @@
 #include <sys/file.h>
 #include <sys/sysmacros.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -87,6 +88,25 @@ TEST_F(PosixFileSystemTest, OperationsAndTheirErrors) {
   EXPECT_STREQ(SystemErrorText(ENOENT), "No such file or directory");
   EXPECT_STREQ(SystemErrorText(123456), "");
   EXPECT_EQ(SystemErrorText(ENOENT), SystemErrorText(ENOENT));  // kept, not rebuilt
+}
+
+// The longest path is the kernel's: one byte more and a call by path fails.
+// And the file system's name is the one its type number stands for.
+TEST_F(PosixFileSystemTest, TheLongestPathAndTheFileSystemsNameAreTheSystems) {
+  std::string path = dir.path();
+  while (path.size() + 1 + 255 < MaxPathLength()) {
+    path += "/" + std::string(200, 'd');
+    ASSERT_EQ(::mkdir(path.c_str(), 0700), 0) << path.size();
+  }
+  path += "/" + std::string(MaxPathLength() - path.size() - 1, 'x');
+  ASSERT_EQ(path.size(), MaxPathLength());
+  EXPECT_EQ(::mkdir(path.c_str(), 0700), 0) << strerror(errno);
+  EXPECT_EQ(::mkdir((path + "y").c_str(), 0700), -1);
+  EXPECT_EQ(errno, ENAMETOOLONG);
+  struct statfs info {};
+  if (::statfs("/dev/shm", &info) == 0 && info.f_type == 0x01021994) {
+    EXPECT_EQ(FileSystemTypeName("/dev/shm"), "tmpfs");
+  }
 }
 
 TEST_F(PosixFileSystemTest, ATargetIsLockedForOneRunAtATime) {
