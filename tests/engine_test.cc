@@ -481,6 +481,24 @@ TEST_P(BothEngines, StopRequestEndsCreateAndVerifyButNotRemove) {
   EXPECT_TRUE(dir.List().empty());
 }
 
+// The cleanup walk takes an entry whose path is exactly as long as the
+// system takes, and passes over one a byte longer.
+TEST_F(EngineTest, TheCleanupWalkTakesPathsUpToTheLongest) {
+  PlanFiles({1});
+  for (size_t limit : {size_t{8}, size_t{7}}) {  // "T/file-0"
+    int visited = 0;
+    WalkPlannedTreeReversed(
+        plan, "T", NativePathStyle(), limit, WalkDir(), [](const FileEntry&) { return true; },
+        [](const FileEntry&, const std::string&, size_t, const WalkDir&, WalkDir*) { return 0; },
+        [&](const FileEntry&, const std::string& path, size_t, const WalkDir&) {
+          visited += path.size() == 8;
+          return 0;
+        },
+        [](const WalkDir&) {});
+    EXPECT_EQ(visited, limit == 8 ? 1 : 0) << limit;
+  }
+}
+
 TEST_F(EngineTest, MemoryExhaustedInAWalkIsSaid) {
   PlanFiles({1, 1});
   fs.FailCall(Op::kOpenForWrite, 2, kThrowBadAlloc);
