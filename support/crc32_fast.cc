@@ -55,21 +55,6 @@ uint32_t Slicing16(uint32_t reg, const uint8_t* data, uint64_t count) {
 
 #ifdef DTK_CRC_FOLDING
 
-// floor(x^64 / P), for Barrett's reduction of a 64-bit remainder.
-constexpr uint64_t BarrettQuotient() {
-  uint64_t quotient = 0;
-  uint64_t rem = 0;
-  for (int i = 64; i >= 0; --i) {  // dividend x^64: a one, then 64 zeros
-    rem = (rem << 1) | (i == 64 ? 1 : 0);
-    quotient <<= 1;
-    if (rem & (1ull << 32)) {
-      quotient |= 1;
-      rem ^= kFullPolynomial;
-    }
-  }
-  return quotient;
-}
-
 // A 128-bit block A standing d bits before a block B is worth
 // A * x^d = Ahi * x^(d+64) + Alo * x^d, congruent mod P to
 // Ahi * (x^(d+64) mod P) + Alo * (x^d mod P), at most 95 bits: that is XORed
@@ -90,7 +75,8 @@ constexpr uint64_t kFold128High = XPowerModP(128 + 64);
 constexpr uint64_t kFold128Low = XPowerModP(128);
 constexpr uint64_t kX96 = XPowerModP(96);
 constexpr uint64_t kX64 = XPowerModP(64);
-constexpr uint64_t kBarrett = BarrettQuotient();
+// floor(x^64 / P), for Barrett's reduction of a 64-bit remainder.
+constexpr uint64_t kBarrett = crc32_internal::BarrettQuotient(64);
 
 DTK_FOLDING_TARGET inline __m128i Fold(__m128i block, __m128i constants) {
   return _mm_xor_si128(_mm_clmulepi64_si128(block, constants, 0x11),

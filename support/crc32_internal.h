@@ -34,6 +34,23 @@ namespace crc32_internal {
 
 constexpr uint64_t kFullPolynomial = (1ull << 32) | Crc32::kPolynomial;
 
+// The low 64 bits of floor(x^degree / P), the constant of Barrett's
+// reduction (degree 64 to 96; for 96 the quotient's top bit, x^64, is
+// shifted out).
+constexpr uint64_t BarrettQuotient(int degree) {
+  uint64_t quotient = 0;
+  uint64_t rem = 0;
+  for (int i = degree; i >= 0; --i) {  // the dividend: a one, then zeros
+    rem = (rem << 1) | (i == degree ? 1 : 0);
+    quotient <<= 1;
+    if (rem & (1ull << 32)) {
+      quotient |= 1;
+      rem ^= kFullPolynomial;
+    }
+  }
+  return quotient;
+}
+
 // Slicing tables: table[k][i] = i * x^(32 + 8k) mod P, the register that
 // byte value i leaves when k more bytes follow it (table[0] is the table of
 // the reference form).

@@ -68,21 +68,7 @@ inline uint64_t CarrylessProduct(uint32_t a, uint32_t b) {
 
 // The low 64 bits of floor(x^96 / P), whose degree is 64: Barrett's
 // constant for reducing v * x^32 with v under 64 bits.
-constexpr uint64_t BarrettQuotient96() {
-  uint64_t quotient = 0;
-  uint64_t rem = 0;
-  for (int i = 96; i >= 0; --i) {  // dividend x^96: a one, then 96 zeros
-    rem = (rem << 1) | (i == 96 ? 1 : 0);
-    quotient <<= 1;
-    if (rem & (1ull << 32)) {
-      quotient |= 1;
-      rem ^= kFullPolynomial;
-    }
-  }
-  return quotient;  // its top bit, x^64, shifted out
-}
-
-constexpr uint64_t kBarrett96 = BarrettQuotient96();
+constexpr uint64_t kBarrett96 = crc32_internal::BarrettQuotient(96);
 
 // v = a b, under 63 bits. With mu = floor(x^96 / P) = x^64 + m, the
 // quotient of v x^32 by P is q = floor(v mu / x^64) = v + floor(v m / x^64)
