@@ -11,8 +11,22 @@ const char* OperationName(Operation operation) {
   return names[static_cast<int>(operation)];
 }
 
+void TimedFileSystem::set_enabled(bool enabled) {
+  if (enabled && latencies_ == nullptr) {
+    latencies_ = std::make_unique<std::array<LatencyHistogram, kOperationCount>>();
+  }
+  enabled_ = enabled;
+}
+
+const LatencyHistogram& TimedFileSystem::latencies(Operation operation) const {
+  static const LatencyHistogram kNone;
+  return latencies_ == nullptr ? kNone : (*latencies_)[static_cast<int>(operation)];
+}
+
 void TimedFileSystem::Clear() {
-  for (auto& histogram : latencies_) histogram.Clear();
+  if (latencies_ != nullptr) {
+    for (auto& histogram : *latencies_) histogram.Clear();
+  }
   failures_.clear();
   failuresNotListed_ = 0;
 }
@@ -29,7 +43,7 @@ void TimedFileSystem::AddFailure(Operation operation, std::string_view path, Err
 }
 
 void TimedFileSystem::RecordCall(Operation operation, uint64_t nanoseconds) {
-  if (enabled_) latencies_[static_cast<int>(operation)].Record(nanoseconds);
+  if (enabled_) (*latencies_)[static_cast<int>(operation)].Record(nanoseconds);
 }
 
 void TimedFileSystem::RecordFailure(Operation operation, std::string_view path, ErrorCode code) {
@@ -62,7 +76,7 @@ ErrorCode TimedFileSystem::Timed(Operation operation, const char* path, intptr_t
   ErrorCode code = call();
   auto elapsed = std::chrono::steady_clock::now() - start;
   auto nanoseconds = std::chrono::duration_cast<std::chrono::nanoseconds>(elapsed).count();
-  latencies_[static_cast<int>(operation)].Record(
+  (*latencies_)[static_cast<int>(operation)].Record(
       nanoseconds < 0 ? 0 : static_cast<uint64_t>(nanoseconds));
   if (code != 0) {
     if (path != nullptr) {

@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -34,14 +35,14 @@ class TimedFileSystem : public FileSystem {
   explicit TimedFileSystem(FileSystem& inner) : inner_(inner) {}
 
   // While off (at first), calls are passed on without being timed or kept.
-  void set_enabled(bool enabled) { enabled_ = enabled; }
+  // The histograms (some 40 KB each) are made when it is first turned on,
+  // so that a run without a report neither clears nor touches them.
+  void set_enabled(bool enabled);
   bool enabled() const { return enabled_; }
   // Forgets every figure and failure: the start of a phase.
   void Clear();
 
-  const LatencyHistogram& latencies(Operation operation) const {
-    return latencies_[static_cast<int>(operation)];
-  }
+  const LatencyHistogram& latencies(Operation operation) const;
   const std::vector<Failure>& failures() const { return failures_; }
   // Failures beyond the listed ones.
   uint64_t failuresNotListed() const { return failuresNotListed_; }
@@ -84,7 +85,7 @@ class TimedFileSystem : public FileSystem {
 
   FileSystem& inner_;
   bool enabled_ = false;
-  std::array<LatencyHistogram, kOperationCount> latencies_;
+  std::unique_ptr<std::array<LatencyHistogram, kOperationCount>> latencies_;
   std::vector<Failure> failures_;
   uint64_t failuresNotListed_ = 0;
   // The few files and directories open at once, with their paths; a slot

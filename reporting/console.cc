@@ -104,8 +104,8 @@ void Console::ProgressF(const char* format, ...) {
 
 StreamConsole::StreamConsole(WriteCall write, bool outputIsTerminal, bool errorIsTerminal)
     : write_(write),
-      output_{1, outputIsTerminal, false, 0, {}},
-      error_{2, errorIsTerminal, false, 0, {}} {}
+      output_(1, outputIsTerminal),
+      error_(2, errorIsTerminal) {}
 
 StreamConsole::~StreamConsole() { Flush(); }
 

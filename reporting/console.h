@@ -98,6 +98,8 @@ class StreamConsole : public Console {
  private:
   static constexpr size_t kBufferSize = 1 << 16;
   struct Stream {
+    // The buffer is left as it is: only the bytes below `length` are read.
+    Stream(int number, bool lineByLine) : number(number), lineByLine(lineByLine) {}
     int number;
     bool lineByLine;
     bool failed = false;
