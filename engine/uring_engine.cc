@@ -25,6 +25,7 @@
 #include <fcntl.h>
 #include <liburing.h>
 #include <sched.h>
+#include <sys/stat.h>
 #include <sys/uio.h>
 #include <unistd.h>
 
@@ -124,6 +125,8 @@ struct Slot {
   bool readsOver = false;   // verify: every byte is read and checked
   bool mayWait = false;     // verify: the data was not at hand: reads wait for it
   ErrorCode closeCode = 0;  // verify: a close that failed, which fails nothing
+  bool here = false;        // verify: its reads are made here, not sent (ReadHere)
+  int descriptor = -1;      // then: the file's ordinary descriptor
   Crc32 crc;
   ReadBuffer buffer;      // verify: what its reads bring; -direct: what its writes take
   int64_t submitted = 0;  // steady-clock nanoseconds when its chain was sent
@@ -185,6 +188,14 @@ class UringEngine : public BatchEngine {
   void OnCompletion(uint64_t userData, int32_t result, int64_t now);
   void ChainDone(uint32_t index);
   void ReadCameBack(Slot& slot, const ChainCall& call);
+  // Whether the system must block to read the job's file (and so, as a
+  // rule, any file of its file system): then a read sent to the ring goes
+  // to a worker thread and back, a switch per file that costs more than the
+  // call it saves, and the phase's reads are made here instead.
+  bool ReadsWait(const FileJob& job);
+  // Makes the reads of the slot's chain, one call at a time, as if the
+  // ring had sent them; then plans what follows.
+  void ReadHere(uint32_t index);
   void Fail(FileJob& job, Call call, int32_t result);
   // Gives the slot the buffer freed last, of at least `bytes` bytes.
   void TakeBuffer(Slot& slot, uint32_t bytes);
@@ -222,6 +233,11 @@ class UringEngine : public BatchEngine {
   bool timing_ = false;
   bool failed_ = false;      // a job ended the phase
   bool abandoning_ = false;  // the phase is ending: chains close their file and stop
+  // Verify: whether the first file was looked at, and whether reads on its
+  // file system must block.
+  bool readsProbed_ = false;
+  bool readsWait_ = false;
+  ReadBuffer hereBuffer_;  // what the reads made here bring, one at a time
   ErrorCode broken_ = 0;     // the ring took no more calls
 };
 
@@ -351,6 +367,7 @@ void UringEngine::Begin(const Phase& phase) {
   block_ = phase.directBlockSize;
   head_ = tail_ = 0;
   failed_ = abandoning_ = false;
+  readsProbed_ = readsWait_ = false;
   largestTransfer_ = phase.work == Work::kCreate ? std::min(phase.transferSize, phase.patternSize)
                                                  : phase.transferSize;
   timing_ = timed_ != nullptr && timed_->enabled();
@@ -374,7 +391,7 @@ void UringEngine::Submit() {
   uint32_t index = static_cast<uint32_t>(tail_ % depth_);
   Slot& slot = slots_[index];
   slot.done = 0;
-  slot.open = slot.finished = slot.readsOver = slot.mayWait = false;
+  slot.open = slot.finished = slot.readsOver = slot.mayWait = slot.here = false;
   slot.closeCode = 0;
   slot.crc.Reset();
   FileJob& job = slot.job;
@@ -392,9 +409,19 @@ void UringEngine::Submit() {
     ++tail_;
     return;
   }
-  if (phase_.work == Work::kVerify) {
-    // The largest read of the file: all of it and a byte more, or a transfer.
-    uint32_t need = static_cast<uint32_t>(std::min<int64_t>(job.entry->size + 1, largestTransfer_));
+  if (phase_.work == Work::kVerify && !readsProbed_) {
+    readsProbed_ = true;
+    readsWait_ = ReadsWait(job);
+  }
+  // The largest read of the file: all of it and a byte more, or a transfer.
+  const uint32_t need =
+      static_cast<uint32_t>(std::min<int64_t>(job.entry->size + 1, largestTransfer_));
+  // Where reads must block, each goes to the worker thread and back. Small
+  // files go many to a batch, one switch for them all; a file that takes
+  // much of the bytes in flight is read here, one call in place of a
+  // switch there and back.
+  slot.here = phase_.work == Work::kVerify && readsWait_ && need > kReadBytesInFlight / 8;
+  if (phase_.work == Work::kVerify && !slot.here) {
     // What reads bring is checked while it is still in the processor's
     // cache: so few large files are read at once.
     while (readBytes_ > 0 && readBytes_ + need > kReadBytesInFlight && !failed_) Pump();
@@ -410,6 +437,55 @@ void UringEngine::Submit() {
   PlanChain(slot);
   ++tail_;
   QueueChain(index);
+}
+
+bool UringEngine::ReadsWait(const FileJob& job) {
+  // A test that stands in for the engine's calls wants them all sent.
+  if (faults_ != nullptr) return false;
+  // Unbuffered as the phase is, so that the look brings nothing into the
+  // cache: the byte is refused (not whole blocks) after the question.
+  int fd = ::openat(static_cast<int>(job.dir), job.path.c_str() + job.nameOffset,
+                    kReadFlags | O_CLOEXEC | (block_ != 0 ? O_DIRECT : 0));
+  if (fd < 0) return false;  // the file's own calls will say what is wrong
+  bool waits = false;
+  struct stat status;
+  if (::fstat(fd, &status) == 0 && S_ISREG(status.st_mode)) {
+    // A read that must not wait is refused outright by a file that has no
+    // way to make one.
+    uint8_t byte;
+    iovec part{&byte, 1};
+    waits = ::preadv2(fd, &part, 1, 0, RWF_NOWAIT) < 0 && errno == EOPNOTSUPP;
+  }
+  ::close(fd);
+  return waits;
+}
+
+void UringEngine::ReadHere(uint32_t index) {
+  Slot& slot = slots_[index];
+  if (hereBuffer_.capacity < largestTransfer_) {
+    // A read asks for at most a transfer (whole blocks with -direct).
+    uint32_t capacity = static_cast<uint32_t>(WholeBlocks(largestTransfer_));
+    capacity = (capacity + kBufferAlignment - 1) / kBufferAlignment * kBufferAlignment;
+    hereBuffer_.bytes.reset(static_cast<uint8_t*>(
+        ::operator new[](capacity, std::align_val_t(kBufferAlignment), std::nothrow)));
+    hereBuffer_.capacity = hereBuffer_.bytes ? capacity : 0;
+    if (!hereBuffer_.bytes) throw std::bad_alloc();
+  }
+  // The read is checked before the next is made: the file's chain takes
+  // the buffer for as long as its read came back.
+  std::swap(slot.buffer, hereBuffer_);
+  ChainCall& call = slot.calls[0];  // a chain of reads made here has one
+  int64_t start = timing_ ? Now() : 0;
+  ssize_t got;
+  do {
+    got = ::pread(slot.descriptor, slot.buffer.bytes.get(), call.length, call.offset);
+  } while (got < 0 && errno == EINTR);
+  call.result = got < 0 ? -errno : static_cast<int32_t>(got);
+  if (timing_) timed_->RecordCall(Operation::kRead, static_cast<uint64_t>(Now() - start));
+  slot.pending = 0;
+  ChainDone(index);
+  // Unless the chain ended with it and gave it back.
+  if (slot.buffer.bytes) std::swap(slot.buffer, hereBuffer_);
 }
 
 void UringEngine::PlanChain(Slot& slot) {
@@ -443,7 +519,11 @@ void UringEngine::PlanChain(Slot& slot) {
       break;
     }
     case Work::kVerify: {
-      if (!slot.job.opened) add(Call::kOpen, 0, 0, false);
+      if (!slot.job.opened) {
+        add(Call::kOpen, 0, 0, false);
+        // Reads made here need the descriptor the open gives.
+        if (slot.here) break;
+      }
       // The last read asks for a byte more than is left, so that a file
       // longer than planned shows without another call. Coming up short
       // (as it does), it would go to the worker thread to look for the
@@ -485,6 +565,10 @@ void UringEngine::AskFaults(Slot& slot) {
 
 void UringEngine::QueueChain(uint32_t index) {
   Slot& slot = slots_[index];
+  if (slot.here && slot.calls[0].call == Call::kRead) {
+    ReadHere(index);
+    return;
+  }
   // A chain goes to the kernel in one piece.
   if (io_uring_sq_space_left(&ring_) < slot.callCount) SubmitAndWait(0);
   if (io_uring_sq_space_left(&ring_) < slot.callCount) {
@@ -509,6 +593,10 @@ void UringEngine::QueueChain(uint32_t index) {
     } else {
       switch (call.call) {
         case Call::kOpen:
+          if (slot.here) {
+            io_uring_prep_openat(sqe, dir, name, kReadFlags | O_CLOEXEC | unbuffered, 0);
+            break;
+          }
           io_uring_prep_openat_direct(sqe, dir, name,
                                       (phase_.work == Work::kCreate ? kCreateFlags : kReadFlags) |
                                           unbuffered,
@@ -549,6 +637,11 @@ void UringEngine::QueueChain(uint32_t index) {
           sqe->flags |= IOSQE_FIXED_FILE;
           break;
         case Call::kClose:
+          if (slot.here) {
+            io_uring_prep_close(sqe, slot.descriptor);
+            slot.descriptor = -1;
+            break;
+          }
           io_uring_prep_close_direct(sqe, index);
           break;
         case Call::kUnlink:
@@ -613,7 +706,8 @@ void UringEngine::Reap() {
   }
   io_uring_cq_advance(&ring_, seen);
   outstanding_ -= seen;
-  for (uint32_t index : continuing_) QueueChain(index);
+  // Reads made here plan the close that follows them: the list grows.
+  for (size_t i = 0; i < continuing_.size(); ++i) QueueChain(continuing_[i]);
   continuing_.clear();
 }
 
@@ -673,6 +767,7 @@ void UringEngine::ChainDone(uint32_t index) {
       case Call::kOpen:
         if (call.result >= 0) {
           slot.open = job.opened = true;
+          if (slot.here) slot.descriptor = call.result;
         } else if (call.result == -EEXIST && phase_.work == Work::kCreate) {
           job.leftToTester = true;  // something is there: the checked reuse decides
         } else {
@@ -811,6 +906,9 @@ void UringEngine::Cleanup() {
   }
   head_ = tail_;
   for (Slot& slot : slots_) {
+    // Only a ring that took no more calls leaves a file open.
+    if (slot.descriptor >= 0) ::close(slot.descriptor);
+    slot.descriptor = -1;
     if (slot.buffer.bytes) freeBuffers_.push_back(std::move(slot.buffer));
     slot.buffer = ReadBuffer();
   }
