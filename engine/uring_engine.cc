@@ -476,9 +476,12 @@ void UringEngine::ReadHere(uint32_t index) {
   std::swap(slot.buffer, hereBuffer_);
   ChainCall& call = slot.calls[0];  // a chain of reads made here has one
   int64_t start = timing_ ? Now() : 0;
+  // Reads follow one another from the start, so the file's position is the
+  // chain's offset; a FIFO planted there reads as it would one call at a
+  // time.
   ssize_t got;
   do {
-    got = ::pread(slot.descriptor, slot.buffer.bytes.get(), call.length, call.offset);
+    got = ::read(slot.descriptor, slot.buffer.bytes.get(), call.length);
   } while (got < 0 && errno == EINTR);
   call.result = got < 0 ? -errno : static_cast<int32_t>(got);
   if (timing_) timed_->RecordCall(Operation::kRead, static_cast<uint64_t>(Now() - start));
