@@ -1,6 +1,6 @@
 // dtk-report on the reports of real runs of dtk: the figures of the table,
 // the CSV and the chart against the reports' own, groups of repeated runs,
-// the messages for what it cannot use, and its manual page.
+// and the messages for what it cannot use.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -308,19 +308,6 @@ INSTANTIATE_TEST_SUITE_P(
                     "gnuplot-nox)\n"},
         CommandCase{"Help", {"--help"}, ""}),
     [](const auto& info) { return info.param.name; });
-
-TEST(DtkReportManualPageTest, DocumentsEveryOptionAndRendersCleanly) {
-  std::string page = ReadWholeFile(DTK_REPORT_MANUAL_PAGE);
-  EXPECT_NE(page.find("\"dtk " DTK_VERSION "\""), std::string::npos);
-  // Each option has an entry of its own: a tagged paragraph.
-  for (const char* entry : {".B \\-\\-csv", ".BI \\-\\-chart \" file\"", ".B \\-\\-help"}) {
-    EXPECT_NE(page.find(std::string("\n.TP\n") + entry + "\n"), std::string::npos) << entry;
-  }
-  if (std::string(DTK_GROFF).empty()) GTEST_SKIP() << "groff is not installed";
-  ChildResult check = RunChild({DTK_GROFF, "-man", "-ww", "-z", DTK_REPORT_MANUAL_PAGE});
-  EXPECT_EQ(check.status, 0);
-  EXPECT_EQ(check.err, "");
-}
 
 }  // namespace
 }  // namespace dtk
