@@ -96,12 +96,12 @@ test-tsan: deps
 	TSAN_OPTIONS="halt_on_error=1 $(TSAN_OPTIONS)" \
 	  ./$(TSAN_BUILD)/tests/dtk_tests --gtest_filter='$(TSAN_TESTS)'
 
-# Fuzzes the command-line parser and path joining with libFuzzer, for
+# Fuzzes the command-line parser with libFuzzer, for
 # FUZZ_SECONDS each, starting from the seeds in fuzz/corpus (which it leaves
 # as they are). A finding stops with its input saved in FUZZ_BUILD.
 FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 30
-FUZZERS := command_line_fuzzer join_path_fuzzer
+FUZZERS := command_line_fuzzer
 fuzz:
 	@./scripts/install-deps.sh clang libclang-rt-14-dev
 	@[ -f $(FUZZ_BUILD)/CMakeCache.txt ] || cmake -S . -B $(FUZZ_BUILD) $(GENERATOR) \

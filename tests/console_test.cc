@@ -8,6 +8,7 @@
 #include <string>
 
 #include "reporting/phase_frame.h"
+#include "reporting/rank_console.h"
 
 namespace dtk {
 namespace {
@@ -33,17 +34,9 @@ TEST(ConsoleTest, ErrorLineMatchesPrintfAtEveryLengthAndExtreme) {
     for (int64_t size : sizes) {
       for (size_t k = 0; k < 4; ++k) {
         MemoryConsole console;
-        ErrorLine(console)
-            .Add("Verify ")
-            .Add(path)
-            .Add(" (")
-            .Hex8(crcs[k])
-            .Add(":")
-            .Int64(size)
-            .Add(" bytes) No.")
-            .Unsigned(numbers[k])
-            .Add("\n")
-            .Send();
+        ErrorLine line(console);
+        line.Add("Verify ").Add(path).Add(" (").Hex8(crcs[k]).Add(":").Int64(size);
+        line.Add(" bytes) No.").Unsigned(numbers[k]).Add("\n").Send();
         ASSERT_EQ(console.lines().size(), 1u);
         ASSERT_EQ(console.lines()[0].text, Printed("Verify %s (%08X:%" PRId64 " bytes) No.%u\n",
                                                    path, crcs[k], size, numbers[k]))
@@ -51,9 +44,7 @@ TEST(ConsoleTest, ErrorLineMatchesPrintfAtEveryLengthAndExtreme) {
       }
     }
   }
-}
-
-TEST(ConsoleTest, ErrorLineSendsNothingWhenEmptyAndOnlyOnce) {
+  // An empty line sends nothing, a line is sent once.
   MemoryConsole console;
   ErrorLine line(console);
   line.Send();
@@ -124,6 +115,43 @@ TEST(ConsoleTest, StreamsSharingAFileKeepTheOrderOfTheLines) {
   std::string outputs;
   for (int i = 0; i < 10; ++i) outputs += "O Create 1 files, 0 directories\n";
   EXPECT_EQ(Streams::transcript, outputs);
+}
+
+// The console of a process other than rank 0 in dtk-mpi: quiet while all
+// goes well, its error lines marked with its rank.
+TEST(RankConsoleTest, ProgressStaysQuietUntilAnErrorNamesItsEntry) {
+  MemoryConsole lines;
+  RankConsole console(lines, "rank", 3);
+  console.ProgressF("CreateFile %s (%s bytes) No.%u\n", "T/rank-3/file-0", "10", 1u);
+  console.ProgressF("CreateFile %s (%s bytes) No.%u\n", "T/rank-3/file-1", "20", 2u);
+  EXPECT_EQ(lines.Transcript(), "");
+
+  // The entry the error concerns comes first, the line held before it gone.
+  console.ErrorF("WriteFile Error!: %s\n", "No space left on device");
+  console.Error("DtkTest Error!\n");
+  EXPECT_EQ(lines.ErrorText(),
+            "[rank 3] CreateFile T/rank-3/file-1 (20 bytes) No.2\n"
+            "[rank 3] WriteFile Error!: No space left on device\n"
+            "[rank 3] DtkTest Error!\n");
+
+  // A line given in pieces is held whole; a system text of two lines gets
+  // the mark on each.
+  lines.Clear();
+  console.Progress("RemoveDirecrory ");
+  console.Progress("T/rank-3/DIR-0\n");
+  console.Error("CreateFile Error!: first\nsecond\n");
+  EXPECT_EQ(lines.ErrorText(),
+            "[rank 3] RemoveDirecrory T/rank-3/DIR-0\n"
+            "[rank 3] CreateFile Error!: first\n[rank 3] second\n");
+
+  // An error line in pieces is marked once.
+  lines.Clear();
+  console.Error("Remove");
+  EXPECT_EQ(lines.ErrorText(), "");  // held until the line is whole
+  console.Error(" Error!\n");
+  console.Output("Remove 1 files, 0 directories\n");
+  EXPECT_EQ(lines.ErrorText(), "[rank 3] Remove Error!\n");
+  EXPECT_EQ(lines.OutputText(), "[rank 3] Remove 1 files, 0 directories\n");
 }
 
 }  // namespace

@@ -67,41 +67,30 @@ TEST(FormatTest, SummaryLinesOfEachPhase) {
   EXPECT_STREQ(FormatInt64(buffer, INT64_MAX), "9223372036854775807");
 }
 
-TEST(FormatTest, TimeStampIsLocalTime) {
-  std::time_t now = 1796595470;
-  std::tm local{};
-#ifdef _WIN32
-  localtime_s(&local, &now);
-#else
-  localtime_r(&now, &local);
-#endif
-  char expected[64];
-  std::snprintf(expected, sizeof(expected), "%04d.%02d.%02d %02d:%02d:%02d", local.tm_year + 1900,
-                local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
-  char buffer[kTimeStampSize];
-  EXPECT_STREQ(FormatTimeStamp(buffer, now), expected);
-  EXPECT_EQ(std::strlen(buffer), 19u);
-}
-
 #ifndef _WIN32
-// The time `millis` in the time zone `zone`, the zone in force before put back.
+// The time `millis` in the time zone `zone`, for the report and (to the
+// second) for the console; the zone in force before put back.
 std::string InZone(const char* zone, int64_t millis) {
   const char* old = std::getenv("TZ");
   std::string saved = old ? old : "";
   setenv("TZ", zone, 1);
   tzset();
-  std::string text = FormatIsoLocalTime(millis);
+  char stamp[kTimeStampSize];
+  std::string text = FormatIsoLocalTime(millis) + " " + FormatTimeStamp(stamp, millis / 1000);
   old ? setenv("TZ", saved.c_str(), 1) : unsetenv("TZ");
   tzset();
   return text;
 }
 
-TEST(FormatTest, IsoLocalTimeCarriesMillisecondsAndTheOffsetInForce) {
-  EXPECT_EQ(InZone("UTC0", 1796595470123), "2026-12-06T22:17:50.123+00:00");
-  EXPECT_EQ(InZone("UTC0", -1), "1969-12-31T23:59:59.999+00:00");
-  EXPECT_EQ(InZone("<+0530>-5:30", 1796595470005), "2026-12-07T03:47:50.005+05:30");
-  EXPECT_EQ(InZone("EST5EDT,M3.2.0,M11.1.0", 1796595470000), "2026-12-06T17:17:50.000-05:00");
-  EXPECT_EQ(InZone("EST5EDT,M3.2.0,M11.1.0", 1783000000999), "2026-07-02T09:46:40.999-04:00");
+TEST(FormatTest, LocalTimesCarryTheOffsetInForce) {
+  EXPECT_EQ(InZone("UTC0", 1796595470123), "2026-12-06T22:17:50.123+00:00 2026.12.06 22:17:50");
+  EXPECT_EQ(InZone("UTC0", -1), "1969-12-31T23:59:59.999+00:00 1970.01.01 00:00:00");
+  EXPECT_EQ(InZone("<+0530>-5:30", 1796595470005),
+            "2026-12-07T03:47:50.005+05:30 2026.12.07 03:47:50");
+  EXPECT_EQ(InZone("EST5EDT,M3.2.0,M11.1.0", 1796595470000),
+            "2026-12-06T17:17:50.000-05:00 2026.12.06 17:17:50");
+  EXPECT_EQ(InZone("EST5EDT,M3.2.0,M11.1.0", 1783000000999),
+            "2026-07-02T09:46:40.999-04:00 2026.07.02 09:46:40");
 }
 #endif
 

@@ -41,85 +41,55 @@ TEST(LatencyHistogramTest, BucketsTileTheRangeWithoutGapsOrOverlaps) {
   }
 }
 
-TEST(LatencyHistogramTest, QuantilesFollowTheSamples) {
-  LatencyHistogram histogram;
-  // 1, 2, ..., 100000 microseconds, in a scrambled order.
+// 1, 2, ..., 100000 microseconds in a scrambled order, recorded by three
+// processes: their histograms added bucket by bucket make the histogram of
+// all the samples.
+TEST(LatencyHistogramTest, QuantilesFollowTheSamplesAndPartsAddUp) {
   std::vector<uint64_t> samples;
   for (uint64_t k = 1; k <= 100000; ++k) samples.push_back(k * 1000);
   MtDefaultRandom random;
-  for (size_t i = samples.size() - 1; i > 0; --i)
+  for (size_t i = samples.size() - 1; i > 0; --i) {
     std::swap(samples[i], samples[random.Next() % (i + 1)]);
-  for (uint64_t sample : samples) histogram.Record(sample);
-
-  EXPECT_EQ(histogram.count(), 100000u);
-  EXPECT_EQ(histogram.total(), uint64_t{100000} * 100001 / 2 * 1000);
-  EXPECT_EQ(histogram.min(), 1000u);
-  EXPECT_EQ(histogram.max(), 100000000u);
-  EXPECT_EQ(histogram.Quantile(0), 1000u);
-  EXPECT_EQ(histogram.Quantile(1), 100000000u);
-  for (double q : {0.5, 0.9, 0.99, 0.999}) {
-    double exact = q * 100000 * 1000;  // the sample of rank q * count
-    EXPECT_NEAR(static_cast<double>(histogram.Quantile(q)), exact, exact / 256) << q;
   }
-
-  // One slow call among many fast ones shows in the top quantile only.
-  LatencyHistogram skewed;
-  for (int i = 0; i < 999; ++i) skewed.Record(100);
-  skewed.Record(5000000);
-  EXPECT_EQ(skewed.Quantile(0.5), 100u);
-  EXPECT_EQ(skewed.Quantile(0.99), 100u);
-  EXPECT_EQ(skewed.Quantile(0.999), 100u);
-  EXPECT_EQ(skewed.Quantile(1), 5000000u);
-
-  // The sample of rank q * count rounded up, in the exact range: of seven,
-  // the median is the fourth.
-  skewed.Clear();
-  EXPECT_EQ(skewed.count(), 0u);
-  EXPECT_EQ(skewed.max(), 0u);
-  for (uint64_t sample = 7; sample >= 1; --sample) skewed.Record(sample);
-  EXPECT_EQ(skewed.Quantile(0.5), 4u);
-  EXPECT_EQ(skewed.Quantile(0.9), 7u);
-  EXPECT_EQ(skewed.Quantile(0.1), 1u);
-  EXPECT_EQ(skewed.min(), 1u);
-}
-
-// Histograms of several processes, added bucket by bucket, make the
-// histogram of all their samples: the same quantiles as one histogram that
-// recorded them all.
-TEST(LatencyHistogramTest, HistogramsAddedUpAreTheHistogramOfAllSamples) {
   LatencyHistogram parts[3];
-  LatencyHistogram all;
-  MtDefaultRandom random;
-  for (int i = 0; i < 30000; ++i) {
-    // Three processes, each slower than the one before.
-    uint64_t sample = (random.Next() % 100000) * static_cast<uint64_t>(i % 3 + 1);
-    parts[i % 3].Record(sample);
-    all.Record(sample);
-  }
   std::vector<uint64_t> buckets(LatencyHistogram::kBucketCount);
-  uint64_t total = 0;
-  uint64_t min = UINT64_MAX;
-  uint64_t max = 0;
+  uint64_t total = 0, min = UINT64_MAX, max = 0;
+  for (size_t i = 0; i < samples.size(); ++i) parts[i % 3].Record(samples[i]);
   for (const LatencyHistogram& part : parts) {
     for (int k = 0; k < LatencyHistogram::kBucketCount; ++k) buckets[k] += part.buckets()[k];
     total += part.total();
     min = std::min(min, part.min());
     max = std::max(max, part.max());
   }
-  LatencyHistogram merged = LatencyHistogram::FromParts(buckets.data(), total, min, max);
-  EXPECT_EQ(merged.count(), 30000u);
-  EXPECT_EQ((std::array{merged.total(), merged.min(), merged.max()}),
-            (std::array{all.total(), all.min(), all.max()}));
-  for (double q : {0.0, 0.5, 0.9, 0.99, 0.999, 1.0}) {
-    EXPECT_EQ(merged.Quantile(q), all.Quantile(q)) << q;
+  LatencyHistogram all = LatencyHistogram::FromParts(buckets.data(), total, min, max);
+  EXPECT_EQ(all.count(), 100000u);
+  EXPECT_EQ(all.total(), uint64_t{100000} * 100001 / 2 * 1000);
+  EXPECT_EQ((std::array{all.min(), all.max()}), (std::array<uint64_t, 2>{1000, 100000000}));
+  EXPECT_EQ((std::array{all.Quantile(0), all.Quantile(1)}), (std::array{all.min(), all.max()}));
+  for (double q : {0.5, 0.9, 0.99, 0.999}) {
+    double exact = q * 100000 * 1000;  // the sample of rank q * count
+    EXPECT_NEAR(static_cast<double>(all.Quantile(q)), exact, exact / 256) << q;
   }
-
   // No samples anywhere: an empty histogram, whatever the least value says.
   std::vector<uint64_t> none(LatencyHistogram::kBucketCount);
   LatencyHistogram empty = LatencyHistogram::FromParts(none.data(), 0, UINT64_MAX, 0);
-  EXPECT_EQ(empty.count(), 0u);
-  EXPECT_EQ(empty.min(), 0u);
-  EXPECT_EQ(empty.Quantile(0.5), 0u);
+  EXPECT_EQ((std::array{empty.count(), empty.min(), empty.Quantile(0.5)}),
+            (std::array<uint64_t, 3>{}));
+
+  // One slow call among many fast ones shows in the top quantile only.
+  LatencyHistogram skewed;
+  for (int i = 0; i < 999; ++i) skewed.Record(100);
+  skewed.Record(5000000);
+  EXPECT_EQ((std::array{skewed.Quantile(0.5), skewed.Quantile(0.999), skewed.Quantile(1)}),
+            (std::array<uint64_t, 3>{100, 100, 5000000}));
+  // The sample of rank q * count rounded up, in the exact range: of seven,
+  // the median is the fourth.
+  skewed.Clear();
+  EXPECT_EQ(skewed.count() + skewed.max(), 0u);
+  for (uint64_t sample = 7; sample >= 1; --sample) skewed.Record(sample);
+  EXPECT_EQ((std::array{skewed.Quantile(0.1), skewed.Quantile(0.5), skewed.Quantile(0.9)}),
+            (std::array<uint64_t, 3>{1, 4, 7}));
+  EXPECT_EQ(skewed.min(), 1u);
 }
 
 }  // namespace

@@ -26,9 +26,7 @@ fail() {
 
 [ "${CI:-}" = true ] || [ "${DTK_TEST_PACKAGE:-}" = 1 ] || skip "set CI=true or DTK_TEST_PACKAGE=1"
 [ "$(id -u)" -eq 0 ] || skip "not root"
-for tool in dpkg dpkg-deb dpkg-query dpkg-shlibdeps; do
-  command -v "$tool" >/dev/null || skip "$tool is not installed"
-done
+command -v dpkg-shlibdeps >/dev/null || skip "dpkg-dev is not installed"
 if dpkg-query -W -f='${Status}' dtk 2>/dev/null | grep -q ' installed$'; then
   skip "a dtk package is installed already"
 fi
@@ -75,8 +73,6 @@ fi
 # stops half way.
 installed=1
 dpkg -i "$deb" >"$work/dpkg.log" 2>&1 || { cat "$work/dpkg.log"; fail "dpkg -i"; }
-[ -x /usr/bin/dtk ] || fail "/usr/bin/dtk was not installed"
-[ -x /usr/bin/dtk-report ] || fail "/usr/bin/dtk-report was not installed"
 
 mkdir "$work/tree"
 status=0

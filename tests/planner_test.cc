@@ -1,6 +1,11 @@
+// The planner, with the generator it draws from and the lists it fills:
+// plans known entry by entry, the default plan, plans that fail or run
+// deep, and what a plan costs in memory.
 #include "tree/planner.h"
 
 #include <gtest/gtest.h>
+
+#include <random>
 
 #include "test_util.h"
 #include "tree/plan_memory.h"
@@ -25,17 +30,34 @@ std::string Shape(const FileList& list) {
   return out;
 }
 
-std::string Plan(int64_t total, int64_t min, int64_t max, uint32_t dirFiles, uint32_t dirLevel) {
+TestConfig Config(int64_t total, int64_t min, int64_t max, uint32_t dirFiles, uint32_t dirLevel) {
   TestConfig config;
   config.totalSize = total;
   config.minFileSize = min;
   config.maxFileSize = max;
   config.maxDirFiles = dirFiles;
   config.maxDirLevel = dirLevel;
+  return config;
+}
+
+std::string Plan(int64_t total, int64_t min, int64_t max, uint32_t dirFiles, uint32_t dirLevel) {
   MtDefaultRandom random;
   FileList root;
-  EXPECT_EQ(CreateFileList(root, config, random), 0);
+  EXPECT_EQ(CreateFileList(root, Config(total, min, max, dirFiles, dirLevel), random), 0);
   return Shape(root);
+}
+
+// The generator is MT19937, output for output over several blocks of 624,
+// and generators share no state.
+TEST(PlannerTest, GeneratorIsMt19937) {
+  for (uint32_t seed : {5489u, 0u, 0xFFFFFFFFu}) {
+    MtRandom random(seed), other(seed);
+    std::mt19937 reference(seed);
+    for (int i = 0; i < 2000; ++i) {
+      ASSERT_EQ(random.Next(), reference()) << seed << " " << i;
+      if (i < 700) other.Next();
+    }
+  }
 }
 
 TEST(PlannerTest, SmallPlansEntryByEntry) {
@@ -50,31 +72,13 @@ TEST(PlannerTest, SmallPlansEntryByEntry) {
   EXPECT_EQ(Plan(300, 100, 100, 5, 4), "file-0:100 file-1:100 file-2:100");
   EXPECT_EQ(Plan(250, 100, 100, 5, 4), "file-0:100 file-1:100 file-2:50");
   EXPECT_EQ(Plan(10, 500, 600, 5, 4), "file-0:10");
+  // Thousands of directories in one list that grows past what it reserved:
+  // entries moved with their children intact.
+  std::string many = "file-0:1";
+  for (int k = 0; k < 4999; ++k)
+    many += " DIR-" + std::to_string(k) + "{file-" + std::to_string(k + 1) + ":1}";
+  EXPECT_EQ(Plan(5000, 1, 1, 1, 1), many);
 }
-
-#if defined(__GLIBC__) && (__GLIBC__ > 2 || __GLIBC_MINOR__ >= 33)
-TEST(PlannerTest, APlanHoldsLittleMoreThanItsEntries) {
-  // A plan is its entries, laid out in their lists' arrays: no allocation
-  // per entry, and lists made at their final size rather than grown to
-  // twice it.
-  if (kUnderAddressSanitizer) GTEST_SKIP() << "the heap is the sanitizer's";
-  TestConfig config;
-  config.totalSize = 10 << 20;
-  config.maxFileSize = 200;
-  MtDefaultRandom random;
-  FileList root;
-  auto inUse = [] { return mallinfo2().uordblks + mallinfo2().hblkhd; };
-  size_t before = inUse();
-  ASSERT_EQ(CreateFileList(root, config, random), 0);
-  size_t heap = inUse() - before;
-  PlanTotals totals = CountPlan(root);
-  double perEntry = static_cast<double>(heap) / (totals.files + totals.directories);
-  EXPECT_LE(perEntry, sizeof(FileEntry) + 8) << "heap bytes per planned entry";
-  // The estimate that bounds a plan by the memory there is covers it.
-  EXPECT_GE(EstimatePlanMemory(root), heap);
-  EXPECT_LE(EstimatePlanMemory(root), heap + heap / 10);
-}
-#endif
 
 TEST(PlannerTest, DefaultPlan) {
   MtDefaultRandom random;
@@ -93,59 +97,55 @@ TEST(PlannerTest, DefaultPlan) {
   EXPECT_EQ(shape.substr(shape.size() - 19), "file-2070:22817}}}}");
 }
 
-TEST(PlannerTest, NothingToPlanDrawsNothing) {
-  TestConfig config;
-  config.totalSize = 0;
+// Nothing to plan draws nothing; a range wider than 2^32 still gives sizes
+// within it adding up to the total; a plan beyond its entry budget, or
+// during which a stop was requested, fails and is released; a chain a
+// million deep is planned and released without a recursion that would
+// overflow the stack.
+TEST(PlannerTest, EmptyWideFailedAndDeepPlans) {
   MtDefaultRandom random;
   FileList root;
-  EXPECT_EQ(CreateFileList(root, config, random), 0);
+  EXPECT_EQ(CreateFileList(root, Config(0, 1, 102400, 100, 4), random), 0);
   EXPECT_EQ(root.size(), 0u);
   EXPECT_EQ(random.Next(), 3499211612u);  // still the first output
-}
-
-// A range wider than 2^32: sizes still within it, adding up to the total.
-TEST(PlannerTest, SizesOverARangeWiderThan32Bits) {
-  TestConfig config;
-  config.totalSize = config.maxFileSize = int64_t{1} << 40;
-  MtDefaultRandom random;
-  FileList root;
-  ASSERT_EQ(CreateFileList(root, config, random), 0);
-  EXPECT_EQ(CountPlan(root).bytes, config.totalSize);
+  EXPECT_EQ(CreateFileList(root, Config(1000, 1, 1, 100, 4), random, 500), -1);
+  EXPECT_EQ(root.size() + root.fileCount() + root.dirCount(), 0u);
+  EXPECT_EQ(
+      CreateFileList(root, Config(1 << 20, 1, 1, 100, 4), random, UINT64_MAX, [] { return true; }),
+      -1);
+  EXPECT_EQ(root.size(), 0u);
+  TestConfig wide = Config(int64_t{1} << 40, 1, int64_t{1} << 40, 100, 4);
+  ASSERT_EQ(CreateFileList(root, wide, random), 0);
+  EXPECT_EQ(CountPlan(root).bytes, wide.totalSize);
   for (const auto& entry : root) EXPECT_LE(entry->size, 1 + int64_t{4294967295});
-}
-
-TEST(PlannerTest, APlanBeyondItsEntryBudgetFailsAndIsReleased) {
-  TestConfig config;
-  config.totalSize = 1000;
-  config.minFileSize = 1;
-  config.maxFileSize = 1;
-  MtDefaultRandom random;
-  FileList root;
-  EXPECT_EQ(CreateFileList(root, config, random, 500), -1);
-  EXPECT_EQ(root.size(), 0u);
-  // So does one during which a stop was requested.
-  config.totalSize = 1 << 20;
-  EXPECT_EQ(CreateFileList(root, config, random, UINT64_MAX, [] { return true; }), -1);
-  EXPECT_EQ(root.size(), 0u);
-}
-
-// A million nested lists, released without a recursion that would
-// overflow the stack.
-TEST(PlannerTest, AChainAMillionDeepIsPlannedAndReleased) {
-  TestConfig config;
-  config.totalSize = 1000000;
-  config.minFileSize = 1;
-  config.maxFileSize = 1;
-  config.maxDirFiles = 1;
-  config.maxDirLevel = 2147483647;
-  MtDefaultRandom random;
-  auto root = std::make_unique<FileList>();
-  ASSERT_EQ(CreateFileList(*root, config, random), 0);
-  PlanTotals totals = CountPlan(*root);
+  auto deep = std::make_unique<FileList>();
+  ASSERT_EQ(CreateFileList(*deep, Config(1000000, 1, 1, 1, 2147483647), random), 0);
+  PlanTotals totals = CountPlan(*deep);
   EXPECT_EQ(totals.files, 1000000u);
   EXPECT_EQ(totals.directories, 999999u);
-  root.reset();
+  deep.reset();
 }
+
+#if defined(__GLIBC__) && (__GLIBC__ > 2 || __GLIBC_MINOR__ >= 33)
+TEST(PlannerTest, APlanHoldsLittleMoreThanItsEntries) {
+  // A plan is its entries, laid out in their lists' arrays: no allocation
+  // per entry, and lists made at their final size rather than grown to
+  // twice it.
+  if (kUnderAddressSanitizer) GTEST_SKIP() << "the heap is the sanitizer's";
+  MtDefaultRandom random;
+  FileList root;
+  auto inUse = [] { return mallinfo2().uordblks + mallinfo2().hblkhd; };
+  size_t before = inUse();
+  ASSERT_EQ(CreateFileList(root, Config(10 << 20, 1, 200, 100, 4), random), 0);
+  size_t heap = inUse() - before;
+  PlanTotals totals = CountPlan(root);
+  double perEntry = static_cast<double>(heap) / (totals.files + totals.directories);
+  EXPECT_LE(perEntry, sizeof(FileEntry) + 8) << "heap bytes per planned entry";
+  // The estimate that bounds a plan by the memory there is covers it.
+  EXPECT_GE(EstimatePlanMemory(root), heap);
+  EXPECT_LE(EstimatePlanMemory(root), heap + heap / 10);
+}
+#endif
 
 }  // namespace
 }  // namespace dtk
