@@ -42,21 +42,11 @@ MpiRun RunOnThreeRanks(const std::string& words) {
     setenv("ASAN_OPTIONS", (options.empty() ? "" : options + ":").append("detect_leaks=0").c_str(),
            1);
   }
-  std::vector<std::string> command = {DTK_MPIEXEC,
-                                      "--allow-run-as-root",
-                                      "--oversubscribe",
-                                      "--bind-to",
-                                      "none",
-                                      "--timeout",
-                                      "120",
-                                      "-n",
-                                      "3",
-                                      "/bin/sh",
-                                      "-c",
-                                      kTellStatus,
-                                      DTK_MPI_BINARY};
-  std::istringstream split(words);
-  for (std::string word; split >> word;) command.push_back(word);
+  std::vector<std::string> command =
+      Words("--allow-run-as-root --oversubscribe --bind-to none --timeout 120 -n 3 /bin/sh -c");
+  command.insert(command.begin(), DTK_MPIEXEC);
+  command.insert(command.end(), {kTellStatus, DTK_MPI_BINARY});
+  for (const std::string& word : Words(words)) command.push_back(word);
   ChildResult child = RunChild(command);
   MpiRun run;
   run.out = child.out;
@@ -71,22 +61,6 @@ MpiRun RunOnThreeRanks(const std::string& words) {
     }
   }
   return run;
-}
-
-std::vector<std::string> LinesStartingWith(const std::string& text, const std::string& start) {
-  std::vector<std::string> found;
-  std::istringstream lines(text);
-  for (std::string line; std::getline(lines, line);) {
-    if (line.compare(0, start.size(), start) == 0) found.push_back(line);
-  }
-  return found;
-}
-
-// Time and speed depend on the clock.
-std::string MaskTimes(const std::string& text) {
-  static const std::regex time(R"(time \d+ sec)");
-  static const std::regex speed(R"(speed \d+\.\dKB/sec \(\d+B/sec\))");
-  return std::regex_replace(std::regex_replace(text, time, "time N sec"), speed, "speed S");
 }
 
 const std::map<int, int> kAllRanks(int status) { return {{0, status}, {1, status}, {2, status}}; }

@@ -60,6 +60,29 @@ std::string MaskTimeStamps(const std::string& text) {
   return std::regex_replace(text, stamp, "TS");
 }
 
+std::string MaskTimes(const std::string& text) {
+  static const std::regex time(R"(time \d+ sec)");
+  static const std::regex speed(R"(speed [^\n]*)");
+  return std::regex_replace(std::regex_replace(MaskTimeStamps(text), time, "time N sec"), speed,
+                            "speed S");
+}
+
+std::vector<std::string> LinesStartingWith(const std::string& text, const std::string& start) {
+  std::vector<std::string> found;
+  std::istringstream lines(text);
+  for (std::string line; std::getline(lines, line);) {
+    if (line.compare(0, start.size(), start) == 0) found.push_back(line);
+  }
+  return found;
+}
+
+std::vector<std::string> Words(const std::string& text) {
+  std::vector<std::string> words;
+  std::istringstream split(text);
+  for (std::string word; split >> word;) words.push_back(word);
+  return words;
+}
+
 ToolRun RunInProcess(std::vector<const char*> words, FileSystem& fs, uint64_t memory) {
   words.insert(words.begin(), "dtk");
   MemoryConsole console;
@@ -67,7 +90,15 @@ ToolRun RunInProcess(std::vector<const char*> words, FileSystem& fs, uint64_t me
   MtDefaultRandom sizes;
   RunEnvironment environment{fs, console, clock, sizes, kPosixOptionRules, kPosixPathStyle, memory};
   int status = RunDtk(static_cast<int>(words.size()), words.data(), environment);
-  return {status, MaskTimeStamps(console.Transcript())};
+  // A thread of a run of several hands its lines on together.
+  std::string lines;
+  for (const MemoryConsole::Line& piece : console.lines()) {
+    std::istringstream text(piece.text);
+    for (std::string line; std::getline(text, line);) {
+      lines += (piece.isError ? "E " : "O ") + line + "\n";
+    }
+  }
+  return {status, MaskTimeStamps(lines)};
 }
 
 #ifndef _WIN32
