@@ -16,10 +16,7 @@
 #include "test_util.h"
 
 #ifndef _WIN32
-#include <fcntl.h>
 #include <signal.h>
-#include <sys/ioctl.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #endif
 
@@ -108,7 +105,7 @@ TEST(ProgramRobustnessTest, AChainAMillionDeepStopsWhereTheSystemRefusesThePath)
 // whole.
 struct ChildCase {
   const char* name;
-  std::vector<std::string> options;  // after the program ("T": the test's directory)
+  std::string options;  // words after the program ("T": the test's directory)
   std::function<void(Child&, const std::string&)> act;
   int status;  // -1: killed by a signal
   // What a stop leaves between the end of the stopped phase's walk and the
@@ -128,14 +125,14 @@ TEST_P(ChildTest, EndsAsTheUserAsks) {
   const ChildCase& c = GetParam();
   if (c.memoryLimit != 0 && (kUnderAddressSanitizer || kUnderThreadSanitizer)) GTEST_SKIP();
   std::string why;
-  if (std::find(c.options.begin(), c.options.end(), "uring") != c.options.end() &&
+  if (c.options.find("uring") != std::string::npos &&
       MakeBatchEngine({EngineKind::kUring}, &why) == nullptr) {
     GTEST_SKIP() << why;
   }
   TempDir dir;
   TempDir reports;
   std::vector<std::string> args = {DTK_BINARY};
-  for (const std::string& option : c.options) {
+  for (const std::string& option : Words(c.options)) {
     args.push_back(option.rfind("T", 0) == 0 ? dir.path() + option.substr(1) : option);
   }
   if (c.phaseEnd != nullptr) args.insert(args.end(), {"-report", reports / "r.json"});
@@ -177,7 +174,7 @@ TEST_P(ChildTest, EndsAsTheUserAsks) {
 // A tree of about 10,000 small files: its lines fill the child's buffer for
 // standard error (64 KiB) several times in each phase, so a phase is still
 // under way when its first lines arrive.
-const std::vector<std::string> kBigTree = {"T", "-filesize", "4", "-maxFileSize", "800", "-verify"};
+const char* kBigTree = "T -filesize 4 -maxFileSize 800 -verify";
 
 auto SignalAt(const char* text, std::vector<int> signals) {
   return [=](Child& child, const std::string&) {
@@ -196,22 +193,17 @@ INSTANTIATE_TEST_SUITE_P(
         ChildCase{"SighupInCreate", kBigTree, SignalAt("CreateFile ", {SIGHUP}), 129, kCreateEnd},
         // The signal comes with a full queue: every call in flight comes
         // back before the phase ends.
-        ChildCase{"CtrlCInCreateWithUring",
-                  {"T", "-filesize", "4", "-maxFileSize", "800", "-engine", "uring"},
-                  SignalAt("CreateFile ", {SIGINT}),
-                  130,
-                  kCreateEnd},
+        ChildCase{"CtrlCInCreateWithUring", "T -filesize 4 -maxFileSize 800 -engine uring",
+                  SignalAt("CreateFile ", {SIGINT}), 130, kCreateEnd},
         // The run of three threads is held while the signal comes, so the
         // phase is under way when it is taken.
-        ChildCase{"CtrlCInVerifyOfThreads",
-                  {"T", "-filesize", "1", "-maxFileSize", "2000", "-verify", "-threads", "3"},
+        ChildCase{"CtrlCInVerifyOfThreads", "T -filesize 1 -maxFileSize 2000 -verify -threads 3",
                   [](Child& child, const std::string&) {
                     ASSERT_TRUE(child.ReadUntil("Start\n"));
                     ASSERT_TRUE(child.ReadUntil("Start\n", child.output().find("Start\n") + 6));
                     for (int signal : {SIGSTOP, SIGINT, SIGCONT}) child.Signal(signal);
                   },
-                  130,
-                  "Verify Error!\nTS Start\nTS Finish\n"},
+                  130, "Verify Error!\nTS Start\nTS Finish\n"},
         // A second stop request ends the program at once.
         ChildCase{"SecondStop", kBigTree, SignalAt("CreateFile ", {SIGINT, SIGTERM}), -1},
         // From the first line on nobody reads: the pipe fills and the run
@@ -225,8 +217,7 @@ INSTANTIATE_TEST_SUITE_P(
                   },
                   143},
         // A hundred million files take seconds to plan.
-        ChildCase{"StopWhilePlanning",
-                  {"T", "-filesize", "100", "-maxFileSize", "1"},
+        ChildCase{"StopWhilePlanning", "T -filesize 100 -maxFileSize 1",
                   [](Child& child, const std::string&) {
                     usleep(300000);
                     child.Signal(SIGINT);
@@ -249,92 +240,26 @@ INSTANTIATE_TEST_SUITE_P(
                   130, kCreateEnd},
         // As `dtk T -verify 2>&1 | head -c 1`: a closed pipe neither ends the
         // run nor decides its status.
-        ChildCase{"ClosedPipe",
-                  {"T", "-filesize", "20", "-verify"},
-                  [](Child& child, const std::string&) { child.ReadAndClose(1); },
-                  0},
-        ChildCase{"ClosedPipeOfAFailedRun",
-                  {"T/missing", "-filesize", "20"},
-                  [](Child& child, const std::string&) { child.ReadAndClose(1); },
-                  2},
+        ChildCase{"ClosedPipe", "T -filesize 20 -verify",
+                  [](Child& child, const std::string&) { child.ReadAndClose(1); }, 0},
+        ChildCase{"ClosedPipeOfAFailedRun", "T/missing -filesize 20",
+                  [](Child& child, const std::string&) { child.ReadAndClose(1); }, 2},
         // A file-size limit fails the write, not the process.
-        ChildCase{"FileSizeLimit",
-                  {"T", "-filesize", "1", "-minFileSize", "300000", "-maxFileSize", "300000"},
-                  nullptr,
-                  2,
-                  nullptr,
-                  "[\\s\\S]*Remove 1 files, 0 directories\n[\\s\\S]*",
-                  "[\\s\\S]*No\\.1\nWriteFile Error!: File too large\n[\\s\\S]*",
-                  200000},
+        ChildCase{"FileSizeLimit", "T -filesize 1 -minFileSize 300000 -maxFileSize 300000", nullptr,
+                  2, nullptr, "[\\s\\S]*Remove 1 files, 0 directories\n[\\s\\S]*",
+                  "[\\s\\S]*No\\.1\nWriteFile Error!: File too large\n[\\s\\S]*", 200000},
         // Plans too large to hold fail at once: 2^31 files, which can be
         // numbered but not held in any memory this runs in; twenty million
         // files in an address space of 300 MB.
-        ChildCase{"PlanTooLargeForMemory",
-                  {"T", "-filesize", "2048", "-maxFileSize", "1"},
-                  nullptr,
-                  1,
-                  nullptr,
-                  "",
-                  "CreateFileList error!\n"},
-        ChildCase{"PlanTooLargeForAddressSpace",
-                  {"T", "-filesize", "20", "-maxFileSize", "1"},
-                  nullptr,
-                  1,
-                  nullptr,
-                  "",
-                  "CreateFileList error!\n",
-                  0,
-                  300 << 20},
+        ChildCase{"PlanTooLargeForMemory", "T -filesize 2048 -maxFileSize 1", nullptr, 1, nullptr,
+                  "", "CreateFileList error!\n"},
+        ChildCase{"PlanTooLargeForAddressSpace", "T -filesize 20 -maxFileSize 1", nullptr, 1,
+                  nullptr, "", "CreateFileList error!\n", 0, 300 << 20},
         // Threads that cannot all be started (their stacks do not fit in
         // the address space) start none: nothing is touched.
-        ChildCase{"ThreadsThatCannotAllStart",
-                  {"T", "-filesize", "1", "-threads", "1024"},
-                  nullptr,
-                  1,
-                  nullptr,
-                  "",
-                  "Thread Error!: [^\n]*\n",
-                  0,
-                  uint64_t{2} << 30}),
+        ChildCase{"ThreadsThatCannotAllStart", "T -filesize 1 -threads 1024", nullptr, 1, nullptr,
+                  "", "Thread Error!: [^\n]*\n", 0, uint64_t{2} << 30}),
     [](const auto& info) { return std::string(info.param.name); });
-
-// What `args` writes on a terminal (a pseudo-terminal of 160 columns that
-// takes both standard streams), as bytes. The run is held for a while
-// once its first line has come: the status line is due when it goes on.
-std::string RunOnTerminal(const std::vector<std::string>& args) {
-  int master = posix_openpt(O_RDWR | O_NOCTTY);
-  if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) return "";
-  std::string slave = ptsname(master);
-  struct winsize size = {24, 160, 0, 0};
-  ioctl(master, TIOCSWINSZ, &size);
-  pid_t pid = fork();
-  if (pid == 0) {
-    setsid();
-    int terminal = open(slave.c_str(), O_RDWR);
-    dup2(terminal, 1);
-    dup2(terminal, 2);
-    setenv("TERM", "xterm", 1);
-    std::vector<char*> argv;
-    for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-    argv.push_back(nullptr);
-    execv(argv[0], argv.data());
-    _exit(127);
-  }
-  std::string bytes;
-  char buffer[4096];
-  // The read fails (EIO) once the child's side is closed.
-  for (ssize_t n; (n = read(master, buffer, sizeof(buffer))) > 0 || (n < 0 && errno == EINTR);) {
-    if (n > 0 && bytes.empty()) {
-      kill(pid, SIGSTOP);
-      usleep(1200000);
-      kill(pid, SIGCONT);
-    }
-    if (n > 0) bytes.append(buffer, static_cast<size_t>(n));
-  }
-  waitpid(pid, nullptr, 0);
-  close(master);
-  return bytes;
-}
 
 // On a terminal a run of threads keeps a status line below its lines; once
 // the terminal has applied the redraws (CR, LF and ESC [ K), the screen
@@ -343,7 +268,14 @@ TEST(ProgramRobustnessTest, AStatusLineIsDrawnOnATerminalAndLeavesNoTrace) {
   TempDir dir;
   std::vector<std::string> args = {DTK_BINARY, dir.path(), "-filesize", "1", "-maxFileSize",
                                    "2000",     "-verify",  "-threads",  "2"};
-  std::string bytes = RunOnTerminal(args);
+  // The run is held for a while once its first line has come: the status
+  // line is due when it goes on.
+  Child child(args, -1, 0, 0, /*terminal=*/true);
+  ASSERT_TRUE(child.ReadUntil("\n"));
+  child.Signal(SIGSTOP);
+  usleep(1200000);
+  child.Signal(SIGCONT);
+  std::string bytes = child.Finish().out;
   std::vector<std::string> screen(1);
   size_t column = 0;
   for (size_t i = 0; i < bytes.size(); ++i) {

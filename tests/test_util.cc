@@ -8,7 +8,9 @@
 #include "driver/run.h"
 
 #ifndef _WIN32
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -118,11 +120,25 @@ ChildResult RunChild(const std::vector<std::string>& args, bool merged, uint64_t
 }
 
 Child::Child(const std::vector<std::string>& args, int errFd, uint64_t fileSizeLimit,
-             uint64_t memoryLimit) {
-  int pipeEnds[2];
-  if (pipe(pipeEnds) != 0) return;
+             uint64_t memoryLimit, bool terminal) {
+  int pipeEnds[2] = {-1, -1};
+  std::string terminalName;
+  if (terminal) {
+    pipeEnds[0] = posix_openpt(O_RDWR | O_NOCTTY);
+    if (pipeEnds[0] < 0 || grantpt(pipeEnds[0]) != 0 || unlockpt(pipeEnds[0]) != 0) return;
+    terminalName = ptsname(pipeEnds[0]);
+    struct winsize size = {24, 160, 0, 0};
+    ioctl(pipeEnds[0], TIOCSWINSZ, &size);
+  } else if (pipe(pipeEnds) != 0) {
+    return;
+  }
   pid_ = fork();
   if (pid_ == 0) {
+    if (terminal) {
+      setsid();
+      pipeEnds[1] = open(terminalName.c_str(), O_RDWR);
+      setenv("TERM", "xterm", 1);
+    }
     dup2(pipeEnds[1], 1);
     dup2(errFd >= 0 ? errFd : pipeEnds[1], 2);
     close(pipeEnds[0]);
@@ -141,7 +157,7 @@ Child::Child(const std::vector<std::string>& args, int errFd, uint64_t fileSizeL
     execv(argv[0], argv.data());
     _exit(127);
   }
-  close(pipeEnds[1]);
+  if (!terminal) close(pipeEnds[1]);
   fd_ = pipeEnds[0];
 }
 

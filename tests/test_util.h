@@ -115,11 +115,12 @@ ChildResult RunChild(const std::vector<std::string>& args, bool merged = false,
 
 // A child whose standard output (and error, unless `errFd` takes it) goes
 // to a pipe that the test reads as the child runs, so it can signal the
-// child or close the pipe midway. Limits as for RunChild.
+// child or close the pipe midway; with `terminal`, both go to a
+// pseudo-terminal of 160 columns instead. Limits as for RunChild.
 class Child {
  public:
   explicit Child(const std::vector<std::string>& args, int errFd = -1, uint64_t fileSizeLimit = 0,
-                 uint64_t memoryLimit = 0);
+                 uint64_t memoryLimit = 0, bool terminal = false);
   ~Child();
   Child(const Child&) = delete;
   Child& operator=(const Child&) = delete;
