@@ -199,6 +199,15 @@ TEST(RunTest, FailuresGiveStatusTwoAndAreListedInTheReport) {
   EXPECT_EQ(run.status, 2);
   EXPECT_EQ(run.lines.substr(run.lines.rfind("E ")), "E Report Error!: " + noPath + "\n");
   EXPECT_TRUE(dir.List().empty());
+  // A file that cannot be deleted stops the remove phase; a later run
+  // removes what stays.
+  FaultFileSystem failing(SystemFileSystem());
+  failing.FailCall(Op::kDeleteFile, 2, EACCES);
+  run = RunInProcess({dir.path().c_str(), "-filesize", "1"}, failing);
+  EXPECT_EQ(run.status, 2);
+  EXPECT_NE(run.lines.find("No.2\nE DeleteFile Error!: " + SystemText(EACCES) + "\n"), npos);
+  EXPECT_EQ(RunInProcess({dir.path().c_str(), "-filesize", "1", "-noCreate"}).status, 0);
+  EXPECT_TRUE(dir.List().empty());
 }
 
 // A stop with -noRemove leaves the tree, the status telling the signal;
