@@ -42,21 +42,11 @@ MpiRun RunOnThreeRanks(const std::string& words) {
     setenv("ASAN_OPTIONS", (options.empty() ? "" : options + ":").append("detect_leaks=0").c_str(),
            1);
   }
-  std::vector<std::string> command = {DTK_MPIEXEC,
-                                      "--allow-run-as-root",
-                                      "--oversubscribe",
-                                      "--bind-to",
-                                      "none",
-                                      "--timeout",
-                                      "120",
-                                      "-n",
-                                      "3",
-                                      "/bin/sh",
-                                      "-c",
-                                      kTellStatus,
-                                      DTK_MPI_BINARY};
-  std::istringstream split(words);
-  for (std::string word; split >> word;) command.push_back(word);
+  std::vector<std::string> command =
+      Words("--allow-run-as-root --oversubscribe --bind-to none --timeout 120 -n 3 /bin/sh -c");
+  command.insert(command.begin(), DTK_MPIEXEC);
+  command.insert(command.end(), {kTellStatus, DTK_MPI_BINARY});
+  for (const std::string& word : Words(words)) command.push_back(word);
   ChildResult child = RunChild(command);
   MpiRun run;
   run.out = child.out;
@@ -73,22 +63,6 @@ MpiRun RunOnThreeRanks(const std::string& words) {
   return run;
 }
 
-std::vector<std::string> LinesStartingWith(const std::string& text, const std::string& start) {
-  std::vector<std::string> found;
-  std::istringstream lines(text);
-  for (std::string line; std::getline(lines, line);) {
-    if (line.compare(0, start.size(), start) == 0) found.push_back(line);
-  }
-  return found;
-}
-
-// Time and speed depend on the clock.
-std::string MaskTimes(const std::string& text) {
-  static const std::regex time(R"(time \d+ sec)");
-  static const std::regex speed(R"(speed \d+\.\dKB/sec \(\d+B/sec\))");
-  return std::regex_replace(std::regex_replace(text, time, "time N sec"), speed, "speed S");
-}
-
 const std::map<int, int> kAllRanks(int status) { return {{0, status}, {1, status}, {2, status}}; }
 
 class MpiTest : public ::testing::Test {
@@ -103,7 +77,7 @@ class MpiTest : public ::testing::Test {
 // Each of three processes makes and verifies a tree of 22 files in 2
 // directories in its own directory, rank 0 printing the lines of all; a
 // later run finds each tree again by rank, reads it around the cache
-// (where the file system takes that) and removes it.
+// (where the file system takes that) and removes what it can.
 TEST_F(MpiTest, ThreeRanksRunInStepAndRankZeroPrintsTheirSums) {
   TempDir dir;
   TempDir reports;
@@ -154,44 +128,28 @@ TEST_F(MpiTest, ThreeRanksRunInStepAndRankZeroPrintsTheirSums) {
   EXPECT_EQ(json["ranks"][1]["phases"][0]["operations"]["write"]["count"], 22);
   EXPECT_EQ(json["phases"][1]["operations"]["read"]["count"], 66);
 
+  // A foreign file in the subtree of rank 1 stops its remove phase; the
+  // phase of all has failed, and every process ends with status 2.
+  WriteWholeFile(T + "/rank-1/DIR-0/foreign", "not dtk's");
   MpiRun check = RunOnThreeRanks(
       T + " -filesize 1 -maxDirFiles 10 -noCreate -verify -direct -report " + report);
   if (check.err.find("Direct Error!") != std::string::npos) GTEST_SKIP() << check.err;
-  ASSERT_EQ(check.statuses, kAllRanks(0)) << check.err;
+  EXPECT_EQ(check.statuses, kAllRanks(2)) << check.err;
   EXPECT_EQ(LinesStartingWith(check.out, "Verify 66 files, 0 CRC Errors").size(), 1u);
-  EXPECT_EQ(LinesStartingWith(check.out, "Remove 66 files, 6 directories").size(), 1u);
-  // Every subtree is gone, and the directories of the processes with them.
-  EXPECT_TRUE(dir.List().empty());
-  json = nlohmann::json::parse(ReadWholeFile(report));
-  EXPECT_GE(json["directBlockSize"], 512);
-  EXPECT_EQ(json["phases"][1]["operations"]["rmdir"]["count"], 9);
-}
-
-// A foreign file in the subtree of rank 1 stops its remove phase; the
-// phase of all has failed, and every process ends with status 2.
-TEST_F(MpiTest, RemoveBlockedOnOneRankFailsThePhaseForAll) {
-  TempDir dir;
-  TempDir reports;
-  const std::string report = reports / "r.json";
-  const std::string T = dir.path();
-  ASSERT_TRUE(std::filesystem::create_directories(T + "/rank-1/DIR-0"));
-  WriteWholeFile(T + "/rank-1/DIR-0/foreign", "not dtk's");
-  MpiRun run = RunOnThreeRanks(T + " -filesize 1 -maxDirFiles 10 -report " + report);
-  EXPECT_EQ(run.statuses, kAllRanks(2)) << run.err;
-  std::string err = MaskTimeStamps(run.err);
+  EXPECT_EQ(LinesStartingWith(check.out, "Remove ").size(), 0u) << check.out;
+  err = MaskTimeStamps(check.err);
   EXPECT_EQ(LinesStartingWith(err, "Remove Error!"), std::vector<std::string>{"Remove Error!"});
   EXPECT_EQ(LinesStartingWith(err, "[rank"),
             (std::vector<std::string>{"[rank 1] RemoveDirecrory " + T + "/rank-1/DIR-0",
                                       "[rank 1] RemoveDirectory Error!: " + SystemText(kNotEmpty),
                                       "[rank 1] Remove Error!"}));
-  EXPECT_EQ(LinesStartingWith(run.out, "Create 66 files, 6 directories").size(), 1u);
-  EXPECT_EQ(LinesStartingWith(run.out, "Remove ").size(), 0u) << run.out;
-  // The other subtrees are gone; rank 1's stopped at the foreign file.
+  // The other subtrees are gone, and the directories of their processes
+  // with them; rank 1's stopped at the foreign file.
   std::vector<std::string> left = {"rank-1/", "rank-1/DIR-0/", "rank-1/DIR-0/foreign"};
   for (int i = 0; i < 10; ++i) left.push_back("rank-1/file-" + std::to_string(i));
   EXPECT_EQ(dir.List(), left);
-
-  nlohmann::json json = nlohmann::json::parse(ReadWholeFile(report));
+  json = nlohmann::json::parse(ReadWholeFile(report));
+  EXPECT_GE(json["directBlockSize"], 512);
   EXPECT_EQ(json["exitStatus"], 2);
   const auto& remove = json["phases"][1];
   EXPECT_EQ(remove["status"], "failed");

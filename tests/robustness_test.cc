@@ -1,13 +1,17 @@
 // The tool under hostile conditions: odd and overlong paths, trees deeper
-// than any path, plans too large to hold, closed pipes and stop signals.
+// than any path, plans too large to hold, limits, closed pipes, stop
+// signals, and a terminal.
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <functional>
+#include <nlohmann/json.hpp>
+#include <regex>
 #include <string>
 #include <vector>
 
 #include "driver/run.h"
+#include "engine/batch_engine.h"
 #include "platform/process.h"
 #include "test_util.h"
 
@@ -96,35 +100,22 @@ TEST(ProgramRobustnessTest, AChainAMillionDeepStopsWhereTheSystemRefusesThePath)
   EXPECT_TRUE(dir.List().empty());
 }
 
-TEST(ProgramRobustnessTest, PlansTooLargeToHoldFailAtOnce) {
-  TempDir dir;
-  // 2^31 files, which can be numbered but not held in any memory this runs
-  // in; twenty million files in an address space of 300 MB (which
-  // AddressSanitizer cannot start in).
-  TestConfig numbered;
-  numbered.totalSize = int64_t{2048} << 20;
-  numbered.maxFileSize = 1;
-  EXPECT_FALSE(PlanMayFit(numbered, PhysicalMemoryBytes()));
-  for (auto [total, memory] : {std::pair{"2048", 0}, {"20", 300 << 20}}) {
-    if (memory != 0 && kUnderAddressSanitizer) continue;
-    ChildResult run = RunChild({DTK_BINARY, dir.path(), "-filesize", total, "-maxFileSize", "1"},
-                               false, 0, memory);
-    EXPECT_EQ(run.status, 1) << total;
-    EXPECT_EQ(run.err, "CreateFileList error!\n");
-    EXPECT_EQ(run.out, "");
-  }
-  EXPECT_TRUE(dir.List().empty());
-}
-
-// Runs as the program while the test signals it, reads on or stops reading.
+// Runs as the program while the test signals it, reads on or stops reading
+// (both streams on one pipe); or, with nothing to do, reads each stream
+// whole.
 struct ChildCase {
   const char* name;
-  std::vector<std::string> options;  // after the target ("T": the test's directory)
+  std::string options;  // words after the program ("T": the test's directory)
   std::function<void(Child&, const std::string&)> act;
   int status;  // -1: killed by a signal
-  // The last line of the phase a stop ended, which then ends as a failed
-  // walk, skips verify and removes everything made; null: not checked.
+  // What a stop leaves between the end of the stopped phase's walk and the
+  // remove phase, which then removes everything made; the report tells the
+  // phase was interrupted. Null: not checked.
   const char* phaseEnd = nullptr;
+  const char* out = nullptr;  // regular expressions the streams match; null: not checked
+  const char* err = nullptr;
+  uint64_t fileSizeLimit = 0;
+  uint64_t memoryLimit = 0;  // which no sanitizer can start under
 };
 void PrintTo(const ChildCase& c, std::ostream* os) { *os << c.name; }
 
@@ -132,15 +123,28 @@ class ChildTest : public ::testing::TestWithParam<ChildCase> {};
 
 TEST_P(ChildTest, EndsAsTheUserAsks) {
   const ChildCase& c = GetParam();
+  if (c.memoryLimit != 0 && (kUnderAddressSanitizer || kUnderThreadSanitizer)) GTEST_SKIP();
+  std::string why;
+  if (c.options.find("uring") != std::string::npos &&
+      MakeBatchEngine({EngineKind::kUring}, &why) == nullptr) {
+    GTEST_SKIP() << why;
+  }
   TempDir dir;
+  TempDir reports;
   std::vector<std::string> args = {DTK_BINARY};
-  for (const std::string& option : c.options) {
+  for (const std::string& option : Words(c.options)) {
     args.push_back(option.rfind("T", 0) == 0 ? dir.path() + option.substr(1) : option);
   }
-  Child child(args);
-  c.act(child, dir.path());
-  ChildResult run = child.Finish();
-  EXPECT_EQ(child.killedBySignal(), c.status < 0);
+  if (c.phaseEnd != nullptr) args.insert(args.end(), {"-report", reports / "r.json"});
+  ChildResult run;
+  if (c.act) {
+    Child child(args);
+    c.act(child, dir.path());
+    run = child.Finish();
+    EXPECT_EQ(child.killedBySignal(), c.status < 0);
+  } else {
+    run = RunChild(args, false, c.fileSizeLimit, c.memoryLimit);
+  }
   if (c.status < 0) {
     EXPECT_TRUE(run.status == 130 || run.status == 143) << run.status;
     EXPECT_EQ(run.out.find("DtkTest Error!"), npos);
@@ -148,19 +152,29 @@ TEST_P(ChildTest, EndsAsTheUserAsks) {
   }
   EXPECT_EQ(run.status, c.status);
   EXPECT_TRUE(dir.List().empty());
+  if (c.out != nullptr) EXPECT_TRUE(std::regex_match(run.out, std::regex(c.out))) << run.out;
+  if (c.err != nullptr) EXPECT_TRUE(std::regex_match(run.err, std::regex(c.err))) << run.err;
   if (c.phaseEnd == nullptr) return;
   std::string lines = MaskTimeStamps(run.out);
-  EXPECT_NE(lines.find(std::string("\nTS Finish\n") + c.phaseEnd + "\nTS Start\nRemove"), npos)
+  EXPECT_NE(lines.find(std::string("\nTS Finish\n") + c.phaseEnd + "Remove"), npos)
       << lines.substr(0, 3000);
   EXPECT_EQ(CountLines(lines, "RemoveFile "), CountLines(lines, "CreateFile "));
   EXPECT_NE(lines.find("\nTS Finish\nRemove "), npos);
   EXPECT_EQ(lines.find("Error!:"), npos);  // no call failed
+  EXPECT_EQ(lines.find("[thread"), npos);
+  nlohmann::json report = nlohmann::json::parse(ReadWholeFile(reports / "r.json"));
+  EXPECT_EQ(report["exitStatus"], c.status);
+  const auto& phases = report["phases"];
+  ASSERT_GE(phases.size(), 2u);
+  EXPECT_EQ(phases[phases.size() - 2]["status"], "interrupted");
+  EXPECT_EQ(phases.back()["status"], "ok");
+  EXPECT_EQ(phases.back()["files"], phases[0]["files"]);
 }
 
 // A tree of about 10,000 small files: its lines fill the child's buffer for
 // standard error (64 KiB) several times in each phase, so a phase is still
 // under way when its first lines arrive.
-const std::vector<std::string> kBigTree = {"T", "-filesize", "4", "-maxFileSize", "800", "-verify"};
+const char* kBigTree = "T -filesize 4 -maxFileSize 800 -verify";
 
 auto SignalAt(const char* text, std::vector<int> signals) {
   return [=](Child& child, const std::string&) {
@@ -168,16 +182,28 @@ auto SignalAt(const char* text, std::vector<int> signals) {
     for (int signal : signals) child.Signal(signal);
   };
 }
+const char* kCreateEnd = "DtkTest Error!\nTS Start\n";
 
 INSTANTIATE_TEST_SUITE_P(
     Runs, ChildTest,
     ::testing::Values(
-        ChildCase{"CtrlCInCreate", kBigTree, SignalAt("CreateFile ", {SIGINT}), 130,
-                  "DtkTest Error!"},
+        ChildCase{"CtrlCInCreate", kBigTree, SignalAt("CreateFile ", {SIGINT}), 130, kCreateEnd},
         ChildCase{"SigtermInVerify", kBigTree, SignalAt("\nVerify ", {SIGTERM}), 143,
-                  "Verify Error!"},
-        ChildCase{"SighupInCreate", kBigTree, SignalAt("CreateFile ", {SIGHUP}), 129,
-                  "DtkTest Error!"},
+                  "Verify Error!\nTS Start\n"},
+        ChildCase{"SighupInCreate", kBigTree, SignalAt("CreateFile ", {SIGHUP}), 129, kCreateEnd},
+        // The signal comes with a full queue: every call in flight comes
+        // back before the phase ends.
+        ChildCase{"CtrlCInCreateWithUring", "T -filesize 4 -maxFileSize 800 -engine uring",
+                  SignalAt("CreateFile ", {SIGINT}), 130, kCreateEnd},
+        // The run of three threads is held while the signal comes, so the
+        // phase is under way when it is taken.
+        ChildCase{"CtrlCInVerifyOfThreads", "T -filesize 1 -maxFileSize 2000 -verify -threads 3",
+                  [](Child& child, const std::string&) {
+                    ASSERT_TRUE(child.ReadUntil("Start\n"));
+                    ASSERT_TRUE(child.ReadUntil("Start\n", child.output().find("Start\n") + 6));
+                    for (int signal : {SIGSTOP, SIGINT, SIGCONT}) child.Signal(signal);
+                  },
+                  130, "Verify Error!\nTS Start\nTS Finish\n"},
         // A second stop request ends the program at once.
         ChildCase{"SecondStop", kBigTree, SignalAt("CreateFile ", {SIGINT, SIGTERM}), -1},
         // From the first line on nobody reads: the pipe fills and the run
@@ -191,8 +217,7 @@ INSTANTIATE_TEST_SUITE_P(
                   },
                   143},
         // A hundred million files take seconds to plan.
-        ChildCase{"StopWhilePlanning",
-                  {"T", "-filesize", "100", "-maxFileSize", "1"},
+        ChildCase{"StopWhilePlanning", "T -filesize 100 -maxFileSize 1",
                   [](Child& child, const std::string&) {
                     usleep(300000);
                     child.Signal(SIGINT);
@@ -212,18 +237,73 @@ INSTANTIATE_TEST_SUITE_P(
                     EXPECT_EQ(second.out, "");
                     child.Signal(SIGINT);
                   },
-                  130, "DtkTest Error!"},
+                  130, kCreateEnd},
         // As `dtk T -verify 2>&1 | head -c 1`: a closed pipe neither ends the
         // run nor decides its status.
-        ChildCase{"ClosedPipe",
-                  {"T", "-filesize", "20", "-verify"},
-                  [](Child& child, const std::string&) { child.ReadAndClose(1); },
-                  0},
-        ChildCase{"ClosedPipeOfAFailedRun",
-                  {"T/missing", "-filesize", "20"},
-                  [](Child& child, const std::string&) { child.ReadAndClose(1); },
-                  2}),
+        ChildCase{"ClosedPipe", "T -filesize 20 -verify",
+                  [](Child& child, const std::string&) { child.ReadAndClose(1); }, 0},
+        ChildCase{"ClosedPipeOfAFailedRun", "T/missing -filesize 20",
+                  [](Child& child, const std::string&) { child.ReadAndClose(1); }, 2},
+        // A file-size limit fails the write, not the process.
+        ChildCase{"FileSizeLimit", "T -filesize 1 -minFileSize 300000 -maxFileSize 300000", nullptr,
+                  2, nullptr, "[\\s\\S]*Remove 1 files, 0 directories\n[\\s\\S]*",
+                  "[\\s\\S]*No\\.1\nWriteFile Error!: File too large\n[\\s\\S]*", 200000},
+        // Plans too large to hold fail at once: 2^31 files, which can be
+        // numbered but not held in any memory this runs in; twenty million
+        // files in an address space of 300 MB.
+        ChildCase{"PlanTooLargeForMemory", "T -filesize 2048 -maxFileSize 1", nullptr, 1, nullptr,
+                  "", "CreateFileList error!\n"},
+        ChildCase{"PlanTooLargeForAddressSpace", "T -filesize 20 -maxFileSize 1", nullptr, 1,
+                  nullptr, "", "CreateFileList error!\n", 0, 300 << 20},
+        // Threads that cannot all be started (their stacks do not fit in
+        // the address space) start none: nothing is touched.
+        ChildCase{"ThreadsThatCannotAllStart", "T -filesize 1 -threads 1024", nullptr, 1, nullptr,
+                  "", "Thread Error!: [^\n]*\n", 0, uint64_t{2} << 30}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// On a terminal a run of threads keeps a status line below its lines; once
+// the terminal has applied the redraws (CR, LF and ESC [ K), the screen
+// holds exactly what the run prints elsewhere.
+TEST(ProgramRobustnessTest, AStatusLineIsDrawnOnATerminalAndLeavesNoTrace) {
+  TempDir dir;
+  std::vector<std::string> args = {DTK_BINARY, dir.path(), "-filesize", "1", "-maxFileSize",
+                                   "2000",     "-verify",  "-threads",  "2"};
+  // The run is held for a while once its first line has come: the status
+  // line is due when it goes on.
+  Child child(args, -1, 0, 0, /*terminal=*/true);
+  ASSERT_TRUE(child.ReadUntil("\n"));
+  child.Signal(SIGSTOP);
+  usleep(1200000);
+  child.Signal(SIGCONT);
+  std::string bytes = child.Finish().out;
+  std::vector<std::string> screen(1);
+  size_t column = 0;
+  for (size_t i = 0; i < bytes.size(); ++i) {
+    std::string& line = screen.back();
+    if (bytes.compare(i, 3, "\033[K") == 0) {
+      line.resize(std::min(column, line.size()));
+      i += 2;
+    } else if (bytes[i] == '\r' || bytes[i] == '\n') {
+      column = 0;
+      if (bytes[i] == '\n') screen.emplace_back();
+    } else {
+      line.resize(std::max(line.size(), column + 1), ' ');
+      line[column++] = bytes[i];
+    }
+  }
+  std::string shown;
+  for (const std::string& line : screen) shown += line.empty() ? "" : line + "\n";
+  ChildResult plain = RunChild(args, true);
+  EXPECT_EQ(plain.status, 0);
+  EXPECT_EQ(MaskTimes(shown), MaskTimes(plain.out));
+  EXPECT_TRUE(dir.List().empty());
+
+  // A status line was drawn: the phase, and the share of it done.
+  static const std::regex drawn("\r(Create|Verify|Remove)  ([0-9.]+)% [^\r\n]* left\033\\[K");
+  std::smatch line;
+  ASSERT_TRUE(std::regex_search(bytes, line, drawn)) << bytes.substr(0, 2000);
+  EXPECT_LE(std::stod(line[2]), 100.0);
+}
 #endif
 
 }  // namespace

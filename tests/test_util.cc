@@ -8,7 +8,9 @@
 #include "driver/run.h"
 
 #ifndef _WIN32
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -60,6 +62,29 @@ std::string MaskTimeStamps(const std::string& text) {
   return std::regex_replace(text, stamp, "TS");
 }
 
+std::string MaskTimes(const std::string& text) {
+  static const std::regex time(R"(time \d+ sec)");
+  static const std::regex speed(R"(speed [^\n]*)");
+  return std::regex_replace(std::regex_replace(MaskTimeStamps(text), time, "time N sec"), speed,
+                            "speed S");
+}
+
+std::vector<std::string> LinesStartingWith(const std::string& text, const std::string& start) {
+  std::vector<std::string> found;
+  std::istringstream lines(text);
+  for (std::string line; std::getline(lines, line);) {
+    if (line.compare(0, start.size(), start) == 0) found.push_back(line);
+  }
+  return found;
+}
+
+std::vector<std::string> Words(const std::string& text) {
+  std::vector<std::string> words;
+  std::istringstream split(text);
+  for (std::string word; split >> word;) words.push_back(word);
+  return words;
+}
+
 ToolRun RunInProcess(std::vector<const char*> words, FileSystem& fs, uint64_t memory) {
   words.insert(words.begin(), "dtk");
   MemoryConsole console;
@@ -67,7 +92,15 @@ ToolRun RunInProcess(std::vector<const char*> words, FileSystem& fs, uint64_t me
   MtDefaultRandom sizes;
   RunEnvironment environment{fs, console, clock, sizes, kPosixOptionRules, kPosixPathStyle, memory};
   int status = RunDtk(static_cast<int>(words.size()), words.data(), environment);
-  return {status, MaskTimeStamps(console.Transcript())};
+  // A thread of a run of several hands its lines on together.
+  std::string lines;
+  for (const MemoryConsole::Line& piece : console.lines()) {
+    std::istringstream text(piece.text);
+    for (std::string line; std::getline(text, line);) {
+      lines += (piece.isError ? "E " : "O ") + line + "\n";
+    }
+  }
+  return {status, MaskTimeStamps(lines)};
 }
 
 #ifndef _WIN32
@@ -87,11 +120,25 @@ ChildResult RunChild(const std::vector<std::string>& args, bool merged, uint64_t
 }
 
 Child::Child(const std::vector<std::string>& args, int errFd, uint64_t fileSizeLimit,
-             uint64_t memoryLimit) {
-  int pipeEnds[2];
-  if (pipe(pipeEnds) != 0) return;
+             uint64_t memoryLimit, bool terminal) {
+  int pipeEnds[2] = {-1, -1};
+  std::string terminalName;
+  if (terminal) {
+    pipeEnds[0] = posix_openpt(O_RDWR | O_NOCTTY);
+    if (pipeEnds[0] < 0 || grantpt(pipeEnds[0]) != 0 || unlockpt(pipeEnds[0]) != 0) return;
+    terminalName = ptsname(pipeEnds[0]);
+    struct winsize size = {24, 160, 0, 0};
+    ioctl(pipeEnds[0], TIOCSWINSZ, &size);
+  } else if (pipe(pipeEnds) != 0) {
+    return;
+  }
   pid_ = fork();
   if (pid_ == 0) {
+    if (terminal) {
+      setsid();
+      pipeEnds[1] = open(terminalName.c_str(), O_RDWR);
+      setenv("TERM", "xterm", 1);
+    }
     dup2(pipeEnds[1], 1);
     dup2(errFd >= 0 ? errFd : pipeEnds[1], 2);
     close(pipeEnds[0]);
@@ -110,7 +157,7 @@ Child::Child(const std::vector<std::string>& args, int errFd, uint64_t fileSizeL
     execv(argv[0], argv.data());
     _exit(127);
   }
-  close(pipeEnds[1]);
+  if (!terminal) close(pipeEnds[1]);
   fd_ = pipeEnds[0];
 }
 

@@ -26,6 +26,12 @@ constexpr bool kUnderAddressSanitizer = false;
 #else
 constexpr bool kUnderAddressSanitizer = false;
 #endif
+// Nor can ThreadSanitizer.
+#if defined(__SANITIZE_THREAD__)
+constexpr bool kUnderThreadSanitizer = true;
+#else
+constexpr bool kUnderThreadSanitizer = false;
+#endif
 
 // A fresh directory, removed with everything in it at the end of the scope.
 class TempDir {
@@ -77,12 +83,19 @@ inline std::string SystemText(ErrorCode code) { return SystemErrorText(code); }
 
 // Replaces each time stamp "YYYY.MM.DD hh:mm:ss" at a line start with "TS".
 std::string MaskTimeStamps(const std::string& text);
+// MaskTimeStamps, and "time N sec" and "speed S" for what varies from run
+// to run in the summary lines.
+std::string MaskTimes(const std::string& text);
+// The lines of `text` that start with `start`.
+std::vector<std::string> LinesStartingWith(const std::string& text, const std::string& start);
+// The words of `text`, split at spaces.
+std::vector<std::string> Words(const std::string& text);
 
 // A whole run of dtk in this process with a pinned clock; `words` follow
 // the program name, `memory` is the usable memory (0: no limit).
 struct ToolRun {
   int status;
-  std::string lines;  // time stamps masked, streams tagged
+  std::string lines;  // time stamps masked, every line tagged with its stream
 };
 ToolRun RunInProcess(std::vector<const char*> words, FileSystem& fs = SystemFileSystem(),
                      uint64_t memory = 0);
@@ -102,11 +115,12 @@ ChildResult RunChild(const std::vector<std::string>& args, bool merged = false,
 
 // A child whose standard output (and error, unless `errFd` takes it) goes
 // to a pipe that the test reads as the child runs, so it can signal the
-// child or close the pipe midway. Limits as for RunChild.
+// child or close the pipe midway; with `terminal`, both go to a
+// pseudo-terminal of 160 columns instead. Limits as for RunChild.
 class Child {
  public:
   explicit Child(const std::vector<std::string>& args, int errFd = -1, uint64_t fileSizeLimit = 0,
-                 uint64_t memoryLimit = 0);
+                 uint64_t memoryLimit = 0, bool terminal = false);
   ~Child();
   Child(const Child&) = delete;
   Child& operator=(const Child&) = delete;
