@@ -137,18 +137,14 @@ case_runs() {
 # failed, nothing is verified, the tree is removed and the status is 130.
 case_ctrl_c() {
   "$here/wine.sh" run "$dtk_exe" T -filesize 2000 -verify >out.txt 2>err.txt </dev/null &
-  local pid=$! waited=0
-  while [ -z "$(ls -A T)" ] && [ $waited -lt 300 ] && kill -0 $pid 2>/dev/null; do
-    sleep 0.1
-    waited=$((waited + 1))
-  done
+  local pid=$!
+  timeout 30 bash -c 'until [ -n "$(ls -A T)" ]; do sleep 0.1; done'
   kill -INT $pid
   # Cleaning up takes moments; give it a minute before calling it stuck.
-  while kill -0 $pid 2>/dev/null && [ $waited -lt 900 ]; do
-    sleep 0.1
-    waited=$((waited + 1))
-  done
-  kill -0 $pid 2>/dev/null && kill -KILL $pid && fail "the run did not end after Ctrl-C"
+  if ! timeout 60 tail --pid=$pid -f /dev/null; then
+    kill -KILL $pid
+    fail "the run did not end after Ctrl-C"
+  fi
   wait $pid
   status=$?
   [ $status -eq 130 ] || fail "exit status $status, expected 130"
