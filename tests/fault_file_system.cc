@@ -3,7 +3,6 @@
 #include <new>
 #include <string>
 
-
 namespace dtk {
 
 std::vector<uint32_t> FaultFileSystem::CountsOf(Op op) const {
