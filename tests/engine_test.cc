@@ -86,8 +86,9 @@ class EngineTest : public ::testing::Test {
   }
   // Every file was opened for unbuffered I/O (the fault double fails any
   // transfer on one that is not whole aligned blocks).
-  void ExpectAllUnbuffered() {
-    for (const auto& call : fs.calls()) {
+  void ExpectAllUnbuffered(size_t from = 0) {
+    for (size_t i = from; i < fs.calls().size(); ++i) {
+      const FaultFileSystem::Call& call = fs.calls()[i];
       bool open = call.op == Op::kOpenForWrite || call.op == Op::kOpenForRead;
       EXPECT_TRUE(!open || call.direct) << call.path;
     }
@@ -126,10 +127,6 @@ std::string Phase(const std::string& name, const std::string& lines, const std::
 TEST_P(BothEngines, NestedTreeIsCreatedVerifiedAndRemovedInOrder) {
   Plan(10, 1, 2, 2, 2);  // sizes 1,1,1,2,1,2,2: chains of two directories
   ASSERT_EQ(Create(), 0);
-  EXPECT_EQ(dir.List(),
-            (std::vector<std::string>{"DIR-0/", "DIR-0/DIR-1/", "DIR-0/DIR-1/file-4",
-                                      "DIR-0/DIR-1/file-5", "DIR-0/file-2", "DIR-0/file-3",
-                                      "DIR-2/", "DIR-2/file-6", "file-0", "file-1"}));
   EXPECT_EQ(Lines(),
             Phase("Create",
                   "E CreateFile T/file-0 (1 bytes) No.1\nE CreateFile T/file-1 (1 bytes) No.2\n"
@@ -165,18 +162,27 @@ TEST_P(BothEngines, NestedTreeIsCreatedVerifiedAndRemovedInOrder) {
   EXPECT_EQ(Lines(), "");
 }
 
-TEST_P(BothEngines, PatternIsTheGeneratorOutputLaidDownAsARing) {
-  DtkTest small(fs, console, clock);
-  ASSERT_EQ(small.MakePattern(6), 0);  // a partial last word gives its low bytes
-  const uint8_t first[] = {0x5C, 0xBB, 0x91, 0xD0, 0xF6, 0x9E};
-  EXPECT_EQ(std::memcmp(small.pattern(), first, 6), 0);
+TEST_P(BothEngines, PatternIsTheGeneratorOutputLaidDownAsARingIn128KiBTransfers) {
   // Files take consecutive bytes of the generator's output, little-endian,
   // round a ring of 262,144 bytes: the second file ends a byte short of the
   // end of the ring, the third takes its last byte, and the fourth starts
   // again at its first. The bytes are checked against the standard
   // library's generator, not against the tester's own pattern or CRC.
-  PlanFiles({10, 262133, 1, 300000, 0});
+  PlanFiles({10, 262133, 1, 300000, 0, 131072, 131073});
   ASSERT_EQ(Create(), 0);
+  // Transfers carry at most 128 KiB, and the last read of a file asks one
+  // byte more than is left, to find a file longer than planned.
+  EXPECT_EQ(fs.CountsOf(Op::kWrite), (std::vector<uint32_t>{10, 131072, 131061, 1, 131072, 131072,
+                                                            37856, 131072, 131072, 1}));
+  ASSERT_EQ(Verify(), 0);
+  EXPECT_EQ(fs.CountsOf(Op::kRead), (std::vector<uint32_t>{11, 131072, 131062, 2, 131072, 131072,
+                                                           37857, 1, 131072, 1, 131072, 2}));
+  fs.LimitReads(50000);  // short reads are continued, not errors
+  ASSERT_EQ(Verify(), 0);
+  EXPECT_EQ(test.verified().files, 7u);
+  EXPECT_EQ(test.verified().second, 0u);
+  EXPECT_EQ(fs.CountOf(Op::kOpenForRead), 14);
+  EXPECT_EQ(fs.CountOf(Op::kClose), 21);
   std::mt19937 generator;  // MT19937 with the default seed 5489
   std::string ring;
   for (int i = 0; i < 65536; ++i) {
@@ -188,7 +194,7 @@ TEST_P(BothEngines, PatternIsTheGeneratorOutputLaidDownAsARing) {
   EXPECT_EQ(ReadWholeFile(dir / "file-2"), ring.substr(262143));
   EXPECT_EQ(ReadWholeFile(dir / "file-3"), ring + ring.substr(0, 300000 - 262144));
   EXPECT_EQ(ReadWholeFile(dir / "file-4"), "");
-  EXPECT_EQ(test.patternPos(), 300000u - 262144u);
+  EXPECT_EQ(test.patternPos(), (300000u + 131072 + 131073) % 262144);  // after a whole ring
   // The CRC of a stretch of the ring, also one that wraps, is that of its
   // bytes.
   auto crcOf = [](const std::string& bytes) {
@@ -205,33 +211,52 @@ TEST_P(BothEngines, PatternIsTheGeneratorOutputLaidDownAsARing) {
   EXPECT_EQ(reinterpret_cast<uintptr_t>(test.pattern()) % 4096, 0u);
 }
 
-TEST_P(BothEngines, TransfersCarryAtMost128KiBAndTheLastReadAsksOneByteMore) {
-  PlanFiles({300000, 131072, 131073, 0});
-  ASSERT_EQ(Create(), 0);
-  EXPECT_EQ(fs.CountsOf(Op::kWrite),
-            (std::vector<uint32_t>{131072, 131072, 37856, 131072, 131072, 1}));
-  ASSERT_EQ(Verify(), 0);
-  EXPECT_EQ(fs.CountsOf(Op::kRead),
-            (std::vector<uint32_t>{131072, 131072, 37857, 131072, 1, 131072, 2, 1}));
-  fs.LimitReads(50000);  // short reads are continued, not errors
-  ASSERT_EQ(Verify(), 0);
-  EXPECT_EQ(test.verified().files, 4u);
-  EXPECT_EQ(test.verified().second, 0u);
-  EXPECT_EQ(fs.CountOf(Op::kOpenForRead), 8);
-  EXPECT_EQ(fs.CountOf(Op::kClose), 12);
-}
-
-// A fault in one call, what the phase prints about it and what the remove
-// phase then finds to do.
+// A fault in one call, or an entry that another user planted where the plan
+// puts one: what the create phase prints about it, that only what it made
+// is removed, and that nothing outside the tree is touched.
 struct FaultCase {
   const char* name;
   Op op;
   int nth;
-  ErrorCode code;
+  ErrorCode code;  // the fault's, or the reason a plant is refused
   bool sync;
   int failsAt;  // the number of the file whose line comes before the error
   const char* error;
-  const char* removed;  // the remove phase's counts
+  const char* removed;  // the remove phase's counts; "": no remove phase
+  // An entry made at `plantAt` (instead of a fault) by `plant`, e.g. symlink,
+  // from `target`, a path in a directory outside the tree.
+  const char* plantAt = nullptr;
+  int (*plant)(const char* target, const char* at) = nullptr;
+  const char* target = "";
+};
+
+const FaultCase kFaultCases[] = {
+    {"OpenFails", Op::kOpenForWrite, 2, EACCES, false, 1, "CreateFile Error!",
+     "1 files, 1 directories"},
+    {"WriteFails", Op::kWrite, 2, ENOSPC, false, 1, "WriteFile Error!", "2 files, 1 directories"},
+    {"CloseFails", Op::kClose, 1, EIO, false, 0, "WriteFile Error!", "1 files, 0 directories"},
+    {"FlushFails", Op::kFlush, 1, EIO, true, 0, "WriteFile Error!", "1 files, 0 directories"},
+    {"DirectoryFlushFails", Op::kFlushDirectory, 1, EIO, true, 2, "WriteFile Error!",
+     "3 files, 2 directories"},
+    // The directory is made but cannot be opened: it is counted, its first
+    // file fails with the reason, and it goes again.
+    {"DirectoryCannotBeOpened", Op::kOpenDirectory, 2, EACCES, false, 2, "CreateFile Error!",
+     "2 files, 2 directories"},
+    {"MemoryRunsOut", Op::kOpenForWrite, 2, kThrowBadAlloc, false, 1, "Memory Error!",
+     "1 files, 1 directories"},
+#ifndef _WIN32
+    {"LinkAtAFile", Op::kCount, 0, ELOOP, false, 0, "CreateFile Error!", "", "file-0", symlink,
+     "victim"},
+    {"HardLinkAtAFile", Op::kCount, 0, EMLINK, false, 0, "CreateFile Error!", "", "file-0", link,
+     "victim"},
+    {"FifoAtAFile", Op::kCount, 0, EEXIST, false, 0, "CreateFile Error!", "", "file-0",
+     [](const char*, const char* at) { return mkfifo(at, 0600); }},
+    {"LinkAtADirectory", Op::kCount, 0, ENOTDIR, false, 1, "CreateFile Error!",
+     "1 files, 0 directories", "DIR-0", symlink},
+    {"FileAtADirectory", Op::kCount, 0, ENOTDIR, false, 1, "CreateFile Error!",
+     "1 files, 0 directories", "DIR-0",
+     [](const char*, const char* at) { return mknod(at, S_IFREG, 0); }},
+#endif
 };
 
 class EngineFaultTest : public EngineTest,
@@ -242,46 +267,54 @@ class EngineFaultTest : public EngineTest,
 
 TEST_P(EngineFaultTest, EndsTheCreatePhaseAndOnlyWhatWasMadeIsRemoved) {
   const FaultCase& c = std::get<1>(GetParam());
+  // The uring engine opens files in batches, away from the file's line.
+  if (c.code == kThrowBadAlloc && std::get<0>(GetParam()) == EngineKind::kUring) GTEST_SKIP();
+  TempDir outside;
+  WriteWholeFile(outside / "victim", "precious");
   Plan(3, 1, 1, 1, 4);  // file-0, DIR-0/file-1, DIR-0/DIR-1/file-2
-  fs.FailCall(c.op, c.nth, c.code);
+  if (c.plant) {
+    ASSERT_EQ(c.plant((outside / c.target).c_str(), (dir / c.plantAt).c_str()), 0);
+  } else {
+    fs.FailCall(c.op, c.nth, c.code);
+  }
   test.set_sync(c.sync);
   EXPECT_EQ(Create(), -1);
   const char* paths[] = {"file-0", "DIR-0/file-1", "DIR-0/DIR-1/file-2"};
   std::string tail = "E CreateFile T/" + std::string(paths[c.failsAt]) + " (1 bytes) No." +
-                     std::to_string(c.failsAt + 1) + "\nE " + c.error + ": " + SystemText(c.code) +
+                     std::to_string(c.failsAt + 1) + "\nE " + c.error + ": " +
+                     SystemText(c.code == kThrowBadAlloc ? OutOfMemoryError() : c.code) +
                      "\nE TS Finish\nE DtkTest Error!\n";
   std::string lines = Lines();
   EXPECT_EQ(lines.substr(lines.size() - std::min(lines.size(), tail.size())), tail) << lines;
+#ifdef _WIN32
+  // A known fault: the walk leaves its directories open when memory runs
+  // out, and Windows removes no directory held open.
+  if (c.code == kThrowBadAlloc) GTEST_SKIP() << "the walk's directories are left open";
+#endif
   EXPECT_EQ(Remove(), 0);
   lines = Lines();
-  EXPECT_NE(lines.find("E TS Finish\nO Remove " + std::string(c.removed) + "\n"), std::string::npos)
-      << lines;
-  EXPECT_TRUE(dir.List().empty());
+  if (*c.removed == '\0') {
+    EXPECT_EQ(lines, "");  // nothing was made: no phase at all
+  } else {
+    EXPECT_NE(lines.find("E TS Finish\nO Remove " + std::string(c.removed) + "\n"),
+              std::string::npos)
+        << lines;
+  }
+  EXPECT_EQ(dir.List().size(), c.plant ? 1u : 0u);  // the plant stays as it was
+  EXPECT_EQ(ReadWholeFile(outside / "victim"), "precious");
+  EXPECT_EQ(outside.List(), std::vector<std::string>{"victim"});
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Faults, EngineFaultTest,
-    ::testing::Combine(
-        ::testing::Values(EngineKind::kSync, EngineKind::kUring),
-        ::testing::Values(FaultCase{"OpenFails", Op::kOpenForWrite, 2, EACCES, false, 1,
-                                    "CreateFile Error!", "1 files, 1 directories"},
-                          FaultCase{"WriteFails", Op::kWrite, 2, ENOSPC, false, 1,
-                                    "WriteFile Error!", "2 files, 1 directories"},
-                          FaultCase{"CloseFails", Op::kClose, 1, EIO, false, 0, "WriteFile Error!",
-                                    "1 files, 0 directories"},
-                          FaultCase{"FlushFails", Op::kFlush, 1, EIO, true, 0, "WriteFile Error!",
-                                    "1 files, 0 directories"},
-                          FaultCase{"DirectoryFlushFails", Op::kFlushDirectory, 1, EIO, true, 2,
-                                    "WriteFile Error!", "3 files, 2 directories"},
-                          // The directory is made but cannot be opened: it is counted, its
-                          // first file fails with the reason, and it goes again.
-                          FaultCase{"DirectoryCannotBeOpened", Op::kOpenDirectory, 2, EACCES, false,
-                                    2, "CreateFile Error!", "2 files, 2 directories"})),
-    [](const auto& info) {
-      return std::string(std::get<1>(info.param).name) + "_" + EngineName(std::get<0>(info.param));
-    });
+INSTANTIATE_TEST_SUITE_P(Faults, EngineFaultTest,
+                         ::testing::Combine(::testing::Values(EngineKind::kSync,
+                                                              EngineKind::kUring),
+                                            ::testing::ValuesIn(kFaultCases)),
+                         [](const auto& info) {
+                           return std::string(std::get<1>(info.param).name) + "_" +
+                                  EngineName(std::get<0>(info.param));
+                         });
 
-TEST_P(BothEngines, VerifyCountsDamageAndStopsAtFilesOfTheWrongSize) {
+TEST_P(BothEngines, VerifyCountsDamageAndStopsAtAFileItCannotRead) {
   PlanFiles({100, 100, 100, 100});
   ASSERT_EQ(Create(), 0);
   std::string changed = ReadWholeFile(dir / "file-1");
@@ -292,18 +325,6 @@ TEST_P(BothEngines, VerifyCountsDamageAndStopsAtFilesOfTheWrongSize) {
   EXPECT_EQ(test.verified().second, 1u);
   std::string lines = Lines();
   EXPECT_NE(lines.find("No.2\nE CRC Error!\nE Verify T/file-2"), std::string::npos) << lines;
-  // One byte more or less than planned: the walk stops there.
-  for (int delta : {-1, +1, +100000}) {
-    std::string resized = ReadWholeFile(dir / "file-2");
-    resized.resize(100 + delta, 'x');
-    WriteWholeFile(dir / "file-2", resized);
-    EXPECT_EQ(Verify(), -1);
-    lines = Lines();
-    EXPECT_NE(lines.find("No.3\nE FileSize Error!\nE TS Finish\nE Verify Error!\n"),
-              std::string::npos)
-        << delta << lines;
-    EXPECT_EQ(test.verified().files, 2u);
-  }
   std::filesystem::remove(dir / "file-2");
   EXPECT_EQ(Verify(), -1);
   EXPECT_NE(Lines().find("No.3\nE CreateFile Error!: " + SystemText(kNoSuchFile) + "\n"),
@@ -314,20 +335,6 @@ TEST_P(BothEngines, VerifyCountsDamageAndStopsAtFilesOfTheWrongSize) {
   EXPECT_NE(Lines().find("No.1\nE ReadFile Error!: " + SystemText(EIO) + "\n"), std::string::npos);
   // Every file opened is closed (one open failed; the create phase closed four).
   EXPECT_EQ(fs.CountOf(Op::kOpenForRead) - 1, fs.CountOf(Op::kClose) - 4);
-}
-
-TEST_P(BothEngines, RemoveFailuresSayWhyAndStop) {
-  PlanFiles({1, 1});
-  ASSERT_EQ(Create(), 0);
-  fs.FailCall(Op::kDeleteFile, 1, EBUSY);
-  console.Clear();
-  EXPECT_EQ(Remove(), -1);
-  EXPECT_EQ(Lines(), "E TS Start\nE RemoveFile T/file-1 (1 bytes) No.1\nE DeleteFile Error!: " +
-                         SystemText(EBUSY) + "\nE TS Finish\nE Remove Error!\n");
-  // Removals in flight with it are made all the same.
-  using Names = std::vector<std::string>;
-  Names left = GetParam() == EngineKind::kSync ? Names{"file-0", "file-1"} : Names{"file-1"};
-  EXPECT_EQ(dir.List(), left);
 }
 
 // -direct: the block arithmetic of unbuffered transfers against a file
@@ -374,28 +381,36 @@ INSTANTIATE_TEST_SUITE_P(
         BlockCase{"Block256KiB", 262144, {1, kChunk, 262144, 262145, 600000}}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(DirectIoTest, FilesLongerOrShorterThanPlannedAreFoundReadingWholeBlocks) {
-  // Planned sizes, and the size each file is given in its turn.
+// A file longer or shorter than planned stops the verify phase there, read
+// with either engine through the cache, then unbuffered in whole blocks.
+TEST_P(BothEngines, AFileLongerOrShorterThanPlannedStopsTheVerifyPhaseThere) {
+  // Planned sizes, and the size each file is given in its turn: a byte
+  // short, a byte over, far over; a byte over a block, and over a chunk (the
+  // next read asks a block); short by whole blocks; ending inside a block
+  // (nothing is read from there).
   const std::vector<std::pair<int64_t, int64_t>> cases = {
-      {8192, 8193},          // one byte over a block
-      {kChunk, kChunk + 1},  // one byte over a chunk: the next read asks a block
-      {100, 99},
-      {20000, 16384},    // short by whole blocks
-      {200000, 140000},  // ends inside a block: nothing is read from there
-  };
+      {100, 99},      {100, 101},      {100, 100100}, {8192, 8193}, {kChunk, kChunk + 1},
+      {20000, 16384}, {200000, 140000}};
   for (const auto& c : cases) PlanFiles({c.first});
-  PlayDirectIo(8192);
-  for (size_t i = 0; i < cases.size(); ++i) {
-    ASSERT_EQ(Create(), 0);
-    std::filesystem::resize_file(dir / ("file-" + std::to_string(i)),
-                                 static_cast<uintmax_t>(cases[i].second));
-    console.Clear();
-    EXPECT_EQ(Verify(), -1);
-    EXPECT_NE(console.ErrorText().find(" No." + std::to_string(i + 1) + "\nFileSize Error!\n"),
-              std::string::npos)
-        << console.ErrorText();
+  for (bool direct : {false, true}) {
+    if (direct && GetParam() == EngineKind::kUring) break;
+    if (direct) PlayDirectIo(8192);
+    const size_t from = fs.calls().size();
+    for (size_t i = 0; i < cases.size(); ++i) {
+      ASSERT_EQ(Create(), 0);
+      std::filesystem::resize_file(dir / ("file-" + std::to_string(i)),
+                                   static_cast<uintmax_t>(cases[i].second));
+      console.Clear();
+      EXPECT_EQ(Verify(), -1);
+      std::string lines = Lines();
+      EXPECT_NE(lines.find(" No." + std::to_string(i + 1) +
+                           "\nE FileSize Error!\nE TS Finish\nE Verify Error!\n"),
+                std::string::npos)
+          << lines;
+      EXPECT_EQ(test.verified().files, i);
+    }
+    if (direct) ExpectAllUnbuffered(from);
   }
-  ExpectAllUnbuffered();
 }
 
 TEST_F(DirectIoTest, AFileSystemThatRefusesIsNamedBeforeAnyPhaseAndNothingIsTouched) {
@@ -436,9 +451,19 @@ TEST_P(BothEngines, AFailureAmidABatchLeavesWhatOneCallAtATimeLeaves) {
 }
 #endif
 
-TEST_P(BothEngines, EntriesGoneSinceAreNotMissedAndForeignOnesBlock) {
+TEST_P(BothEngines, RemoveFailuresSayWhyAndStopButEntriesGoneSinceAreNotMissed) {
   Plan(6, 1, 1, 2, 4);  // file-0,1; DIR-0: file-2,3; DIR-0/DIR-1: file-4,5
   ASSERT_EQ(Create(), 0);
+  fs.FailCall(Op::kDeleteFile, 1, EBUSY);
+  console.Clear();
+  EXPECT_EQ(Remove(), -1);
+  EXPECT_EQ(Lines(),
+            "E TS Start\nE RemoveFile T/DIR-0/DIR-1/file-5 (1 bytes) No.1\n"
+            "E DeleteFile Error!: " +
+                SystemText(EBUSY) + "\nE TS Finish\nE Remove Error!\n");
+  // Removals in flight with it are made all the same.
+  EXPECT_EQ(std::filesystem::exists(dir / "DIR-0/DIR-1/file-4"), GetParam() == EngineKind::kSync);
+  EXPECT_EQ(dir.List().size(), GetParam() == EngineKind::kSync ? 8u : 7u);
   // Deleted by hand, and a directory replaced by a plain file: passed over
   // without a line, as is everything below the file.
   std::filesystem::remove(dir / "file-1");
@@ -463,6 +488,15 @@ TEST_P(BothEngines, EntriesGoneSinceAreNotMissedAndForeignOnesBlock) {
             "O Remove 1 files, 0 directories\nO Remove filesize 1 bytes\n"
             "O Remove time 1 sec\nO Remove speed 0.0KB/sec (1B/sec)\n");
   EXPECT_EQ(dir.List(), std::vector<std::string>{"DIR-0"});
+#ifndef _WIN32
+  // Nor is a link in the place of a directory followed.
+  TempDir outside;
+  WriteWholeFile(outside / "file-2", "theirs");
+  std::filesystem::remove(dir / "DIR-0");
+  symlink(outside.path().c_str(), (dir / "DIR-0").c_str());
+  EXPECT_EQ(RemovePlanned(), 0);
+  EXPECT_EQ(ReadWholeFile(outside / "file-2"), "theirs");
+#endif
 }
 
 TEST_P(BothEngines, StopRequestEndsCreateAndVerifyButNotRemove) {
@@ -499,76 +533,13 @@ TEST_F(EngineTest, TheCleanupWalkTakesPathsUpToTheLongest) {
   }
 }
 
-TEST_F(EngineTest, MemoryExhaustedInAWalkIsSaid) {
-  PlanFiles({1, 1});
-  fs.FailCall(Op::kOpenForWrite, 2, kThrowBadAlloc);
-  EXPECT_EQ(Create(), -1);
-  EXPECT_NE(Lines().find("No.2\nE Memory Error!: " + SystemText(OutOfMemoryError()) +
-                         "\nE TS Finish\nE DtkTest Error!\n"),
-            std::string::npos);
-}
-
 #ifndef _WIN32
-// What another user may plant in the tree: nothing outside it is written,
-// truncated or removed, nothing hangs, and what the run made goes again.
-class HostileEntryTest : public BothEngines {
- protected:
-  void SetUp() override {
-    BothEngines::SetUp();
-    WriteWholeFile(outside / "victim", "precious");
-    Plan(6, 1, 1, 2, 4);  // file-0,1; DIR-0: file-2,3; DIR-0/DIR-1: file-4,5
-  }
-  void ExpectVictimIntact() {
-    EXPECT_EQ(ReadWholeFile(outside / "victim"), "precious");
-    EXPECT_EQ(outside.List(), std::vector<std::string>{"victim"});
-  }
+// Another thread swaps DIR-0 with a link to the outside, back and forth,
+// while the tree is made and removed again and again: nothing outside the
+// tree is written, truncated or removed.
+TEST_P(BothEngines, ADirectorySwappedForALinkDuringTheRunLeadsNowhere) {
   TempDir outside;
-};
-
-TEST_P(HostileEntryTest, PlantedEntriesAreRefusedAndLeftAsTheyAre) {
-  struct Plant {
-    const char* name;
-    std::function<void(const std::string&)> make;
-    ErrorCode reason;
-  } plants[] = {
-      {"file-1", [&](const std::string& at) { symlink((outside / "victim").c_str(), at.c_str()); },
-       ELOOP},
-      {"file-1", [&](const std::string& at) { link((outside / "victim").c_str(), at.c_str()); },
-       EMLINK},
-      {"file-1", [](const std::string& at) { mkfifo(at.c_str(), 0600); }, EEXIST},
-      {"DIR-0", [&](const std::string& at) { symlink(outside.path().c_str(), at.c_str()); },
-       ENOTDIR},
-      {"DIR-0", [](const std::string& at) { WriteWholeFile(at, "plain"); }, ENOTDIR},
-  };
-  for (const Plant& plant : plants) {
-    SCOPED_TRACE(plant.name + std::to_string(plant.reason));
-    plant.make(dir / plant.name);
-    EXPECT_EQ(Create(), -1);
-    EXPECT_NE(Lines().find("CreateFile Error!: " + SystemText(plant.reason)), std::string::npos);
-    EXPECT_EQ(Remove(), 0);
-    console.Clear();
-    EXPECT_EQ(dir.List().size(), 1u);
-    std::filesystem::remove(dir / plant.name);
-    ExpectVictimIntact();
-  }
-  // The whole plan removed by name: the link is not followed.
-  symlink(outside.path().c_str(), (dir / "DIR-0").c_str());
-  WriteWholeFile(outside / "file-2", "theirs");
-  EXPECT_EQ(RemovePlanned(), 0);
-  EXPECT_EQ(ReadWholeFile(outside / "file-2"), "theirs");
-}
-
-TEST_P(HostileEntryTest, AnOrdinaryFileLeftAtAPlannedNameIsReused) {
-  WriteWholeFile(dir / "file-1", std::string(5000, 'k'));  // a tree kept by an earlier run
-  ASSERT_EQ(Create(), 0);
-  EXPECT_EQ(ReadWholeFile(dir / "file-1").size(), 1u);
-  ASSERT_EQ(Verify(), 0);
-  EXPECT_EQ(test.verified().second, 0u);
-}
-
-TEST_P(HostileEntryTest, ADirectorySwappedForALinkDuringTheRunLeadsNowhere) {
-  // Another thread swaps DIR-0 with a link to the outside, back and forth,
-  // while the tree is made and removed again and again.
+  WriteWholeFile(outside / "victim", "precious");
   Plan(400, 1, 1, 20, 1);
   std::atomic<bool> done{false};
   std::string link = dir / "swap";
@@ -584,12 +555,9 @@ TEST_P(HostileEntryTest, ADirectorySwappedForALinkDuringTheRunLeadsNowhere) {
   }
   done = true;
   swapper.join();
-  ExpectVictimIntact();
+  EXPECT_EQ(ReadWholeFile(outside / "victim"), "precious");
+  EXPECT_EQ(outside.List(), std::vector<std::string>{"victim"});
 }
-
-INSTANTIATE_TEST_SUITE_P(Engines, HostileEntryTest,
-                         ::testing::Values(EngineKind::kSync, EngineKind::kUring),
-                         [](const auto& info) { return EngineName(info.param); });
 #endif
 
 }  // namespace

@@ -3,8 +3,6 @@
 #include <new>
 #include <string>
 
-#include "platform/process.h"
-
 namespace dtk {
 
 std::vector<uint32_t> FaultFileSystem::CountsOf(Op op) const {
@@ -30,34 +28,24 @@ ErrorCode FaultFileSystem::Record(Op op, const char* path, uint32_t count, bool 
     if (fault.op == op &&
         (fault.nth == 0 ? path != nullptr && fault.path == path : fault.nth == n)) {
       if (fault.code == kThrowBadAlloc) throw std::bad_alloc();
-      if (fault.code != kRequestStop) return fault.code;
-      RequestStop(15);
+      return fault.code;
     }
   }
   return 0;
 }
 
 ErrorCode FaultFileSystem::Open(Op op, const EntryPlace& at, FileHandle* file, IoMode mode,
-                                const std::function<ErrorCode(IoMode)>& open) {
+                                ErrorCode (FileSystem::*open)(const EntryPlace&, FileHandle*,
+                                                              IoMode)) {
   *file = kInvalidFile;
   if (ErrorCode code = Record(op, at.path, 0, mode == IoMode::kDirect)) return code;
   const bool playing = playedBlockSize_ != 0 && mode == IoMode::kDirect;
-  ErrorCode result = open(playing ? IoMode::kCached : mode);
+  ErrorCode result = (inner_.*open)(at, file, playing ? IoMode::kCached : mode);
   if (result == 0 && playing) {
     std::lock_guard<std::mutex> lock(mutex_);
     directOffsets_[*file] = 0;
   }
   return result;
-}
-
-ErrorCode FaultFileSystem::OpenForWrite(const EntryPlace& at, FileHandle* file, IoMode mode) {
-  return Open(Op::kOpenForWrite, at, file, mode,
-              [&](IoMode inner) { return inner_.OpenForWrite(at, file, inner); });
-}
-
-ErrorCode FaultFileSystem::OpenForRead(const EntryPlace& at, FileHandle* file, IoMode mode) {
-  return Open(Op::kOpenForRead, at, file, mode,
-              [&](IoMode inner) { return inner_.OpenForRead(at, file, inner); });
 }
 
 bool FaultFileSystem::Aligned(FileHandle file, const void* data, uint32_t count) {
@@ -108,9 +96,8 @@ ErrorCode FaultFileSystem::ProbeDirectIo(const EntryPlace& at, uint32_t* blockSi
 }
 
 ErrorCode FaultFileSystem::Before(EngineCall call, const char* path, uint32_t count) {
-  static const Op kOps[] = {Op::kOpenForWrite, Op::kOpenForRead, Op::kWrite,     Op::kRead,
-                            Op::kFlush,        Op::kClose,       Op::kDeleteFile,
-                            Op::kSetFileSize};
+  static const Op kOps[] = {Op::kOpenForWrite, Op::kOpenForRead, Op::kWrite,      Op::kRead,
+                            Op::kFlush,        Op::kClose,       Op::kDeleteFile, Op::kSetFileSize};
   return Record(kOps[static_cast<int>(call)], path, count);
 }
 

@@ -21,9 +21,6 @@ namespace dtk {
 
 // A fault with this code throws std::bad_alloc, as exhausted memory would.
 constexpr ErrorCode kThrowBadAlloc = 0xFFFFFFFFu;
-// A fault with this code lets the call go through, but first asks the run
-// to stop as SIGTERM would.
-constexpr ErrorCode kRequestStop = 0xFFFFFFFEu;
 
 // What the system says of an unaligned unbuffered transfer.
 #ifdef _WIN32
@@ -104,8 +101,12 @@ class FaultFileSystem : public FileSystem, public EngineFaults {
     ErrorCode real = inner_.CloseDirectory(dir);  // the handle goes whatever is reported
     return Or(Record(Op::kCloseDirectory), [&] { return real; });
   }
-  ErrorCode OpenForWrite(const EntryPlace& at, FileHandle* file, IoMode mode) override;
-  ErrorCode OpenForRead(const EntryPlace& at, FileHandle* file, IoMode mode) override;
+  ErrorCode OpenForWrite(const EntryPlace& at, FileHandle* file, IoMode mode) override {
+    return Open(Op::kOpenForWrite, at, file, mode, &FileSystem::OpenForWrite);
+  }
+  ErrorCode OpenForRead(const EntryPlace& at, FileHandle* file, IoMode mode) override {
+    return Open(Op::kOpenForRead, at, file, mode, &FileSystem::OpenForRead);
+  }
   ErrorCode Write(FileHandle file, const void* data, uint32_t count) override;
   ErrorCode Read(FileHandle file, void* data, uint32_t count, uint32_t* got) override;
   ErrorCode SetFileSize(FileHandle file, int64_t size) override {
@@ -146,10 +147,9 @@ class FaultFileSystem : public FileSystem, public EngineFaults {
   static ErrorCode Or(ErrorCode code, Make&& make) {
     return code != 0 ? code : make();
   }
-  // Opens with `open`, which takes the mode to pass on to the inner file
-  // system.
+  // Opens with the inner file system's `open`.
   ErrorCode Open(Op op, const EntryPlace& at, FileHandle* file, IoMode mode,
-                 const std::function<ErrorCode(IoMode)>& open);
+                 ErrorCode (FileSystem::*open)(const EntryPlace&, FileHandle*, IoMode));
   // Whether a transfer of `count` bytes at `data` on `file` may go ahead:
   // aligned, as a file system playing unbuffered I/O requires of a file
   // opened for it.

@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
-# Whole runs of the Windows program under Wine: what a Windows console
-# program does differently from the POSIX build.
+# Whole runs of the Windows program under Wine: what the unit tests (built
+# for Windows and run under Wine as well) cannot see. The console's text
+# mode (CR LF), options and targets as written on Windows, a bare drive,
+# the system's own error text, Ctrl-C as a console event, and unbuffered
+# I/O on the real system.
 #   run-wine-tests.sh CASE DTK_EXE [LINUX_DTK]
 # CASE is one of the functions named case_* below. The wine server must be
 # running already (wine.sh start). Exits 0 when the case passes, 77 when it
@@ -19,7 +22,7 @@ cleanup() {
   rm -rf "$scratch"
 }
 trap cleanup EXIT
-cd "$scratch" || exit 1
+cd "$scratch" && mkdir T || exit 1
 
 failures=0
 fail() {
@@ -39,19 +42,6 @@ lines_of() {
   tr -d '\r' <"$1" | sed -E 's/^[0-9]{4}\.[0-9]{2}\.[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2} /TS /'
 }
 
-# Every line of a text-mode stream of a Windows console program ends in
-# CR LF, the last one included.
-expect_crlf_lines() {
-  local file=$1
-  if [ ! -s "$file" ]; then
-    fail "$file is empty"
-  elif grep -qv $'\r$' "$file"; then
-    fail "$file has a line that does not end in CR LF"
-  elif [ "$(tail -c 1 "$file" | od -An -c | tr -d ' ')" != '\n' ]; then
-    fail "$file does not end with a line break"
-  fi
-}
-
 expect_equal() {  # what, expected, actual
   if [ "$2" != "$3" ]; then
     fail "$1 differs"
@@ -59,12 +49,22 @@ expect_equal() {  # what, expected, actual
   fi
 }
 
-expect_status() {
-  [ "$status" -eq "$1" ] || fail "exit status $status, expected $1"
-}
-
-expect_empty_dir() {
-  [ -z "$(ls -A "$1")" ] || fail "$1 is not empty: $(ls -A "$1" | head -5)"
+# Runs dtk.exe with WORDS and checks its exit status, its standard error and
+# output (as lines_of gives them; "-" leaves one unchecked), that every line
+# it wrote ends in CR LF, and that T is left empty.
+#   check STATUS ERR OUT WORDS...
+check() {
+  local expected_status=$1 err=$2 out=$3 stream
+  shift 3
+  run_dtk "$@"
+  [ "$status" -eq "$expected_status" ] || fail "$*: exit status $status, expected $expected_status"
+  for stream in err out; do
+    [ "${!stream}" = - ] || expect_equal "$*: standard $stream" "${!stream}" "$(lines_of $stream.txt)"
+    if grep -qv $'\r$' $stream.txt || [ "$(tail -c 1 $stream.txt)" != '' ]; then
+      fail "$*: $stream.txt has a line that does not end in CR LF"
+    fi
+  done
+  [ -z "$(ls -A T)" ] || fail "$*: T is not empty: $(ls -A T | head -5)"
 }
 
 # The example run of two files of 512 KiB, each the whole pattern twice.
@@ -88,203 +88,86 @@ EOF
 example_out() {
   local phase
   for phase in Create Verify Remove; do
-    if [ $phase = Verify ]; then
-      echo "Verify 2 files, 0 CRC Errors"
-    else
-      echo "$phase 2 files, 0 directories"
-    fi
-    echo "$phase filesize 1048576 bytes"
-    echo "$phase time 1 sec"
-    echo "$phase speed 1048.5KB/sec (1048576B/sec)"
+    [ $phase = Verify ] && echo "Verify 2 files, 0 CRC Errors" || echo "$phase 2 files, 0 directories"
+    printf '%s\n' "$phase filesize 1048576 bytes" "$phase time 1 sec" \
+      "$phase speed 1048.5KB/sec (1048576B/sec)"
   done
 }
 
-# The example run, on a target written as on Windows, as on POSIX and as a
+# The example run on a target written as on Windows, as on POSIX and as a
 # bare drive (the tree goes into the drive's current directory, its root
-# here; the drive is a letter that this prefix does not use yet), with
-# options in any letter case and either leading character.
-case_example_run() {
-  mkdir T
-  local letter drive
+# here), with options in any letter case and either leading character; a
+# word beginning with "/" is an option, never a target; the engine of one
+# call at a time is named, the uring engine refused before anything is
+# touched.
+case_runs() {
+  local letter example=(/FileSize 1 -MINFILESIZE 524288 /maxfilesize 524288 -verify)
   for letter in m n o p q r s u v w y; do
-    if [ ! -e "$WINEPREFIX/dosdevices/$letter:" ]; then
+    if ln -sT "$scratch/T" "$WINEPREFIX/dosdevices/$letter:" 2>/dev/null; then
       drive_link="$WINEPREFIX/dosdevices/$letter:"
       break
     fi
   done
   [ -n "$drive_link" ] || { fail "no free drive letter"; return; }
-  ln -s "$scratch/T" "$drive_link"
-  drive=$(echo "$letter" | tr a-z A-Z):
-  local target
-  for target in 'T\' 'T/' "$drive"; do
-    run_dtk "$target" /FileSize 1 -MINFILESIZE 524288 /maxfilesize 524288 -verify
-    expect_status 0
-    expect_crlf_lines err.txt
-    expect_crlf_lines out.txt
-    expect_equal "standard error for $target" "$(example_err "$target")" "$(lines_of err.txt)"
-    expect_equal "standard output" "$(example_out)" "$(lines_of out.txt)"
-    expect_empty_dir T
-  done
-  # A word beginning with "/" is an option, never a target.
-  run_dtk /verify
-  expect_status 1
-  expect_equal "parameter error" "Parameter error!" "$(lines_of err.txt)"
-  run_dtk T /FileSize /verify
-  expect_status 1
-  expect_equal "parameter error" "Parameter error! (FileSize)" "$(lines_of err.txt)"
-  # The engine of one call at a time, named; the uring engine is Linux's
-  # and refused before anything is touched.
-  run_dtk T /Engine SYNC /depth 8 /FileSize 1 /MINFILESIZE 524288 /maxfilesize 524288 /verify
-  expect_status 0
-  expect_equal "standard error" "$(example_err 'T\')" "$(lines_of err.txt)"
-  run_dtk T /engine uring /verify
-  expect_status 1
-  expect_equal "engine refused" "Engine error!: uring is not available: io_uring is a Linux interface" \
-    "$(lines_of err.txt)"
-  expect_empty_dir T
-}
-
-case_missing_target() {
-  mkdir T
-  run_dtk 'T\missing' -filesize 1 -verify
-  expect_status 2
-  expect_crlf_lines err.txt
-  local lines
-  lines=$(lines_of err.txt)
-  # Each of the create and verify phases names the file, then the system's
-  # text for the missing path (its words differ between systems), ending in
-  # the system's own line break and then the line's. Nothing was made, so
-  # there is no remove phase.
-  local expected_shape
-  expected_shape=$(printf '%s\n' 'TS Start' 'CreateFile T\missing\file-0 (101213 bytes) No.1' \
-    'CreateFile Error!: TEXT' '' 'TS Finish' 'DtkTest Error!' 'TS Start' \
-    'Verify T\missing\file-0 (00000000:101213 bytes) No.1' 'CreateFile Error!: TEXT' '' \
-    'TS Finish' 'Verify Error!')
+  local drive=${letter^^}:
+  check 0 "$(example_err 'T\')" "$(example_out)" 'T\' "${example[@]}"
+  check 0 "$(example_err T/)" "$(example_out)" T/ "${example[@]}"
+  check 0 "$(example_err "$drive")" "$(example_out)" "$drive" "${example[@]}"
+  check 0 "$(example_err 'T\')" "$(example_out)" T /Engine SYNC /depth 8 "${example[@]}"
+  check 1 "Parameter error!" "" /verify
+  check 1 "Parameter error! (FileSize)" "" T /FileSize /verify
+  check 1 "Engine error!: uring is not available: io_uring is a Linux interface" "" \
+    T /engine uring /verify
+  # A target that is not there: each of the create and verify phases names
+  # the file, then the system's text (its words differ between systems),
+  # which ends in the system's CR LF before the line's own.
+  check 2 - "" 'T\missing' -filesize 1 -verify
   local text
-  text=$(grep -m 1 '^CreateFile Error!: ' <<<"$lines" | sed 's/^CreateFile Error!: //')
-  [ -n "$(tr -d ' ' <<<"$text")" ] || fail "no system text after \"CreateFile Error!: \""
-  expect_equal "error lines" "$expected_shape" \
-    "$(TEXT="$text" awk '$0 == "CreateFile Error!: " ENVIRON["TEXT"] {
-        $0 = "CreateFile Error!: TEXT" } 1' <<<"$lines")"
-  # In bytes: the system's CR LF, written in text mode, then the line's own.
-  grep -q $'^CreateFile Error!: .*\r\r$' err.txt ||
-    fail "the system's line break is not kept in the error line"
-  [ -z "$(lines_of out.txt)" ] || fail "a failed run printed a summary"
-  expect_empty_dir T
+  text=$(grep -m 1 '^CreateFile Error!: ' err.txt | tr -d '\r')
+  [ -n "${text#CreateFile Error!: }" ] || fail "no system text after \"CreateFile Error!: \""
+  grep -q $'^CreateFile Error!: .*\r\r$' err.txt || fail "the system's line break is not kept"
+  expect_equal "error lines" "$(printf '%s\n' 'TS Start' \
+    'CreateFile T\missing\file-0 (101213 bytes) No.1' "$text" '' 'TS Finish' 'DtkTest Error!' \
+    'TS Start' 'Verify T\missing\file-0 (00000000:101213 bytes) No.1' "$text" '' 'TS Finish' \
+    'Verify Error!')" "$(lines_of err.txt)"
 }
 
+# Ctrl-C (Wine turns SIGINT into the console's Ctrl-C event) once the first
+# file of a tree that takes long to make exists: the create phase ends as
+# failed, nothing is verified, the tree is removed and the status is 130.
 case_ctrl_c() {
-  mkdir T
-  # A tree that takes long to make; Ctrl-C (Wine turns SIGINT into the
-  # console's Ctrl-C event) comes once the first file exists.
   "$here/wine.sh" run "$dtk_exe" T -filesize 2000 -verify >out.txt 2>err.txt </dev/null &
-  local pid=$! waited=0
-  while [ -z "$(ls -A T)" ] && [ $waited -lt 300 ] && kill -0 $pid 2>/dev/null; do
-    sleep 0.1
-    waited=$((waited + 1))
-  done
+  local pid=$!
+  timeout 30 bash -c 'until [ -n "$(ls -A T)" ]; do sleep 0.1; done'
   kill -INT $pid
   # Cleaning up takes moments; give it a minute before calling it stuck.
-  local limit=600
-  while kill -0 $pid 2>/dev/null && [ $limit -gt 0 ]; do
-    sleep 0.1
-    limit=$((limit - 1))
-  done
-  if kill -0 $pid 2>/dev/null; then
+  if ! timeout 60 tail --pid=$pid -f /dev/null; then
     kill -KILL $pid
     fail "the run did not end after Ctrl-C"
   fi
   wait $pid
   status=$?
-  expect_status 130
+  [ $status -eq 130 ] || fail "exit status $status, expected 130"
   local lines
   lines=$(lines_of err.txt)
   grep -q '^DtkTest Error!$' <<<"$lines" || fail "the create phase was not ended as failed"
   grep -q '^Verify ' <<<"$lines" && fail "the verify phase ran after Ctrl-C"
   grep -q '^RemoveFile T\\file-0 ' <<<"$lines" || fail "the tree was not removed"
-  expect_empty_dir T
-}
-
-# Runs the Linux build in linux/T and dtk.exe in windows/T with the words
-# given, each followed by its own: LINUX_WORDS... -- WINDOWS_WORDS...
-# Skips the case when no Linux build was given.
-linux_and_windows() {
-  [ -x "$linux_dtk" ] || { echo "no Linux build of dtk given; skipped"; exit 77; }
-  local linux_words=() arg
-  while [ $# -gt 0 ] && [ "$1" != -- ]; do linux_words+=("$1"); shift; done
-  shift
-  mkdir linux windows linux/T windows/T
-  (cd linux && "$linux_dtk" T "${linux_words[@]}" >out.txt 2>err.txt) || fail "the Linux run failed"
-  (cd windows && run_dtk T "$@" && exit $status) || fail "the Windows run failed"
-}
-
-# The summary lines of both runs, times and speeds left out.
-expect_same_counts() {
-  expect_equal "summary counts" "$(lines_of linux/out.txt | grep -Ev ' (time|speed) ')" \
-    "$(lines_of windows/out.txt | grep -Ev ' (time|speed) ')"
-}
-
-# The same names, nesting, sizes and CRCs as the Linux build's.
-case_same_tree_as_linux() {
-  local words=(-filesize 1 -maxDirFiles 4 -maxDirLevel 2 -maxFileSize 150000 -verify)
-  linux_and_windows "${words[@]}" -- "${words[@]}"
-  local pattern='^(Verify|CreateDirecrory|RemoveDirecrory) ' linux_lines
-  linux_lines=$(lines_of linux/err.txt | grep -E "$pattern")
-  [ "$(grep -c '^Verify ' <<<"$linux_lines")" -gt 10 ] || fail "too few Verify lines"
-  grep -q '^CreateDirecrory T/DIR-0/DIR-1$' <<<"$linux_lines" || fail "the tree is not nested"
-  expect_equal "Verify and directory lines" "$linux_lines" \
-    "$(lines_of windows/err.txt | grep -E "$pattern" | tr '\\' '/')"
-  expect_same_counts
-  expect_empty_dir linux/T
-  expect_empty_dir windows/T
+  [ -z "$(ls -A T)" ] || fail "T is not empty"
 }
 
 # /direct writes and reads whole sectors and cuts each file to its size:
 # the tree is the Linux build's, byte for byte.
-case_direct_same_tree_as_linux() {
-  local words=(-filesize 2 -maxDirFiles 4 -maxFileSize 300000 -verify -noRemove)
-  linux_and_windows "${words[@]}" -- "${words[@]}" /DIRECT -report r.json
-  [ -f windows/T/DIR-0/file-4 ] || fail "the tree was not kept"
-  diff -r linux/T windows/T >/dev/null || fail "the trees differ"
-  grep -Eq '"directBlockSize": [1-9]' windows/r.json || fail "the report has no block size"
-}
-
-case_across_runs() {
-  mkdir T
-  local words=(-filesize 1 -maxDirFiles 5 -maxDirLevel 2)
-  run_dtk T "${words[@]}" /noRemove
-  expect_status 0
-  [ -f 'T/DIR-0/DIR-1/file-10' ] || fail "the kept tree is not on disk"
-  run_dtk T "${words[@]}" /noCreate /verify /NOREMOVE
-  expect_status 0
-  grep -q '^Verify 22 files, 0 CRC Errors$' <<<"$(lines_of out.txt)" ||
-    fail "the kept tree did not verify"
-  # One byte changed: the CRC error is caught and the run fails.
-  printf 'X' | dd of=T/file-3 bs=1 seek=7 conv=notrunc status=none
-  run_dtk T "${words[@]}" -noCreate -verify -noRemove
-  expect_status 2
-  grep -q '^Verify 22 files, 1 CRC Errors$' <<<"$(lines_of out.txt)" ||
-    fail "the changed byte was not caught"
-  # Cleaning up, with one file already gone.
-  rm T/file-4
-  run_dtk T "${words[@]}" -noCreate
-  expect_status 0
-  expect_empty_dir T
-}
-
-# Three threads: each thread's directory holds the tree that the Linux
-# build makes in it, byte for byte; the lines are those of all threads
-# together; a later run with the same threads cleans up.
-case_threads() {
-  local words=(-filesize 1 -maxDirFiles 4 -maxDirLevel 2 -maxFileSize 150000)
-  linux_and_windows "${words[@]}" -noRemove -threads 3 -- "${words[@]}" -noRemove /Threads 3
-  [ -f windows/T/thread-2/DIR-0/DIR-1/file-10 ] || fail "thread-2 holds no tree"
-  diff -r linux/T windows/T >&2 || fail "the trees differ"
-  expect_same_counts
-  expect_equal "standard error" "$(printf 'TS Start\nTS Finish')" "$(lines_of windows/err.txt)"
-  (cd windows && run_dtk T "${words[@]}" -noCreate -threads 3 && exit $status) ||
-    fail "the Windows run that cleans up failed"
-  expect_empty_dir windows/T
+case_direct() {
+  [ -x "$linux_dtk" ] || { echo "no Linux build of dtk given; skipped"; exit 77; }
+  local words=(T -filesize 2 -maxDirFiles 4 -maxFileSize 300000 -verify -noRemove)
+  mkdir linux linux/T
+  (cd linux && "$linux_dtk" "${words[@]}" >/dev/null 2>&1) || fail "the Linux run failed"
+  run_dtk "${words[@]}" /DIRECT -report r.json
+  [ $status -eq 0 ] || fail "the Windows run failed"
+  [ -f T/DIR-0/file-4 ] || fail "the tree was not kept"
+  diff -r linux/T T >/dev/null || fail "the trees differ"
+  grep -Eq '"directBlockSize": [1-9]' r.json || fail "the report has no block size"
 }
 
 if ! declare -F "case_$case_name" >/dev/null; then
