@@ -54,9 +54,10 @@ inline void AddSeparator(std::string& path, const PathStyle& style) {
 // directory its contents are then visited in (for a file, null). A
 // directory's contents follow it at once, unless `visit` returns 1 for it.
 // `leave(dir, completed)` is called for every directory `visit` was given
-// as `child` once its contents are done (`completed`) or the walk ends early;
-// a negative result from it ends the walk. A negative result from `visit`
-// ends the walk with -1. Throws std::bad_alloc when memory is exhausted.
+// as `child` once its contents are done (`completed`) or the walk ends early
+// (memory exhausted too); a negative result from it ends the walk. A
+// negative result from `visit` ends the walk with -1. Throws std::bad_alloc
+// when memory is exhausted.
 template <class List, class Visit, class Leave>
 int WalkPlannedTree(List& root, std::string_view targetDir, const PathStyle& style,
                     const WalkDir& rootDir, Visit&& visit, Leave&& leave) {
@@ -75,41 +76,54 @@ int WalkPlannedTree(List& root, std::string_view targetDir, const PathStyle& sty
       stack.pop_back();
     }
   };
-  while (!stack.empty()) {
-    Level& level = stack.back();
-    if (level.next == level.list->size()) {
-      if (stack.size() > 1 && leave(level.dir, true) < 0) {
+  // The directory a visit opens, until it is on the stack: when memory runs
+  // out, it and every directory on the stack are left as on any early end.
+  WalkDir child;
+  bool childPending = false;
+  try {
+    while (!stack.empty()) {
+      Level& level = stack.back();
+      if (level.next == level.list->size()) {
+        if (stack.size() > 1 && leave(level.dir, true) < 0) {
+          stack.pop_back();
+          unwind();
+          return -1;
+        }
         stack.pop_back();
-        unwind();
-        return -1;
+        continue;
       }
-      stack.pop_back();
-      continue;
-    }
-    auto& entry = *level.list->begin()[level.next++];
-    path.resize(level.prefixLength);
-    entry.AppendName(path);
-    if (!entry.IsDirectory()) {
-      if (visit(entry, static_cast<const std::string&>(path), level.prefixLength,
-                static_cast<const WalkDir&>(level.dir), static_cast<WalkDir*>(nullptr)) < 0) {
-        unwind();
-        return -1;
+      auto& entry = *level.list->begin()[level.next++];
+      path.resize(level.prefixLength);
+      entry.AppendName(path);
+      if (!entry.IsDirectory()) {
+        if (visit(entry, static_cast<const std::string&>(path), level.prefixLength,
+                  static_cast<const WalkDir&>(level.dir), static_cast<WalkDir*>(nullptr)) < 0) {
+          unwind();
+          return -1;
+        }
+        continue;
       }
-      continue;
-    }
-    WalkDir child;
-    int status = visit(entry, static_cast<const std::string&>(path), level.prefixLength,
-                       static_cast<const WalkDir&>(level.dir), &child);
-    if (status < 0 || status == 1 || !entry.children || entry.children->empty()) {
-      int left = leave(child, status >= 0);
-      if (status < 0 || left < 0) {
-        unwind();
-        return -1;
+      child = WalkDir();
+      childPending = true;
+      int status = visit(entry, static_cast<const std::string&>(path), level.prefixLength,
+                         static_cast<const WalkDir&>(level.dir), &child);
+      if (status < 0 || status == 1 || !entry.children || entry.children->empty()) {
+        childPending = false;
+        int left = leave(child, status >= 0);
+        if (status < 0 || left < 0) {
+          unwind();
+          return -1;
+        }
+        continue;
       }
-      continue;
+      walk_internal::AddSeparator(path, style);
+      stack.push_back({entry.children.get(), 0, path.size(), child});
+      childPending = false;
     }
-    walk_internal::AddSeparator(path, style);
-    stack.push_back({entry.children.get(), 0, path.size(), child});
+  } catch (...) {
+    if (childPending) leave(child, false);
+    unwind();
+    throw;
   }
   return 0;
 }
@@ -148,49 +162,61 @@ int WalkPlannedTreeReversed(List& root, std::string_view targetDir, const PathSt
       stack.pop_back();
     }
   };
-  while (!stack.empty()) {
-    Level& level = stack.back();
-    if (level.left == 0) {
-      Entry* directory = level.directory;
-      size_t nameOffset = level.directoryNameOffset;
-      if (directory == nullptr) break;
-      leave(level.dir);
-      stack.pop_back();
-      path.resize(nameOffset);
-      directory->AppendName(path);
-      if (visit(*directory, static_cast<const std::string&>(path), nameOffset,
-                static_cast<const WalkDir&>(stack.back().dir)) < 0) {
+  // As in WalkPlannedTree: nothing stays open when memory runs out.
+  WalkDir child;
+  bool childPending = false;
+  try {
+    while (!stack.empty()) {
+      Level& level = stack.back();
+      if (level.left == 0) {
+        Entry* directory = level.directory;
+        size_t nameOffset = level.directoryNameOffset;
+        if (directory == nullptr) break;
+        leave(level.dir);
+        stack.pop_back();
+        path.resize(nameOffset);
+        directory->AppendName(path);
+        if (visit(*directory, static_cast<const std::string&>(path), nameOffset,
+                  static_cast<const WalkDir&>(stack.back().dir)) < 0) {
+          unwind();
+          return -1;
+        }
+        continue;
+      }
+      auto& entry = *level.list->begin()[--level.left];
+      if (!include(static_cast<const Entry&>(entry))) continue;
+      path.resize(level.prefixLength);
+      entry.AppendName(path);
+      if (path.size() > maxPathLength) continue;
+      if (entry.IsDirectory() && entry.children && !entry.children->empty()) {
+        child = WalkDir();
+        childPending = true;
+        int status = enter(entry, static_cast<const std::string&>(path), level.prefixLength,
+                           static_cast<const WalkDir&>(level.dir), &child);
+        if (status < 0) {
+          childPending = false;
+          leave(child);
+          unwind();
+          return -1;
+        }
+        size_t nameOffset = level.prefixLength;
+        walk_internal::AddSeparator(path, style);
+        // A directory whose contents are passed over has an empty list to do.
+        stack.push_back({entry.children.get(), status == 1 ? 0 : entry.children->size(),
+                         path.size(), child, &entry, nameOffset});
+        childPending = false;
+        continue;
+      }
+      if (visit(entry, static_cast<const std::string&>(path), level.prefixLength,
+                static_cast<const WalkDir&>(level.dir)) < 0) {
         unwind();
         return -1;
       }
-      continue;
     }
-    auto& entry = *level.list->begin()[--level.left];
-    if (!include(static_cast<const Entry&>(entry))) continue;
-    path.resize(level.prefixLength);
-    entry.AppendName(path);
-    if (path.size() > maxPathLength) continue;
-    if (entry.IsDirectory() && entry.children && !entry.children->empty()) {
-      WalkDir child;
-      int status = enter(entry, static_cast<const std::string&>(path), level.prefixLength,
-                         static_cast<const WalkDir&>(level.dir), &child);
-      if (status < 0) {
-        leave(child);
-        unwind();
-        return -1;
-      }
-      size_t nameOffset = level.prefixLength;
-      walk_internal::AddSeparator(path, style);
-      // A directory whose contents are passed over has an empty list to do.
-      stack.push_back({entry.children.get(), status == 1 ? 0 : entry.children->size(), path.size(),
-                       child, &entry, nameOffset});
-      continue;
-    }
-    if (visit(entry, static_cast<const std::string&>(path), level.prefixLength,
-              static_cast<const WalkDir&>(level.dir)) < 0) {
-      unwind();
-      return -1;
-    }
+  } catch (...) {
+    if (childPending) leave(child);
+    unwind();
+    throw;
   }
   return 0;
 }
