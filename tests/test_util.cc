@@ -94,11 +94,18 @@ ToolRun RunInProcess(std::vector<const char*> words, FileSystem& fs, uint64_t me
   int status = RunDtk(static_cast<int>(words.size()), words.data(), environment);
   // A thread of a run of several hands its lines on together.
   std::string lines;
+  // A line ends at a '\n' that does not end a system message's own "\r\n"
+  // (Windows), which stays inside its line as the program prints it.
   for (const MemoryConsole::Line& piece : console.lines()) {
-    std::istringstream text(piece.text);
-    for (std::string line; std::getline(text, line);) {
-      lines += (piece.isError ? "E " : "O ") + line + "\n";
+    const std::string& text = piece.text;
+    const char* tag = piece.isError ? "E " : "O ";
+    size_t start = 0;
+    for (size_t at = 0; at < text.size(); ++at) {
+      if (text[at] != '\n' || (at > 0 && text[at - 1] == '\r')) continue;
+      lines += tag + text.substr(start, at + 1 - start);
+      start = at + 1;
     }
+    if (start < text.size()) lines += tag + text.substr(start) + "\n";
   }
   return {status, MaskTimeStamps(lines)};
 }
