@@ -111,6 +111,17 @@ struct AlignedFree {
 struct ReadBuffer {
   std::unique_ptr<uint8_t[], AlignedFree> bytes;
   uint32_t capacity = 0;
+  // Makes room for at least `size` bytes, aligned to a page; what was there
+  // is not kept.
+  void Reserve(uint32_t size) {
+    if (size <= capacity) return;
+    uint32_t rounded = static_cast<uint32_t>((size + kBufferAlignment - 1) / kBufferAlignment *
+                                             kBufferAlignment);
+    bytes.reset(static_cast<uint8_t*>(
+        ::operator new[](rounded, std::align_val_t(kBufferAlignment), std::nothrow)));
+    capacity = bytes ? rounded : 0;
+    if (!bytes) throw std::bad_alloc();
+  }
 };
 
 // A file in flight, in its place of the registered file table.
@@ -462,15 +473,8 @@ bool UringEngine::ReadsWait(const FileJob& job) {
 
 void UringEngine::ReadHere(uint32_t index) {
   Slot& slot = slots_[index];
-  if (hereBuffer_.capacity < largestTransfer_) {
-    // A read asks for at most a transfer (whole blocks with -direct).
-    uint32_t capacity = static_cast<uint32_t>(WholeBlocks(largestTransfer_));
-    capacity = (capacity + kBufferAlignment - 1) / kBufferAlignment * kBufferAlignment;
-    hereBuffer_.bytes.reset(static_cast<uint8_t*>(
-        ::operator new[](capacity, std::align_val_t(kBufferAlignment), std::nothrow)));
-    hereBuffer_.capacity = hereBuffer_.bytes ? capacity : 0;
-    if (!hereBuffer_.bytes) throw std::bad_alloc();
-  }
+  // A read asks for at most a transfer (whole blocks with -direct).
+  hereBuffer_.Reserve(static_cast<uint32_t>(WholeBlocks(largestTransfer_)));
   // The read is checked before the next is made: the file's chain takes
   // the buffer for as long as its read came back.
   std::swap(slot.buffer, hereBuffer_);
@@ -824,14 +828,7 @@ void UringEngine::ChainDone(uint32_t index) {
 void UringEngine::TakeBuffer(Slot& slot, uint32_t bytes) {
   // The buffer freed last, still in the cache.
   ReadBuffer& buffer = freeBuffers_.back();
-  if (bytes > buffer.capacity) {
-    uint32_t capacity = static_cast<uint32_t>((bytes + kBufferAlignment - 1) / kBufferAlignment *
-                                              kBufferAlignment);
-    buffer.bytes.reset(static_cast<uint8_t*>(
-        ::operator new[](capacity, std::align_val_t(kBufferAlignment), std::nothrow)));
-    buffer.capacity = buffer.bytes ? capacity : 0;
-    if (!buffer.bytes) throw std::bad_alloc();
-  }
+  buffer.Reserve(bytes);
   slot.buffer = std::move(buffer);
   freeBuffers_.pop_back();
 }

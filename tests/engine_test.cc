@@ -37,14 +37,8 @@ class EngineTest : public ::testing::Test {
   // Plans `total` bytes in files of min..max bytes.
   void Plan(int64_t total, int64_t min, int64_t max, uint32_t dirFiles = 100,
             uint32_t dirLevel = 4) {
-    TestConfig config;
-    config.totalSize = total;
-    config.minFileSize = min;
-    config.maxFileSize = max;
-    config.maxDirFiles = dirFiles;
-    config.maxDirLevel = dirLevel;
     MtDefaultRandom random;
-    ASSERT_EQ(CreateFileList(plan, config, random), 0);
+    ASSERT_EQ(CreateFileList(plan, Config(total, min, max, dirFiles, dirLevel), random), 0);
   }
   // Plans files of these sizes in the root, numbered from 0.
   void PlanFiles(const std::vector<int64_t>& sizes) {

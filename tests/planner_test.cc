@@ -30,16 +30,6 @@ std::string Shape(const FileList& list) {
   return out;
 }
 
-TestConfig Config(int64_t total, int64_t min, int64_t max, uint32_t dirFiles, uint32_t dirLevel) {
-  TestConfig config;
-  config.totalSize = total;
-  config.minFileSize = min;
-  config.maxFileSize = max;
-  config.maxDirFiles = dirFiles;
-  config.maxDirLevel = dirLevel;
-  return config;
-}
-
 std::string Plan(int64_t total, int64_t min, int64_t max, uint32_t dirFiles, uint32_t dirLevel) {
   MtDefaultRandom random;
   FileList root;

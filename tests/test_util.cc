@@ -85,6 +85,16 @@ std::vector<std::string> Words(const std::string& text) {
   return words;
 }
 
+TestConfig Config(int64_t total, int64_t min, int64_t max, uint32_t dirFiles, uint32_t dirLevel) {
+  TestConfig config;
+  config.totalSize = total;
+  config.minFileSize = min;
+  config.maxFileSize = max;
+  config.maxDirFiles = dirFiles;
+  config.maxDirLevel = dirLevel;
+  return config;
+}
+
 ToolRun RunInProcess(std::vector<const char*> words, FileSystem& fs, uint64_t memory) {
   words.insert(words.begin(), "dtk");
   MemoryConsole console;

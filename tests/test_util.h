@@ -10,6 +10,7 @@
 
 #include "platform/file_system.h"
 #include "reporting/phase_frame.h"
+#include "tree/planner.h"
 
 namespace dtk {
 
@@ -47,6 +48,9 @@ class TempDir {
  private:
   std::string path_;
 };
+
+// A plan's settings: `total` bytes in files of min..max bytes.
+TestConfig Config(int64_t total, int64_t min, int64_t max, uint32_t dirFiles, uint32_t dirLevel);
 
 std::string ReadWholeFile(const std::string& path);
 void WriteWholeFile(const std::string& path, const std::string& contents);
