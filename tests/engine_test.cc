@@ -108,54 +108,6 @@ INSTANTIATE_TEST_SUITE_P(Engines, BothEngines,
                          ::testing::Values(EngineKind::kSync, EngineKind::kUring),
                          [](const auto& info) { return EngineName(info.param); });
 
-// A phase's lines: its frame round `lines`, then its summary of `counts`
-// and `bytes` in a second.
-std::string Phase(const std::string& name, const std::string& lines, const std::string& counts,
-                  int bytes) {
-  const std::string b = std::to_string(bytes);
-  return "E TS Start\n" + lines + "E TS Finish\nO " + name + " " + counts + "\nO " + name +
-         " filesize " + b + " bytes\nO " + name + " time 1 sec\nO " + name + " speed 0.0KB/sec (" +
-         b + "B/sec)\n";
-}
-
-TEST_P(BothEngines, NestedTreeIsCreatedVerifiedAndRemovedInOrder) {
-  Plan(10, 1, 2, 2, 2);  // sizes 1,1,1,2,1,2,2: chains of two directories
-  ASSERT_EQ(Create(), 0);
-  EXPECT_EQ(Lines(),
-            Phase("Create",
-                  "E CreateFile T/file-0 (1 bytes) No.1\nE CreateFile T/file-1 (1 bytes) No.2\n"
-                  "E CreateDirecrory T/DIR-0\nE CreateFile T/DIR-0/file-2 (1 bytes) No.3\n"
-                  "E CreateFile T/DIR-0/file-3 (2 bytes) No.4\nE CreateDirecrory T/DIR-0/DIR-1\n"
-                  "E CreateFile T/DIR-0/DIR-1/file-4 (1 bytes) No.5\n"
-                  "E CreateFile T/DIR-0/DIR-1/file-5 (2 bytes) No.6\nE CreateDirecrory T/DIR-2\n"
-                  "E CreateFile T/DIR-2/file-6 (2 bytes) No.7\n",
-                  "7 files, 3 directories", 10));
-  ASSERT_EQ(Verify(), 0);
-  EXPECT_EQ(Lines(), Phase("Verify",
-                           "E Verify T/file-0 (FC6C7028:1 bytes) No.1\n"
-                           "E Verify T/file-1 (27820654:1 bytes) No.2\n"
-                           "E Verify T/DIR-0/file-2 (902B6662:1 bytes) No.3\n"
-                           "E Verify T/DIR-0/file-3 (BFED04FE:2 bytes) No.4\n"
-                           "E Verify T/DIR-0/DIR-1/file-4 (A864DBDF:1 bytes) No.5\n"
-                           "E Verify T/DIR-0/DIR-1/file-5 (A3580446:2 bytes) No.6\n"
-                           "E Verify T/DIR-2/file-6 (D58DCE5B:2 bytes) No.7\n",
-                           "7 files, 0 CRC Errors", 10));
-  ASSERT_EQ(Remove(), 0);
-  EXPECT_TRUE(dir.List().empty());
-  EXPECT_EQ(Lines(),
-            Phase("Remove",
-                  "E RemoveFile T/DIR-2/file-6 (2 bytes) No.1\nE RemoveDirecrory T/DIR-2\n"
-                  "E RemoveFile T/DIR-0/DIR-1/file-5 (2 bytes) No.2\n"
-                  "E RemoveFile T/DIR-0/DIR-1/file-4 (1 bytes) No.3\n"
-                  "E RemoveDirecrory T/DIR-0/DIR-1\nE RemoveFile T/DIR-0/file-3 (2 bytes) No.4\n"
-                  "E RemoveFile T/DIR-0/file-2 (1 bytes) No.5\nE RemoveDirecrory T/DIR-0\n"
-                  "E RemoveFile T/file-1 (1 bytes) No.6\nE RemoveFile T/file-0 (1 bytes) No.7\n",
-                  "7 files, 3 directories", 10));
-  // Nothing left to remove: no phase at all.
-  ASSERT_EQ(DtkTest(fs, console, clock).Remove(plan, TreeRoot(fs, dir.path())), 0);
-  EXPECT_EQ(Lines(), "");
-}
-
 TEST_P(BothEngines, PatternIsTheGeneratorOutputLaidDownAsARingIn128KiBTransfers) {
   // Files take consecutive bytes of the generator's output, little-endian,
   // round a ring of 262,144 bytes: the second file ends a byte short of the

@@ -53,6 +53,15 @@ std::string Replaced(std::string text, const std::string& from, const std::strin
   return text;
 }
 
+// The end of a phase's lines: the frame's last line and the summary of
+// `counts` and `bytes` (`kb` thousands) in a second.
+std::string Summary(const std::string& word, const std::string& counts, const std::string& bytes,
+                    const std::string& kb) {
+  return "E TS Finish\nO " + word + " " + counts + "\nO " + word + " filesize " + bytes +
+         " bytes\nO " + word + " time 1 sec\nO " + word + " speed " + kb + "KB/sec (" + bytes +
+         "B/sec)\n";
+}
+
 // Whole runs with each engine: the same lines, trees and reports.
 class EngineRunTest : public ::testing::TestWithParam<EngineKind> {
  protected:
@@ -323,51 +332,58 @@ TEST_P(EngineRunTest, AWholeRunPrintsEveryLineAndReportsEveryCall) {
   TempDir dir;
   TempDir reports;
   const std::string reportPath = reports / "run.json";
+  // Three files a directory, chains two deep: a second chain starts in the
+  // target, and the remove phase takes the chains last to first.
   const std::string lines = Replaced(
       "E TS Start\n"
-      "E CreateFile @/file-0 (200000 bytes) No.1\n"
-      "E CreateFile @/file-1 (200000 bytes) No.2\n"
+      "E CreateFile @/file-0 (100000 bytes) No.1\n"
+      "E CreateFile @/file-1 (100000 bytes) No.2\n"
+      "E CreateFile @/file-2 (100000 bytes) No.3\n"
       "E CreateDirecrory @/DIR-0\n"
-      "E CreateFile @/DIR-0/file-2 (200000 bytes) No.3\n"
-      "E CreateFile @/DIR-0/file-3 (200000 bytes) No.4\n"
+      "E CreateFile @/DIR-0/file-3 (100000 bytes) No.4\n"
+      "E CreateFile @/DIR-0/file-4 (100000 bytes) No.5\n"
+      "E CreateFile @/DIR-0/file-5 (100000 bytes) No.6\n"
       "E CreateDirecrory @/DIR-0/DIR-1\n"
-      "E CreateFile @/DIR-0/DIR-1/file-4 (200000 bytes) No.5\n"
-      "E CreateFile @/DIR-0/DIR-1/file-5 (48576 bytes) No.6\n"
-      "E TS Finish\n"
-      "O Create 6 files, 2 directories\n"
-      "O Create filesize 1048576 bytes\n"
-      "O Create time 1 sec\n"
-      "O Create speed 1048.5KB/sec (1048576B/sec)\n"
-      "E TS Start\n"
-      "E Verify @/file-0 (04F752ED:200000 bytes) No.1\n"
-      "E Verify @/file-1 (35603A82:200000 bytes) No.2\n"
-      "E Verify @/DIR-0/file-2 (36972C32:200000 bytes) No.3\n"
-      "E Verify @/DIR-0/file-3 (84A87D17:200000 bytes) No.4\n"
-      "E Verify @/DIR-0/DIR-1/file-4 (22B0FFC2:200000 bytes) No.5\n"
-      "E Verify @/DIR-0/DIR-1/file-5 (E916D83D:48576 bytes) No.6\n"
-      "E TS Finish\n"
-      "O Verify 6 files, 0 CRC Errors\n"
-      "O Verify filesize 1048576 bytes\n"
-      "O Verify time 1 sec\n"
-      "O Verify speed 1048.5KB/sec (1048576B/sec)\n"
-      "E TS Start\n"
-      "E RemoveFile @/DIR-0/DIR-1/file-5 (48576 bytes) No.1\n"
-      "E RemoveFile @/DIR-0/DIR-1/file-4 (200000 bytes) No.2\n"
-      "E RemoveDirecrory @/DIR-0/DIR-1\n"
-      "E RemoveFile @/DIR-0/file-3 (200000 bytes) No.3\n"
-      "E RemoveFile @/DIR-0/file-2 (200000 bytes) No.4\n"
-      "E RemoveDirecrory @/DIR-0\n"
-      "E RemoveFile @/file-1 (200000 bytes) No.5\n"
-      "E RemoveFile @/file-0 (200000 bytes) No.6\n"
-      "E TS Finish\n"
-      "O Remove 6 files, 2 directories\n"
-      "O Remove filesize 1048576 bytes\n"
-      "O Remove time 1 sec\n"
-      "O Remove speed 1048.5KB/sec (1048576B/sec)\n",
+      "E CreateFile @/DIR-0/DIR-1/file-6 (100000 bytes) No.7\n"
+      "E CreateFile @/DIR-0/DIR-1/file-7 (100000 bytes) No.8\n"
+      "E CreateFile @/DIR-0/DIR-1/file-8 (100000 bytes) No.9\n"
+      "E CreateDirecrory @/DIR-2\n"
+      "E CreateFile @/DIR-2/file-9 (100000 bytes) No.10\n"
+      "E CreateFile @/DIR-2/file-10 (48576 bytes) No.11\n" +
+          Summary("Create", "11 files, 3 directories", "1048576", "1048.5") +
+          "E TS Start\n"
+          "E Verify @/file-0 (42A5E7CC:100000 bytes) No.1\n"
+          "E Verify @/file-1 (F714DAF7:100000 bytes) No.2\n"
+          "E Verify @/file-2 (3D8425BE:100000 bytes) No.3\n"
+          "E Verify @/DIR-0/file-3 (7847DFBD:100000 bytes) No.4\n"
+          "E Verify @/DIR-0/file-4 (AF386E7B:100000 bytes) No.5\n"
+          "E Verify @/DIR-0/file-5 (3570592E:100000 bytes) No.6\n"
+          "E Verify @/DIR-0/DIR-1/file-6 (1AEA429D:100000 bytes) No.7\n"
+          "E Verify @/DIR-0/DIR-1/file-7 (CE634616:100000 bytes) No.8\n"
+          "E Verify @/DIR-0/DIR-1/file-8 (163A0AE7:100000 bytes) No.9\n"
+          "E Verify @/DIR-2/file-9 (097B6FC3:100000 bytes) No.10\n"
+          "E Verify @/DIR-2/file-10 (E916D83D:48576 bytes) No.11\n" +
+          Summary("Verify", "11 files, 0 CRC Errors", "1048576", "1048.5") +
+          "E TS Start\n"
+          "E RemoveFile @/DIR-2/file-10 (48576 bytes) No.1\n"
+          "E RemoveFile @/DIR-2/file-9 (100000 bytes) No.2\n"
+          "E RemoveDirecrory @/DIR-2\n"
+          "E RemoveFile @/DIR-0/DIR-1/file-8 (100000 bytes) No.3\n"
+          "E RemoveFile @/DIR-0/DIR-1/file-7 (100000 bytes) No.4\n"
+          "E RemoveFile @/DIR-0/DIR-1/file-6 (100000 bytes) No.5\n"
+          "E RemoveDirecrory @/DIR-0/DIR-1\n"
+          "E RemoveFile @/DIR-0/file-5 (100000 bytes) No.6\n"
+          "E RemoveFile @/DIR-0/file-4 (100000 bytes) No.7\n"
+          "E RemoveFile @/DIR-0/file-3 (100000 bytes) No.8\n"
+          "E RemoveDirecrory @/DIR-0\n"
+          "E RemoveFile @/file-2 (100000 bytes) No.9\n"
+          "E RemoveFile @/file-1 (100000 bytes) No.10\n"
+          "E RemoveFile @/file-0 (100000 bytes) No.11\n" +
+          Summary("Remove", "11 files, 3 directories", "1048576", "1048.5"),
       "@", dir.path());
   std::vector<const char*> words = {
-      dir.path().c_str(), "-filesize",    "1", "-minFileSize", "200000", "-maxFileSize",
-      "200000",           "-maxDirFiles", "2", "-verify"};
+      dir.path().c_str(), "-filesize",    "1", "-minFileSize", "100000", "-maxFileSize",
+      "100000",           "-maxDirFiles", "3", "-maxDirLevel", "2",      "-verify"};
 #ifndef _WIN32
   std::vector<std::string> args(words.begin(), words.end());
   args.insert(args.begin(), DTK_BINARY);
@@ -388,24 +404,23 @@ TEST_P(EngineRunTest, AWholeRunPrintsEveryLineAndReportsEveryCall) {
   EXPECT_EQ(reports.List(), std::vector<std::string>{"run.json"});  // no temporary left
   nlohmann::json report = ReadReport(reportPath);
   // Reads or writes of at most 128 KiB.
-  const uint64_t F = 6, D = 2, chunks = 11, bytes = 1048576;
+  const uint64_t F = 11, D = 3, chunks = 11, bytes = 1048576;
   EXPECT_EQ(counting.CountOf(Op::kFlush), F);
   EXPECT_EQ(counting.CountOf(Op::kFlushDirectory), D + 1);  // and the target
+  // Each file is flushed just before it is closed, and each directory once
+  // nothing more is made in it (M: a directory made, O: a file opened, F: a
+  // directory flushed): DIR-1 and DIR-0 before DIR-2, DIR-2 and the target
+  // at the end.
   const auto& calls = counting.calls();
-  for (size_t i = 0; i < calls.size(); ++i) {
-    if (calls[i].op == Op::kFlush) {
-      ASSERT_LT(i + 1, calls.size());
-      EXPECT_EQ(calls[i + 1].op, Op::kClose);
-    }
-    if (calls[i].op == Op::kFlushDirectory && i + 1 < calls.size() &&
-        calls[i + 1].op != Op::kFlushDirectory) {
-      for (size_t k = i + 1; k < calls.size(); ++k) {
-        if (calls[k].op == Op::kOpenForWrite || calls[k].op == Op::kMakeDirectory) {
-          EXPECT_NE(calls[k].path.rfind(calls[i].path + "/", 0), 0u) << calls[k].path;
-        }
-      }
-    }
+  std::string order;
+  for (size_t i = 0; i < calls.size() && calls[i].op != Op::kOpenForRead; ++i) {
+    if (calls[i].op == Op::kFlush) EXPECT_EQ(calls[i + 1].op, Op::kClose);
+    order += calls[i].op == Op::kMakeDirectory    ? "M"
+             : calls[i].op == Op::kOpenForWrite   ? "O"
+             : calls[i].op == Op::kFlushDirectory ? "F"
+                                                  : "";
   }
+  EXPECT_EQ(order, "OOOMOOOMOOOFFMOOFF");
   // Nothing is flushed in the remove phase.
   auto firstRemoval = std::find_if(calls.begin(), calls.end(),
                                    [](const auto& call) { return call.op == Op::kDeleteFile; });
@@ -416,8 +431,8 @@ TEST_P(EngineRunTest, AWholeRunPrintsEveryLineAndReportsEveryCall) {
   EXPECT_EQ(report["platform"], kPlatform);
   EXPECT_EQ(report["target"], dir.path());
   EXPECT_TRUE(report["fileSystem"].is_string());
-  nlohmann::json settings = nlohmann::json::parse(R"({"totalSize": 1048576, "minFileSize": 200000,
-      "maxFileSize": 200000, "maxDirFiles": 2, "maxDirLevel": 4, "verify": true,
+  nlohmann::json settings = nlohmann::json::parse(R"({"totalSize": 1048576, "minFileSize": 100000,
+      "maxFileSize": 100000, "maxDirFiles": 3, "maxDirLevel": 2, "verify": true,
       "noCreate": false, "noRemove": false, "sync": true, "depth": 32, "threads": 1,
       "direct": false})");
   settings["engine"] = EngineName(GetParam());
@@ -638,13 +653,6 @@ ToolRun RunSmall(const std::string& target, const std::string& options,
   return RunInProcess(argv, fs);
 }
 
-// The lines of a phase of three small trees.
-std::string Summary(const std::string& word, const std::string& counts) {
-  return "E TS Start\nE TS Finish\nO " + word + " " + counts + "\nO " + word +
-         " filesize 3145728 bytes\nO " + word + " time 1 sec\nO " + word +
-         " speed 3145.7KB/sec (3145728B/sec)\n";
-}
-
 // Each of several threads makes a single run's tree in its own directory,
 // which later runs with as many threads find. One frame is printed with
 // the sums of all threads; the report adds each.
@@ -653,7 +661,8 @@ TEST(ThreadRunTest, EachThreadMakesASingleRunsTreeThatLaterRunsFindAgain) {
   RunSmall(single.path(), "-noRemove");
   TempDir dir;
   ToolRun keep = RunSmall(dir.path(), "-noRemove -Threads 3");
-  EXPECT_EQ(keep.lines, Summary("Create", "66 files, 6 directories"));
+  EXPECT_EQ(keep.lines,
+            "E TS Start\n" + Summary("Create", "66 files, 6 directories", "3145728", "3145.7"));
   std::vector<std::string> trees;
   for (const char* thread : {"thread-0/", "thread-1/", "thread-2/"}) {
     trees.push_back(thread);
@@ -672,8 +681,9 @@ TEST(ThreadRunTest, EachThreadMakesASingleRunsTreeThatLaterRunsFindAgain) {
   std::string report = reports / "report.json";
   ToolRun check = RunSmall(dir.path(), "-noCreate -verify -threads 3 -report " + report);
   EXPECT_EQ(check.status, 0);
-  EXPECT_EQ(check.lines, Summary("Verify", "66 files, 0 CRC Errors") +
-                             Summary("Remove", "66 files, 6 directories"));
+  EXPECT_EQ(check.lines,
+            "E TS Start\n" + Summary("Verify", "66 files, 0 CRC Errors", "3145728", "3145.7") +
+                "E TS Start\n" + Summary("Remove", "66 files, 6 directories", "3145728", "3145.7"));
   EXPECT_TRUE(dir.List().empty());
   nlohmann::json json = ReadReport(report);
   EXPECT_EQ(json["settings"]["threads"], 3);
