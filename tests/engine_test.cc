@@ -260,34 +260,9 @@ INSTANTIATE_TEST_SUITE_P(Faults, EngineFaultTest,
                                   EngineName(std::get<0>(info.param));
                          });
 
-TEST_P(BothEngines, VerifyCountsDamageAndStopsAtAFileItCannotRead) {
-  PlanFiles({100, 100, 100, 100});
-  ASSERT_EQ(Create(), 0);
-  std::string changed = ReadWholeFile(dir / "file-1");
-  changed[50] ^= 1;
-  WriteWholeFile(dir / "file-1", changed);
-  ASSERT_EQ(Verify(), 0);  // a CRC error is counted, not a failure
-  EXPECT_EQ(test.verified().files, 4u);
-  EXPECT_EQ(test.verified().second, 1u);
-  std::string lines = Lines();
-  EXPECT_NE(lines.find("No.2\nE CRC Error!\nE Verify T/file-2"), std::string::npos) << lines;
-  std::filesystem::remove(dir / "file-2");
-  EXPECT_EQ(Verify(), -1);
-  EXPECT_NE(Lines().find("No.3\nE CreateFile Error!: " + SystemText(kNoSuchFile) + "\n"),
-            std::string::npos);
-  WriteWholeFile(dir / "file-2", std::string(100, 'x'));
-  fs.FailCall(Op::kRead, fs.CountOf(Op::kRead) + 1, EIO);
-  EXPECT_EQ(Verify(), -1);
-  EXPECT_NE(Lines().find("No.1\nE ReadFile Error!: " + SystemText(EIO) + "\n"), std::string::npos);
-  // Every file opened is closed (one open failed; the create phase closed four).
-  EXPECT_EQ(fs.CountOf(Op::kOpenForRead) - 1, fs.CountOf(Op::kClose) - 4);
-}
-
 // -direct: the block arithmetic of unbuffered transfers against a file
-// system that plays any block size and refuses what is not aligned, and
-// one that refuses unbuffered I/O.
+// system that plays any block size and refuses what is not aligned.
 constexpr int64_t kChunk = 131072;
-using DirectIoTest = EngineTest;
 
 struct BlockCase {
   const char* name;
@@ -357,26 +332,12 @@ TEST_P(BothEngines, AFileLongerOrShorterThanPlannedStopsTheVerifyPhaseThere) {
     }
     if (direct) ExpectAllUnbuffered(from);
   }
-}
-
-TEST_F(DirectIoTest, AFileSystemThatRefusesIsNamedBeforeAnyPhaseAndNothingIsTouched) {
-  fs.RefuseDirectIo(kInvalidArgument);
-  TempDir reports;
-  const std::string report = reports / "r.json";
-  const char* words[] = {"dtk",     dir.path().c_str(), "-verify",
-                         "-direct", "-report",          report.c_str()};
-  MtDefaultRandom sizes;
-  RunEnvironment environment{fs, console, clock, sizes, kPosixOptionRules, kPosixPathStyle, 0};
-  EXPECT_EQ(RunDtk(6, words, environment), 1);
-  EXPECT_EQ(console.Transcript(),
-            "E Direct Error!: the file system of " + dir.path() +
-                " refuses unbuffered I/O (-direct): " + SystemText(kInvalidArgument) + "\n");
-  EXPECT_TRUE(dir.List().empty());
-  EXPECT_EQ(fs.CountOf(Op::kMakeDirectory) + fs.CountOf(Op::kOpenForWrite), 0);
-  nlohmann::json json = nlohmann::json::parse(ReadWholeFile(report));
-  EXPECT_EQ(json["settings"]["direct"], true);
-  EXPECT_TRUE(json["directBlockSize"].is_null());
-  EXPECT_TRUE(json["phases"].empty());
+  // A read that fails stops the phase there too; every file opened is
+  // closed (the create phases closed one file each).
+  fs.FailCall(Op::kRead, fs.CountOf(Op::kRead) + 1, EIO);
+  EXPECT_EQ(Verify(), -1);
+  EXPECT_NE(Lines().find("No.1\nE ReadFile Error!: " + SystemText(EIO) + "\n"), std::string::npos);
+  EXPECT_EQ(fs.CountOf(Op::kOpenForRead), fs.CountOf(Op::kClose) - fs.CountOf(Op::kOpenForWrite));
 }
 
 #ifndef _WIN32
