@@ -392,10 +392,7 @@ TEST_P(EngineRunTest, AWholeRunPrintsEveryLineAndReportsEveryCall) {
   EXPECT_TRUE(dir.List().empty());
   EXPECT_EQ(reports.List(), std::vector<std::string>{"run.json"});  // no temporary left
   nlohmann::json report = ReadReport(reportPath);
-  // Reads or writes of at most 128 KiB.
-  const uint64_t F = 11, D = 3, chunks = 11, bytes = 1048576;
-  EXPECT_EQ(counting.CountOf(Op::kFlush), F);
-  EXPECT_EQ(counting.CountOf(Op::kFlushDirectory), D + 1);  // and the target
+  const uint64_t F = 11, D = 3, bytes = 1048576;
   // Each file is flushed just before it is closed, and each directory once
   // nothing more is made in it (M: a directory made, O: a file opened, F: a
   // directory flushed): DIR-1 and DIR-0 before DIR-2, DIR-2 and the target
@@ -424,59 +421,48 @@ TEST_P(EngineRunTest, AWholeRunPrintsEveryLineAndReportsEveryCall) {
   EXPECT_EQ(report, head);
   EXPECT_TRUE(report["fileSystem"].is_string());
 
-  const auto& phases = report["phases"];
-  ASSERT_EQ(phases.size(), 3u);
+  // Each phase but for its times and rates, with the count of each kind of
+  // call it made: every call the plan implies (directories are opened and
+  // closed too, once a phase; nothing is flushed but in the create phase).
+  const nlohmann::json expected = nlohmann::json::parse(R"([
+    {"name": "create", "status": "ok", "files": 11, "directories": 3, "bytes": 1048576,
+     "operations": {"mkdir": 3, "open": 14, "write": 11, "flush": 15, "close": 14},
+     "failures": [], "failuresNotListed": 0},
+    {"name": "verify", "status": "ok", "files": 11, "crcErrors": 0, "bytes": 1048576,
+     "operations": {"open": 14, "read": 11, "close": 14}, "failures": [],
+     "failuresNotListed": 0, "crcMismatches": [], "crcMismatchesNotListed": 0},
+    {"name": "remove", "status": "ok", "files": 11, "directories": 3, "bytes": 1048576,
+     "operations": {"open": 3, "close": 3, "unlink": 11, "rmdir": 3},
+     "failures": [], "failuresNotListed": 0}])");
+  ASSERT_EQ(report["phases"].size(), 3u);
   double phaseSeconds = 0;
-  // Directories are opened and closed too, each once per phase.
-  std::map<std::string, std::map<std::string, uint64_t>> expectedCalls = {
-      {"create",
-       {{"mkdir", D}, {"open", F + D}, {"write", chunks}, {"flush", F + D + 1}, {"close", F + D}}},
-      {"verify", {{"open", F + D}, {"read", chunks}, {"close", F + D}}},
-      {"remove", {{"open", D}, {"close", D}, {"unlink", F}, {"rmdir", D}}}};
-  const char* names[] = {"create", "verify", "remove"};
   for (int i = 0; i < 3; ++i) {
-    const auto& phase = phases[i];
-    SCOPED_TRACE(names[i]);
-    EXPECT_EQ(phase["name"], names[i]);
-    EXPECT_EQ(phase["status"], "ok");
-    EXPECT_EQ(phase["start"].get<std::string>().size(), 29u);  // 2026-12-07T22:17:50.123+01:00
-    double seconds = phase["seconds"];
+    nlohmann::json phase = report["phases"][i];
+    const double seconds = phase["seconds"];
     EXPECT_GT(seconds, 0);
     phaseSeconds += seconds;
-    EXPECT_EQ(phase["files"], F);
-    EXPECT_EQ(phase["bytes"], bytes);
-    if (i == 1) {
-      EXPECT_EQ(phase["crcErrors"], 0);
-      EXPECT_EQ(phase["crcMismatches"], nlohmann::json::array());
-      EXPECT_DOUBLE_EQ(phase["entriesPerSecond"].get<double>(), F / seconds);
-    } else {
-      EXPECT_EQ(phase["directories"], D);
-      EXPECT_DOUBLE_EQ(phase["entriesPerSecond"].get<double>(), (F + D) / seconds);
-    }
+    EXPECT_EQ(phase["start"].get<std::string>().size(), 29u);  // 2026-12-07T22:17:50.123+01:00
     EXPECT_DOUBLE_EQ(phase["bytesPerSecond"].get<double>(), bytes / seconds);
-    EXPECT_EQ(phase["failures"], nlohmann::json::array());
-
-    // One entry per kind of call made, counting every call the plan implies,
-    // its figures in order. Nothing is flushed but in the create phase.
-    std::map<std::string, uint64_t> calls;
+    // Each kind of call's figures in order, within the phase.
     double callSeconds = 0;
-    for (const auto& [name, op] : phase["operations"].items()) {
-      calls[name] = op["count"];
+    for (auto& [name, op] : phase["operations"].items()) {
       std::vector<double> figures;
       for (const char* figure :
            {"minMicros", "p50Micros", "p90Micros", "p99Micros", "p999Micros", "maxMicros"}) {
         figures.push_back(op[figure]);
       }
       EXPECT_TRUE(std::is_sorted(figures.begin(), figures.end())) << name;
-      callSeconds += op["seconds"].get<double>();
       EXPECT_LE(figures.back() / 1e6, seconds) << name;
+      callSeconds += op["seconds"].get<double>();
+      op = op["count"];
     }
-    EXPECT_EQ(calls, expectedCalls[names[i]]);
+    for (const char* varying : {"start", "seconds", "bytesPerSecond", "entriesPerSecond"}) {
+      phase.erase(varying);
+    }
+    EXPECT_EQ(phase, expected[i]);
     // One call at a time, the calls fit in the phase; in flight together,
     // they overlap.
-    if (GetParam() == EngineKind::kSync) {
-      EXPECT_LE(callSeconds, seconds);
-    }
+    if (GetParam() == EngineKind::kSync) EXPECT_LE(callSeconds, seconds);
   }
   EXPECT_LT(phaseSeconds, wall);
   EXPECT_TRUE(dir.List().empty());
