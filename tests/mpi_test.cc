@@ -7,8 +7,6 @@
 #include <filesystem>
 #include <map>
 #include <nlohmann/json.hpp>
-#include <regex>
-#include <sstream>
 
 #include "test_util.h"
 
@@ -18,7 +16,7 @@ namespace {
 struct MpiRun {
   std::map<int, int> statuses;  // each process's exit status, by rank
   std::string out;
-  std::string err;  // without the lines that tell the processes' statuses
+  std::string err;
 };
 
 // A shell around each process tells its exit status.
@@ -49,17 +47,9 @@ MpiRun RunOnThreeRanks(const std::string& words) {
   command.insert(command.end(), {kTellStatus, DTK_MPI_BINARY});
   for (const std::string& word : Words(words)) command.push_back(word);
   ChildResult child = RunChild(command);
-  MpiRun run;
-  run.out = child.out;
-  std::istringstream lines(child.err);
-  static const std::regex exitLine(R"(exit of rank (\d+): (\d+))");
-  for (std::string line; std::getline(lines, line);) {
-    std::smatch match;
-    if (std::regex_match(line, match, exitLine)) {
-      run.statuses[std::stoi(match[1])] = std::stoi(match[2]);
-    } else {
-      run.err += line + "\n";
-    }
+  MpiRun run{{}, child.out, child.err};
+  for (const std::string& line : LinesStartingWith(child.err, "exit of rank ")) {
+    run.statuses[std::stoi(line.substr(13))] = std::stoi(line.substr(line.find(": ") + 2));
   }
   return run;
 }
