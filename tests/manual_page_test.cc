@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -14,21 +13,21 @@
 namespace dtk {
 namespace {
 
-// The lines of the section headed ".SH `name`", up to the next section.
-std::vector<std::string> Section(const std::vector<std::string>& lines, const std::string& name) {
-  auto begin = std::find(lines.begin(), lines.end(), ".SH " + name);
-  auto end = std::find_if(begin + (begin != lines.end()), lines.end(),
-                          [](const std::string& line) { return line.rfind(".SH ", 0) == 0; });
-  return std::vector<std::string>(begin + (begin != lines.end()), end);
+// The section headed ".SH `name`", from the line break before its heading to
+// the one before the next heading.
+std::string Section(const std::string& page, const std::string& name) {
+  size_t begin = page.find("\n.SH " + name + "\n");
+  return page.substr(begin, page.find("\n.SH ", begin + 1) + 1 - begin);
 }
 
-// Whether `line` calls one of `macros` with the option word for `name`
-// (roff writes the option's minus sign as "\-") as its first argument.
-bool CallsWithOption(const std::string& line, std::vector<std::string> macros,
+// Whether a line of `text` calls one of `macros` with the option word for
+// `name` (roff writes the option's minus sign as "\-") as its first argument.
+bool CallsWithOption(const std::string& text, std::vector<std::string> macros,
                      const std::string& name) {
   return std::any_of(macros.begin(), macros.end(), [&](const std::string& macro) {
-    std::string head = macro + " \\-" + name;
-    return line.rfind(head, 0) == 0 && (line.size() == head.size() || line[head.size()] == ' ');
+    std::string head = "\n" + macro + " \\-" + name;
+    return text.find(head + " ") != std::string::npos ||
+           text.find(head + "\n") != std::string::npos;
   });
 }
 
@@ -38,28 +37,17 @@ TEST(ManualPageTest, DocumentsEveryOptionAndRendersCleanlyWithinATerminalsWidth)
       {DTK_REPORT_MANUAL_PAGE, {"\\-csv", "\\-chart", "\\-help"}}};
   for (const auto& [path, names] : pages) {
     SCOPED_TRACE(path);
-    std::istringstream page(ReadWholeFile(path));
-    std::vector<std::string> lines;
-    for (std::string line; std::getline(page, line);) lines.push_back(line);
-    auto title = std::find_if(lines.begin(), lines.end(),
-                              [](const std::string& line) { return line.rfind(".TH ", 0) == 0; });
-    ASSERT_NE(title, lines.end());
-    EXPECT_NE(title->find("\"dtk " DTK_VERSION "\""), std::string::npos) << *title;
-    std::vector<std::string> synopsis = Section(lines, "SYNOPSIS");
-    std::vector<std::string> options = Section(lines, "OPTIONS");
-    ASSERT_FALSE(options.empty());
+    std::string page = ReadWholeFile(path);
+    std::string title = LinesStartingWith(page, ".TH ").at(0);
+    EXPECT_NE(title.find("\"dtk " DTK_VERSION "\""), std::string::npos) << title;
+    std::string synopsis = Section(page, "SYNOPSIS");
+    std::string options = Section(page, "OPTIONS");
     for (const std::string& name : names) {
-      EXPECT_TRUE(std::any_of(synopsis.begin(), synopsis.end(),
-                              [&](const std::string& line) {
-                                return CallsWithOption(line, {".OP", ".B"}, name);
-                              }))
+      EXPECT_TRUE(CallsWithOption(synopsis, {".OP", ".B"}, name))
           << "-" << name << " is missing from the synopsis";
       // An entry of its own: a tagged paragraph whose tag is the option.
-      bool entry = false;
-      for (size_t i = 0; i + 1 < options.size(); ++i) {
-        entry |= options[i] == ".TP" && CallsWithOption(options[i + 1], {".B", ".BI"}, name);
-      }
-      EXPECT_TRUE(entry) << "-" << name << " has no entry under OPTIONS";
+      EXPECT_TRUE(CallsWithOption(options, {".TP\n.B", ".TP\n.BI"}, name))
+          << "-" << name << " has no entry under OPTIONS";
     }
     if (std::string(DTK_GROFF).empty()) continue;  // groff is not installed
     for (const char* device : {"-Tps", "-Tutf8"}) {
@@ -71,12 +59,9 @@ TEST(ManualPageTest, DocumentsEveryOptionAndRendersCleanlyWithinATerminalsWidth)
     // would run over the edge.
     ChildResult text = RunChild({DTK_GROFF, "-man", "-Tascii", "-P-cbou", path});
     ASSERT_EQ(text.status, 0) << text.err;
-    std::istringstream rendered(text.out);
-    int lineCount = 0;
-    for (std::string line; std::getline(rendered, line); ++lineCount) {
-      EXPECT_LE(line.size(), 80u) << line;
-    }
-    EXPECT_GT(lineCount, 100);
+    std::vector<std::string> lines = LinesStartingWith(text.out, "");
+    EXPECT_GT(lines.size(), 100u);
+    for (const std::string& line : lines) EXPECT_LE(line.size(), 80u) << line;
   }
 }
 

@@ -14,6 +14,7 @@ set -euo pipefail
 cpack=$1
 build=$2
 version=$3
+programs=(/usr/bin/dtk /usr/bin/dtk-report)
 
 skip() {
   echo "skipped: $*"
@@ -30,8 +31,7 @@ command -v dpkg-shlibdeps >/dev/null || skip "dpkg-dev is not installed"
 if dpkg-query -W -f='${Status}' dtk 2>/dev/null | grep -q ' installed$'; then
   skip "a dtk package is installed already"
 fi
-[ ! -e /usr/bin/dtk ] || skip "/usr/bin/dtk exists already"
-[ ! -e /usr/bin/dtk-report ] || skip "/usr/bin/dtk-report exists already"
+for program in "${programs[@]}"; do [ ! -e "$program" ] || skip "$program exists already"; done
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/dtk-package.XXXXXX")
 installed=0
@@ -41,53 +41,49 @@ cleanup() {
 }
 trap cleanup EXIT
 
+# Fails unless a line of TEXT matches the extended regular expression.
+expect() { grep -qE -- "$2" <<<"$1" || fail "no line $2 in: $1"; }
+
 # The package, made in a directory of its own so the build is not touched.
-"$cpack" -G DEB --config "$build/CPackConfig.cmake" -B "$work/package" >"$work/cpack.log" 2>&1 ||
-  { cat "$work/cpack.log"; fail "cpack"; }
+"$cpack" -G DEB --config "$build/CPackConfig.cmake" -B "$work/package" >"$work/log" 2>&1 ||
+  fail "cpack: $(<"$work/log")"
 debs=("$work"/package/dtk_"$version"_*.deb)
 [ -f "${debs[0]}" ] || fail "no dtk_${version}_*.deb in $(ls "$work/package")"
-deb=${debs[0]}
-
-field() { dpkg-deb -f "$deb" "$1"; }
-[ "$(field Package)" = dtk ] || fail "Package: $(field Package)"
-[ "$(field Version)" = "$version" ] || fail "Version: $(field Version), expected $version"
-[ "$(field Maintainer)" = "dtk developers <dtk@localhost>" ] || fail "Maintainer: $(field Maintainer)"
+fields=$(dpkg-deb -f "${debs[0]}")
+expect "$fields" "^Package: dtk$"
+expect "$fields" "^Version: ${version//./\\.}\$"
+expect "$fields" '^Maintainer: dtk developers <dtk@localhost>$'
 # dpkg-shlibdeps found the C and C++ libraries the program links.
-field Depends | grep -q 'libc6 (>= ' || fail "Depends: $(field Depends)"
-field Depends | grep -q 'libstdc++6' || fail "Depends: $(field Depends)"
-[ "$(field Description | wc -l)" -gt 1 ] || fail "no long description"
+expect "$fields" '^Depends: .*libc6 \(>= '
+expect "$fields" '^Depends: .*libstdc\+\+6'
+# A long description: lines after the first, indented.
+expect "$fields" '^ \S'
 # dtk-report --chart runs gnuplot, which the package does not need otherwise.
-[ "$(field Suggests)" = gnuplot-nox ] || fail "Suggests: $(field Suggests)"
-contents=$(dpkg-deb -c "$deb")
-for file in ./usr/bin/dtk ./usr/share/man/man1/dtk.1.gz ./usr/bin/dtk-report \
-  ./usr/share/man/man1/dtk-report.1.gz; do
-  grep -q " $file\$" <<<"$contents" || fail "$file is not in the package"
+expect "$fields" '^Suggests: gnuplot-nox$'
+contents=$(dpkg-deb -c "${debs[0]}")
+for program in "${programs[@]}"; do
+  expect "$contents" " \.$program\$"
+  expect "$contents" " \./usr/share/man/man1/${program##*/}\.1\.gz\$"
 done
 # dtk-mpi, where it was built, with the MPI library it links.
 if [ -x "$build/dtk-mpi" ]; then
-  grep -q " ./usr/bin/dtk-mpi\$" <<<"$contents" || fail "./usr/bin/dtk-mpi is not in the package"
-  field Depends | grep -q 'libopenmpi' || fail "Depends: $(field Depends)"
+  expect "$contents" ' \./usr/bin/dtk-mpi$'
+  expect "$fields" '^Depends: .*libopenmpi'
 fi
 
 # From here on the package is removed on the way out, also when dpkg -i
 # stops half way.
 installed=1
-dpkg -i "$deb" >"$work/dpkg.log" 2>&1 || { cat "$work/dpkg.log"; fail "dpkg -i"; }
-
+dpkg -i "${debs[0]}" >"$work/log" 2>&1 || fail "dpkg -i: $(<"$work/log")"
 mkdir "$work/tree"
-status=0
-/usr/bin/dtk "$work/tree" -filesize 1 -verify -report "$work/run.json" >"$work/out" 2>"$work/err" ||
-  status=$?
-[ "$status" -eq 0 ] || { cat "$work/err"; fail "dtk ended with status $status"; }
-grep -q '^Verify [0-9]* files, 0 CRC Errors$' "$work/out" || { cat "$work/out"; fail "no clean verify"; }
-grep -q '^Remove filesize 1048576 bytes$' "$work/out" || { cat "$work/out"; fail "no full removal"; }
+out=$(/usr/bin/dtk "$work/tree" -filesize 1 -verify -report "$work/run.json" 2>"$work/err") ||
+  fail "dtk ended with status $?: $(<"$work/err")"
+expect "$out" '^Verify [0-9]* files, 0 CRC Errors$'
+expect "$out" '^Remove filesize 1048576 bytes$'
 [ -z "$(ls -A "$work/tree")" ] || fail "the tree was left behind: $(ls -A "$work/tree")"
-/usr/bin/dtk-report "$work/run.json" >"$work/table" 2>"$work/err" ||
-  { status=$?; cat "$work/err"; fail "dtk-report ended with status $status"; }
-grep -q '^create bytes \[' "$work/table" || { cat "$work/table"; fail "no table from dtk-report"; }
-
-dpkg -r dtk >"$work/dpkg.log" 2>&1 || { cat "$work/dpkg.log"; fail "dpkg -r"; }
+table=$(/usr/bin/dtk-report "$work/run.json" 2>"$work/err") || fail "dtk-report: $(<"$work/err")"
+expect "$table" '^create bytes \['
+dpkg -r dtk >"$work/log" 2>&1 || fail "dpkg -r: $(<"$work/log")"
 installed=0
-[ ! -e /usr/bin/dtk ] || fail "/usr/bin/dtk is still there after dpkg -r"
-[ ! -e /usr/bin/dtk-report ] || fail "/usr/bin/dtk-report is still there after dpkg -r"
+for program in "${programs[@]}"; do [ ! -e "$program" ] || fail "$program is still there"; done
 echo "dtk $version: packaged, installed, ran and removed"
