@@ -5,10 +5,7 @@
 
 #include <atomic>
 #include <cerrno>
-#include <cstring>
-#include <functional>
 #include <memory>
-#include <nlohmann/json.hpp>
 #include <random>
 #include <thread>
 #include <tuple>
@@ -20,7 +17,6 @@
 #include <unistd.h>
 #endif
 
-#include "driver/run.h"
 #include "engine/batch_engine.h"
 #include "engine/tester.h"
 #include "fault_file_system.h"
