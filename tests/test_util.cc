@@ -11,7 +11,6 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/ioctl.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -19,6 +18,11 @@
 namespace dtk {
 
 namespace fs = std::filesystem;
+
+// Removes `path` and everything below it, however deep
+// (std::filesystem::remove_all follows paths that can grow past what the
+// system takes). True when it is gone.
+bool RemoveTree(const std::string& path);
 
 TempDir::TempDir() {
   std::random_device device;
@@ -86,13 +90,7 @@ std::vector<std::string> Words(const std::string& text) {
 }
 
 TestConfig Config(int64_t total, int64_t min, int64_t max, uint32_t dirFiles, uint32_t dirLevel) {
-  TestConfig config;
-  config.totalSize = total;
-  config.minFileSize = min;
-  config.maxFileSize = max;
-  config.maxDirFiles = dirFiles;
-  config.maxDirLevel = dirLevel;
-  return config;
+  return {total, min, max, dirFiles, dirLevel};
 }
 
 ToolRun RunInProcess(std::vector<const char*> words, FileSystem& fs, uint64_t memory) {
@@ -121,13 +119,12 @@ ToolRun RunInProcess(std::vector<const char*> words, FileSystem& fs, uint64_t me
 }
 
 #ifndef _WIN32
-ChildResult RunChild(const std::vector<std::string>& args, bool merged, uint64_t fileSizeLimit,
-                     uint64_t memoryLimit) {
+ChildResult RunChild(const std::vector<std::string>& args, bool merged) {
   // Standard error goes to a file so that neither stream can fill while the
   // other is read.
   char errName[] = "/tmp/dtk-test-err-XXXXXX";
   int errFile = merged ? -1 : mkstemp(errName);
-  ChildResult result = Child(args, errFile, fileSizeLimit, memoryLimit).Finish();
+  ChildResult result = Child(args, errFile).Finish();
   if (!merged) {
     result.err = ReadWholeFile(errName);
     close(errFile);
@@ -136,8 +133,7 @@ ChildResult RunChild(const std::vector<std::string>& args, bool merged, uint64_t
   return result;
 }
 
-Child::Child(const std::vector<std::string>& args, int errFd, uint64_t fileSizeLimit,
-             uint64_t memoryLimit, bool terminal) {
+Child::Child(const std::vector<std::string>& args, int errFd, bool terminal) {
   int pipeEnds[2] = {-1, -1};
   std::string terminalName;
   if (terminal) {
@@ -162,12 +158,6 @@ Child::Child(const std::vector<std::string>& args, int errFd, uint64_t fileSizeL
     close(pipeEnds[1]);
     // The child starts with the signal dispositions a shell would give it.
     signal(SIGPIPE, SIG_DFL);
-    auto limit = [](int resource, uint64_t bytes) {
-      struct rlimit value = {bytes, bytes};
-      if (bytes != 0) setrlimit(resource, &value);
-    };
-    limit(RLIMIT_FSIZE, fileSizeLimit);
-    limit(RLIMIT_AS, memoryLimit);
     std::vector<char*> argv;
     for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
     argv.push_back(nullptr);
@@ -187,15 +177,12 @@ Child::~Child() {
 }
 
 bool Child::ReadSome() {
-  if (fd_ < 0) return false;
   char buffer[65536];
-  for (;;) {
-    ssize_t n = read(fd_, buffer, sizeof(buffer));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    output_.append(buffer, static_cast<size_t>(n));
-    return true;
+  ssize_t n = -1;
+  while (fd_ >= 0 && (n = read(fd_, buffer, sizeof(buffer))) < 0 && errno == EINTR) {
   }
+  if (n > 0) output_.append(buffer, static_cast<size_t>(n));
+  return n > 0;
 }
 
 bool Child::ReadUntil(const std::string& text, size_t from) {
