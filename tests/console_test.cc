@@ -5,6 +5,7 @@
 #include <cinttypes>
 #include <climits>
 #include <cstdio>
+#include <regex>
 #include <string>
 
 #include "reporting/phase_frame.h"
@@ -52,11 +53,8 @@ struct Streams {
   static inline int errorWrites = 0;
   static bool Write(int stream, const char* data, size_t count) {
     if (stream == 2 && errorFails) return ++errorWrites, false;
-    for (std::string_view text(data, count); !text.empty();) {
-      size_t end = text.find('\n') + 1;  // every write here ends on a line's end
-      transcript += (stream == 2 ? "E " : "O ") + std::string(text.substr(0, end));
-      text.remove_prefix(end);
-    }
+    static const std::regex line("[^\n]*\n");  // every write here ends on a line's end
+    transcript += std::regex_replace(std::string(data, count), line, stream == 2 ? "E $&" : "O $&");
     return true;
   }
 };

@@ -137,24 +137,25 @@ TEST_F(FileSystemTest, OperationsAndTheirErrors) {
   EXPECT_FALSE(IsNotFoundError(0) || IsNotFoundError(kExists));
 }
 
-TEST_F(FileSystemTest, ShortAndInterruptedWritesAreContinuedAndNoProgressIsAFullDisk) {
+// Writes go on after short and interrupted ones, end at a failure or when
+// nothing is taken; a report replaces a file, but is written into anything
+// else.
+TEST_F(FileSystemTest, WritesGoOnUntilNothingIsTakenAndAReportReplacesOnlyAFile) {
   TreeRoot root(fs, dir.path());
 #ifndef _WIN32
   mode_t old = umask(022);
-  ASSERT_EQ(fs.MakeDirectory(At(root.dir(), dir.path(), "d")), 0u);
 #endif
-  PlatformFileSystem shortWrites(kInSteps);
+  ASSERT_EQ(fs.MakeDirectory(At(root.dir(), dir.path(), "d")), 0u);
+  PlatformFileSystem steps(kInSteps);
   FileHandle file;
-  ASSERT_EQ(shortWrites.OpenForWrite(At(root.dir(), dir.path(), "f"), &file, IoMode::kCached), 0u);
+  ASSERT_EQ(steps.OpenForWrite(At(root.dir(), dir.path(), "f"), &file, IoMode::kCached), 0u);
   std::string data(1000, 'x');
   for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i * 7);
   interruptions = 3;
-  failAfter = -1;
-  step = 7;
-  EXPECT_EQ(shortWrites.Write(file, data.data(), static_cast<uint32_t>(data.size())), 0u);
+  EXPECT_EQ(steps.Write(file, data.data(), static_cast<uint32_t>(data.size())), 0u);
   // A failure part way through reports the system's code, taken at once.
   failAfter = 3;
-  EXPECT_EQ(shortWrites.Write(file, "0123456789012345678901234567890123456789", 40), kFailed);
+  EXPECT_EQ(steps.Write(file, "0123456789012345678901234567890123456789", 40), kFailed);
   EXPECT_EQ(ReadWholeFile(dir / "f"), data + "012345678901234567890");
 #ifndef _WIN32
   EXPECT_EQ(std::filesystem::status(dir / "f").permissions(), Perms(0644));  // as the umask says
@@ -163,23 +164,16 @@ TEST_F(FileSystemTest, ShortAndInterruptedWritesAreContinuedAndNoProgressIsAFull
 #endif
   step = 0;
   failAfter = -1;
-  EXPECT_EQ(shortWrites.Write(file, "abc", 3), kDiskFull);
-  shortWrites.Close(file);
-}
-
-TEST_F(FileSystemTest, AReportReplacesAFileButIsWrittenIntoAnythingElse) {
-  std::string path = dir / "report.json";
-  WriteWholeFile(path, "old, and longer");
-  ASSERT_EQ(fs.WriteWholeFile(path.c_str(), "{}\n"), 0u);
-  EXPECT_EQ(fs.WriteWholeFile((dir / "no/such").c_str(), "{}"), kNoSuchPath);
+  EXPECT_EQ(steps.Write(file, "abc", 3), kDiskFull);
+  steps.Close(file);
   // A report that cannot be written leaves the one before as it was, and
   // no temporary stays either way.
-  PlatformFileSystem noProgress(kInSteps);
-  step = 0;
-  failAfter = -1;
-  EXPECT_EQ(noProgress.WriteWholeFile(path.c_str(), "{\"new\": 1}\n"), kDiskFull);
+  const std::string path = dir / "f";
+  ASSERT_EQ(fs.WriteWholeFile(path.c_str(), "{}\n"), 0u);
+  EXPECT_EQ(steps.WriteWholeFile(path.c_str(), "{\"new\": 1}\n"), kDiskFull);
   EXPECT_EQ(ReadWholeFile(path), "{}\n");
-  EXPECT_EQ(dir.List(), std::vector<std::string>{"report.json"});
+  EXPECT_EQ(dir.List(), (std::vector<std::string>{"d/", "f"}));
+  EXPECT_EQ(fs.WriteWholeFile((dir / "no/such").c_str(), "{}"), kNoSuchPath);
 #ifdef _WIN32
   EXPECT_EQ(fs.WriteWholeFile("NUL", "{}\n"), 0u);
 #else

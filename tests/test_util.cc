@@ -19,24 +19,26 @@ namespace dtk {
 
 namespace fs = std::filesystem;
 
-// Removes `path` and everything below it, however deep
-// (std::filesystem::remove_all follows paths that can grow past what the
-// system takes). True when it is gone.
-bool RemoveTree(const std::string& path);
-
 TempDir::TempDir() {
   std::random_device device;
-  fs::path base = fs::temp_directory_path();
-  for (;;) {
-    fs::path candidate = base / ("dtk-test-" + std::to_string(device()));
-    if (fs::create_directory(candidate)) {
-      path_ = candidate.generic_string();
-      return;
-    }
-  }
+  fs::path candidate;
+  do {
+    candidate = fs::temp_directory_path() / ("dtk-test-" + std::to_string(device()));
+  } while (!fs::create_directory(candidate));
+  path_ = candidate.generic_string();
 }
 
-TempDir::~TempDir() { RemoveTree(path_); }
+TempDir::~TempDir() {
+#ifdef _WIN32
+  std::error_code ignored;
+  fs::remove_all(path_, ignored);
+#else
+  // rm takes a tree of any depth a directory at a time, never by its path
+  // (std::filesystem::remove_all follows paths that can grow past what the
+  // system takes).
+  RunChild({"/bin/rm", "-rf", "--", path_});
+#endif
+}
 
 std::vector<std::string> TempDir::List() const {
   std::vector<std::string> paths;
@@ -51,14 +53,11 @@ std::vector<std::string> TempDir::List() const {
 
 std::string ReadWholeFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
-  std::ostringstream contents;
-  contents << in.rdbuf();
-  return contents.str();
+  return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 void WriteWholeFile(const std::string& path, const std::string& contents) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << contents;
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << contents;
 }
 
 std::string MaskTimeStamps(const std::string& text) {
@@ -76,9 +75,8 @@ std::string MaskTimes(const std::string& text) {
 std::vector<std::string> LinesStartingWith(const std::string& text, const std::string& start) {
   std::vector<std::string> found;
   std::istringstream lines(text);
-  for (std::string line; std::getline(lines, line);) {
+  for (std::string line; std::getline(lines, line);)
     if (line.compare(0, start.size(), start) == 0) found.push_back(line);
-  }
   return found;
 }
 
@@ -230,16 +228,6 @@ ChildResult Child::Finish() {
   return {finished_, output_, ""};
 }
 
-bool RemoveTree(const std::string& path) {
-  // rm takes a tree of any depth a directory at a time, never by its path.
-  return RunChild({"/bin/rm", "-rf", "--", path}).status == 0;
-}
-#else
-bool RemoveTree(const std::string& path) {
-  std::error_code ignored;
-  fs::remove_all(path, ignored);
-  return !fs::exists(path);
-}
 #endif
 
 }  // namespace dtk
