@@ -84,7 +84,6 @@ class FileSystemTest : public ::testing::Test {
 
 TEST_F(FileSystemTest, OperationsAndTheirErrors) {
   TreeRoot root(fs, dir.path());
-  ASSERT_TRUE(root.dir().isOpen());
   EntryPlace subAt = At(root.dir(), dir.path(), "sub");
   WalkDir sub;
   ASSERT_EQ(fs.MakeDirectory(subAt), 0u);
@@ -255,22 +254,21 @@ TEST(ProcessTest, SystemTextsFileSystemNamesMemoryAndTerminals) {
 #ifndef _WIN32
 TEST(ProcessTest, MemoryIsBoundByTheControlGroupAndTheProcessLimits) {
   TempDir dir;
+  const std::string cgroup = dir / "cgroup", sys = dir / "sys";
+  auto usable = [&] { return UsableMemoryBytes({cgroup.c_str(), sys.c_str()}); };
   // cgroup v2: the least limit of the group and the groups above it.
   std::filesystem::create_directories(dir / "sys/a/b");
-  WriteWholeFile(dir / "cgroup", "0::/a/b\n");
-  WriteWholeFile(dir / "sys/a/b/memory.max", "max\n");
-  WriteWholeFile(dir / "sys/a/memory.max", "262144000\n");
-  std::string cgroup = dir / "cgroup", sys = dir / "sys";
-  ASSERT_GT(PhysicalMemoryBytes(), 262144000u);
-  EXPECT_EQ(UsableMemoryBytes({cgroup.c_str(), sys.c_str()}), 262144000u);
+  WriteWholeFile(cgroup, "0::/a/b\n");
+  WriteWholeFile(sys + "/a/b/memory.max", "max\n");
+  WriteWholeFile(sys + "/a/memory.max", "262144000\n");
+  EXPECT_EQ(usable(), 262144000u);
   // cgroup v1: the memory controller's limit; its "no limit" is near 2^63.
   std::filesystem::create_directories(dir / "sys/memory/c");
-  WriteWholeFile(dir / "cgroup", "4:cpu,cpuacct:/x\n3:memory:/c\n");
-  WriteWholeFile(dir / "sys/memory/c/memory.limit_in_bytes", "123456789\n");
-  EXPECT_EQ(UsableMemoryBytes({cgroup.c_str(), sys.c_str()}), 123456789u);
-  WriteWholeFile(dir / "sys/memory/c/memory.limit_in_bytes", "9223372036854771712\n");
-  EXPECT_EQ(UsableMemoryBytes({cgroup.c_str(), sys.c_str()}),
-            UsableMemoryBytes({"/none", "/none"}));
+  WriteWholeFile(cgroup, "4:cpu,cpuacct:/x\n3:memory:/c\n");
+  WriteWholeFile(sys + "/memory/c/memory.limit_in_bytes", "123456789\n");
+  EXPECT_EQ(usable(), 123456789u);
+  WriteWholeFile(sys + "/memory/c/memory.limit_in_bytes", "9223372036854771712\n");
+  EXPECT_EQ(usable(), UsableMemoryBytes({"/none", "/none"}));
 }
 #endif
 

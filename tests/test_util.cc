@@ -9,8 +9,8 @@
 
 #ifndef _WIN32
 #include <fcntl.h>
+#include <pty.h>
 #include <signal.h>
-#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -133,23 +133,13 @@ ChildResult RunChild(const std::vector<std::string>& args, bool merged) {
 
 Child::Child(const std::vector<std::string>& args, int errFd, bool terminal) {
   int pipeEnds[2] = {-1, -1};
-  std::string terminalName;
-  if (terminal) {
-    pipeEnds[0] = posix_openpt(O_RDWR | O_NOCTTY);
-    if (pipeEnds[0] < 0 || grantpt(pipeEnds[0]) != 0 || unlockpt(pipeEnds[0]) != 0) return;
-    terminalName = ptsname(pipeEnds[0]);
-    struct winsize size = {24, 160, 0, 0};
-    ioctl(pipeEnds[0], TIOCSWINSZ, &size);
-  } else if (pipe(pipeEnds) != 0) {
+  struct winsize size = {24, 160, 0, 0};
+  if (terminal ? openpty(&pipeEnds[0], &pipeEnds[1], nullptr, nullptr, &size) : pipe(pipeEnds)) {
     return;
   }
   pid_ = fork();
   if (pid_ == 0) {
-    if (terminal) {
-      setsid();
-      pipeEnds[1] = open(terminalName.c_str(), O_RDWR);
-      setenv("TERM", "xterm", 1);
-    }
+    if (terminal) setenv("TERM", "xterm", 1);
     dup2(pipeEnds[1], 1);
     dup2(errFd >= 0 ? errFd : pipeEnds[1], 2);
     close(pipeEnds[0]);
@@ -162,7 +152,7 @@ Child::Child(const std::vector<std::string>& args, int errFd, bool terminal) {
     execv(argv[0], argv.data());
     _exit(127);
   }
-  if (!terminal) close(pipeEnds[1]);
+  close(pipeEnds[1]);
   fd_ = pipeEnds[0];
 }
 
@@ -201,30 +191,28 @@ void Child::Signal(int signal) {
   if (pid_ > 0) kill(pid_, signal);
 }
 
-void Child::Ended(int status) {
-  pid_ = -1;
-  killedBySignal_ = WIFSIGNALED(status);
-  finished_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+bool Child::Reap(int options) {
+  int status = 0;
+  int got = 0;
+  while (pid_ > 0 && (got = waitpid(pid_, &status, options)) < 0 && errno == EINTR) {
+  }
+  if (pid_ > 0 && got == pid_) {
+    pid_ = -1;
+    killedBySignal_ = WIFSIGNALED(status);
+    finished_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  }
+  return pid_ > 0;
 }
 
 int Child::WaitWithoutReading(double seconds) {
-  for (double waited = 0; pid_ > 0 && waited < seconds; waited += 0.05) {
-    int status = 0;
-    if (waitpid(pid_, &status, WNOHANG) == pid_) Ended(status);
-    if (pid_ > 0) usleep(50000);
-  }
+  for (double waited = 0; Reap(WNOHANG) && waited < seconds; waited += 0.05) usleep(50000);
   return pid_ > 0 ? -1 : finished_;
 }
 
 ChildResult Child::Finish() {
   while (ReadSome()) {
   }
-  if (pid_ > 0) {
-    int status = 0;
-    while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
-    }
-    Ended(status);
-  }
+  Reap(0);
   return {finished_, output_, ""};
 }
 

@@ -129,7 +129,8 @@ class Child {
 
  private:
   bool ReadSome();
-  void Ended(int status);
+  // Waits for the child with waitpid's `options`; true while it runs on.
+  bool Reap(int options);
 
   int pid_ = -1;
   int fd_ = -1;
