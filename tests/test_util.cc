@@ -1,6 +1,7 @@
 #include "test_util.h"
 
 #include <fstream>
+#include <iterator>
 #include <random>
 #include <regex>
 #include <sstream>
@@ -43,9 +44,8 @@ TempDir::~TempDir() {
 std::vector<std::string> TempDir::List() const {
   std::vector<std::string> paths;
   for (const auto& item : fs::recursive_directory_iterator(path_)) {
-    std::string relative = fs::relative(item.path(), path_).generic_string();
-    if (item.is_directory()) relative += "/";
-    paths.push_back(relative);
+    paths.push_back(fs::relative(item.path(), path_).generic_string() +
+                    (item.is_directory() ? "/" : ""));
   }
   std::sort(paths.begin(), paths.end());
   return paths;
@@ -81,10 +81,8 @@ std::vector<std::string> LinesStartingWith(const std::string& text, const std::s
 }
 
 std::vector<std::string> Words(const std::string& text) {
-  std::vector<std::string> words;
   std::istringstream split(text);
-  for (std::string word; split >> word;) words.push_back(word);
-  return words;
+  return {std::istream_iterator<std::string>(split), std::istream_iterator<std::string>()};
 }
 
 TestConfig Config(int64_t total, int64_t min, int64_t max, uint32_t dirFiles, uint32_t dirLevel) {
