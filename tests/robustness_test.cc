@@ -19,6 +19,7 @@
 
 #ifndef _WIN32
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -52,6 +53,8 @@ TEST(RobustnessTest, OddTargetsPathsLongerThanTheSystemTakesAndAChainDeeperThanA
   }
   const std::string longest = path + "/" + std::string(MaxPathLength() - path.size() - 8, 'x');
   ASSERT_TRUE(fs::create_directory(longest) && fs::create_directory(longest + "y"));
+  EXPECT_EQ(::mkdir((longest + "/abcdef").c_str(), 0700), 0);  // the kernel's, by whole path
+  EXPECT_EQ(::mkdir((longest + "/abcdefg").c_str(), 0700) == 0 ? 0 : errno, ENAMETOOLONG);
   const std::string refused = "E CreateFile Error!: File name too long\nE TS Finish\n";
   // A chain a million deep in it: the file at the longest path is made, the
   // create phase stops at the first path refused, and everything made goes.
@@ -87,7 +90,7 @@ struct ChildCase {
   std::string options;
   const char* at;
   const char* signals;  // their names, as kill(1) takes them
-  int status;           // negative: killed by the signal that gives its opposite
+  int status;           // negated when a signal kills the program
   // What a stop leaves between the end of the stopped phase's walk and the
   // remove phase, which then removes everything made; the report tells the
   // phase was interrupted. Null: not checked.
