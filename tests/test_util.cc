@@ -1,6 +1,7 @@
 #include "test_util.h"
 
 #include <fstream>
+#include <iterator>
 #include <random>
 #include <regex>
 #include <sstream>
@@ -9,9 +10,8 @@
 
 #ifndef _WIN32
 #include <fcntl.h>
+#include <pty.h>
 #include <signal.h>
-#include <sys/ioctl.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -22,24 +22,30 @@ namespace fs = std::filesystem;
 
 TempDir::TempDir() {
   std::random_device device;
-  fs::path base = fs::temp_directory_path();
-  for (;;) {
-    fs::path candidate = base / ("dtk-test-" + std::to_string(device()));
-    if (fs::create_directory(candidate)) {
-      path_ = candidate.generic_string();
-      return;
-    }
-  }
+  fs::path candidate;
+  do {
+    candidate = fs::temp_directory_path() / ("dtk-test-" + std::to_string(device()));
+  } while (!fs::create_directory(candidate));
+  path_ = candidate.generic_string();
 }
 
-TempDir::~TempDir() { RemoveTree(path_); }
+TempDir::~TempDir() {
+#ifdef _WIN32
+  std::error_code ignored;
+  fs::remove_all(path_, ignored);
+#else
+  // rm takes a tree of any depth a directory at a time, never by its path
+  // (std::filesystem::remove_all follows paths that can grow past what the
+  // system takes).
+  RunChild({"/bin/rm", "-rf", "--", path_});
+#endif
+}
 
 std::vector<std::string> TempDir::List() const {
   std::vector<std::string> paths;
   for (const auto& item : fs::recursive_directory_iterator(path_)) {
-    std::string relative = fs::relative(item.path(), path_).generic_string();
-    if (item.is_directory()) relative += "/";
-    paths.push_back(relative);
+    paths.push_back(fs::relative(item.path(), path_).generic_string() +
+                    (item.is_directory() ? "/" : ""));
   }
   std::sort(paths.begin(), paths.end());
   return paths;
@@ -47,14 +53,11 @@ std::vector<std::string> TempDir::List() const {
 
 std::string ReadWholeFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
-  std::ostringstream contents;
-  contents << in.rdbuf();
-  return contents.str();
+  return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 void WriteWholeFile(const std::string& path, const std::string& contents) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << contents;
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << contents;
 }
 
 std::string MaskTimeStamps(const std::string& text) {
@@ -72,27 +75,18 @@ std::string MaskTimes(const std::string& text) {
 std::vector<std::string> LinesStartingWith(const std::string& text, const std::string& start) {
   std::vector<std::string> found;
   std::istringstream lines(text);
-  for (std::string line; std::getline(lines, line);) {
+  for (std::string line; std::getline(lines, line);)
     if (line.compare(0, start.size(), start) == 0) found.push_back(line);
-  }
   return found;
 }
 
 std::vector<std::string> Words(const std::string& text) {
-  std::vector<std::string> words;
   std::istringstream split(text);
-  for (std::string word; split >> word;) words.push_back(word);
-  return words;
+  return {std::istream_iterator<std::string>(split), std::istream_iterator<std::string>()};
 }
 
 TestConfig Config(int64_t total, int64_t min, int64_t max, uint32_t dirFiles, uint32_t dirLevel) {
-  TestConfig config;
-  config.totalSize = total;
-  config.minFileSize = min;
-  config.maxFileSize = max;
-  config.maxDirFiles = dirFiles;
-  config.maxDirLevel = dirLevel;
-  return config;
+  return {total, min, max, dirFiles, dirLevel};
 }
 
 ToolRun RunInProcess(std::vector<const char*> words, FileSystem& fs, uint64_t memory) {
@@ -121,13 +115,12 @@ ToolRun RunInProcess(std::vector<const char*> words, FileSystem& fs, uint64_t me
 }
 
 #ifndef _WIN32
-ChildResult RunChild(const std::vector<std::string>& args, bool merged, uint64_t fileSizeLimit,
-                     uint64_t memoryLimit) {
+ChildResult RunChild(const std::vector<std::string>& args, bool merged) {
   // Standard error goes to a file so that neither stream can fill while the
   // other is read.
   char errName[] = "/tmp/dtk-test-err-XXXXXX";
   int errFile = merged ? -1 : mkstemp(errName);
-  ChildResult result = Child(args, errFile, fileSizeLimit, memoryLimit).Finish();
+  ChildResult result = Child(args, errFile).Finish();
   if (!merged) {
     result.err = ReadWholeFile(errName);
     close(errFile);
@@ -136,45 +129,28 @@ ChildResult RunChild(const std::vector<std::string>& args, bool merged, uint64_t
   return result;
 }
 
-Child::Child(const std::vector<std::string>& args, int errFd, uint64_t fileSizeLimit,
-             uint64_t memoryLimit, bool terminal) {
+Child::Child(const std::vector<std::string>& args, int errFd, bool terminal) {
   int pipeEnds[2] = {-1, -1};
-  std::string terminalName;
-  if (terminal) {
-    pipeEnds[0] = posix_openpt(O_RDWR | O_NOCTTY);
-    if (pipeEnds[0] < 0 || grantpt(pipeEnds[0]) != 0 || unlockpt(pipeEnds[0]) != 0) return;
-    terminalName = ptsname(pipeEnds[0]);
-    struct winsize size = {24, 160, 0, 0};
-    ioctl(pipeEnds[0], TIOCSWINSZ, &size);
-  } else if (pipe(pipeEnds) != 0) {
+  struct winsize size = {24, 160, 0, 0};
+  if (terminal ? openpty(&pipeEnds[0], &pipeEnds[1], nullptr, nullptr, &size) : pipe(pipeEnds)) {
     return;
   }
   pid_ = fork();
   if (pid_ == 0) {
-    if (terminal) {
-      setsid();
-      pipeEnds[1] = open(terminalName.c_str(), O_RDWR);
-      setenv("TERM", "xterm", 1);
-    }
+    if (terminal) setenv("TERM", "xterm", 1);
     dup2(pipeEnds[1], 1);
     dup2(errFd >= 0 ? errFd : pipeEnds[1], 2);
     close(pipeEnds[0]);
     close(pipeEnds[1]);
     // The child starts with the signal dispositions a shell would give it.
     signal(SIGPIPE, SIG_DFL);
-    auto limit = [](int resource, uint64_t bytes) {
-      struct rlimit value = {bytes, bytes};
-      if (bytes != 0) setrlimit(resource, &value);
-    };
-    limit(RLIMIT_FSIZE, fileSizeLimit);
-    limit(RLIMIT_AS, memoryLimit);
     std::vector<char*> argv;
     for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
     argv.push_back(nullptr);
     execv(argv[0], argv.data());
     _exit(127);
   }
-  if (!terminal) close(pipeEnds[1]);
+  close(pipeEnds[1]);
   fd_ = pipeEnds[0];
 }
 
@@ -187,15 +163,12 @@ Child::~Child() {
 }
 
 bool Child::ReadSome() {
-  if (fd_ < 0) return false;
   char buffer[65536];
-  for (;;) {
-    ssize_t n = read(fd_, buffer, sizeof(buffer));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    output_.append(buffer, static_cast<size_t>(n));
-    return true;
+  ssize_t n = -1;
+  while (fd_ >= 0 && (n = read(fd_, buffer, sizeof(buffer))) < 0 && errno == EINTR) {
   }
+  if (n > 0) output_.append(buffer, static_cast<size_t>(n));
+  return n > 0;
 }
 
 bool Child::ReadUntil(const std::string& text, size_t from) {
@@ -216,43 +189,31 @@ void Child::Signal(int signal) {
   if (pid_ > 0) kill(pid_, signal);
 }
 
-void Child::Ended(int status) {
-  pid_ = -1;
-  killedBySignal_ = WIFSIGNALED(status);
-  finished_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+bool Child::Reap(int options) {
+  int status = 0;
+  int got = 0;
+  while (pid_ > 0 && (got = waitpid(pid_, &status, options)) < 0 && errno == EINTR) {
+  }
+  if (pid_ > 0 && got == pid_) {
+    pid_ = -1;
+    killedBySignal_ = WIFSIGNALED(status);
+    finished_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  }
+  return pid_ > 0;
 }
 
 int Child::WaitWithoutReading(double seconds) {
-  for (double waited = 0; pid_ > 0 && waited < seconds; waited += 0.05) {
-    int status = 0;
-    if (waitpid(pid_, &status, WNOHANG) == pid_) Ended(status);
-    if (pid_ > 0) usleep(50000);
-  }
+  for (double waited = 0; Reap(WNOHANG) && waited < seconds; waited += 0.05) usleep(50000);
   return pid_ > 0 ? -1 : finished_;
 }
 
 ChildResult Child::Finish() {
   while (ReadSome()) {
   }
-  if (pid_ > 0) {
-    int status = 0;
-    while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
-    }
-    Ended(status);
-  }
+  Reap(0);
   return {finished_, output_, ""};
 }
 
-bool RemoveTree(const std::string& path) {
-  // rm takes a tree of any depth a directory at a time, never by its path.
-  return RunChild({"/bin/rm", "-rf", "--", path}).status == 0;
-}
-#else
-bool RemoveTree(const std::string& path) {
-  std::error_code ignored;
-  fs::remove_all(path, ignored);
-  return !fs::exists(path);
-}
 #endif
 
 }  // namespace dtk

@@ -15,23 +15,11 @@
 namespace dtk {
 
 // AddressSanitizer replaces the allocator, so heap figures mean nothing
-// under it, and it cannot start under a limit of the address space.
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kUnderAddressSanitizer = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
+// under it (the sanitizer builds use GCC, which says so).
+#ifdef __SANITIZE_ADDRESS__
 constexpr bool kUnderAddressSanitizer = true;
 #else
 constexpr bool kUnderAddressSanitizer = false;
-#endif
-#else
-constexpr bool kUnderAddressSanitizer = false;
-#endif
-// Nor can ThreadSanitizer.
-#if defined(__SANITIZE_THREAD__)
-constexpr bool kUnderThreadSanitizer = true;
-#else
-constexpr bool kUnderThreadSanitizer = false;
 #endif
 
 // A fresh directory, removed with everything in it at the end of the scope.
@@ -112,19 +100,15 @@ struct ChildResult {
 };
 // Runs `args` (args[0] the program) and collects its streams. With
 // `merged`, both streams go to one pipe, read into `out`.
-// `fileSizeLimit` and `memoryLimit` (bytes, 0: none) bound the child's
-// files (RLIMIT_FSIZE) and address space (RLIMIT_AS).
-ChildResult RunChild(const std::vector<std::string>& args, bool merged = false,
-                     uint64_t fileSizeLimit = 0, uint64_t memoryLimit = 0);
+ChildResult RunChild(const std::vector<std::string>& args, bool merged = false);
 
 // A child whose standard output (and error, unless `errFd` takes it) goes
 // to a pipe that the test reads as the child runs, so it can signal the
 // child or close the pipe midway; with `terminal`, both go to a
-// pseudo-terminal of 160 columns instead. Limits as for RunChild.
+// pseudo-terminal of 160 columns instead.
 class Child {
  public:
-  explicit Child(const std::vector<std::string>& args, int errFd = -1, uint64_t fileSizeLimit = 0,
-                 uint64_t memoryLimit = 0, bool terminal = false);
+  explicit Child(const std::vector<std::string>& args, int errFd = -1, bool terminal = false);
   ~Child();
   Child(const Child&) = delete;
   Child& operator=(const Child&) = delete;
@@ -145,7 +129,8 @@ class Child {
 
  private:
   bool ReadSome();
-  void Ended(int status);
+  // Waits for the child with waitpid's `options`; true while it runs on.
+  bool Reap(int options);
 
   int pid_ = -1;
   int fd_ = -1;
@@ -154,11 +139,6 @@ class Child {
   int finished_ = -1;  // the status, once waited for
 };
 #endif
-
-// Removes `path` and everything below it, however deep
-// (std::filesystem::remove_all follows paths that can grow past what the
-// system takes). True when it is gone.
-bool RemoveTree(const std::string& path);
 
 }  // namespace dtk
 
