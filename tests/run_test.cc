@@ -108,17 +108,11 @@ TEST(RunTest, RefusedRunsTouchNothing) {
     EXPECT_EQ(run.status, 1) << c.lines;
     EXPECT_EQ(run.lines, c.lines);
   }
-  TestConfig config;
-  config.totalSize = 1048576;
-  config.maxFileSize = 3;
-  EXPECT_TRUE(PlanMayFit(config, 10000000));
+  EXPECT_TRUE(PlanMayFit(Config(1048576, 1, 3, 100, 4), 10000000));
   // 2^31 files can be numbered, but not held in any memory this runs in.
-  config.totalSize = int64_t{2048} << 20;
-  config.maxFileSize = 1;
-  EXPECT_FALSE(PlanMayFit(config, PhysicalMemoryBytes()));
+  EXPECT_FALSE(PlanMayFit(Config(int64_t{2048} << 20, 1, 1, 100, 4), PhysicalMemoryBytes()));
   nlohmann::json report = ReadReport(reportPath);
-  EXPECT_TRUE(report["plan"].is_null());
-  EXPECT_EQ(report["phases"], nlohmann::json::array());
+  EXPECT_TRUE(report["plan"].is_null() && report["phases"].empty());
   EXPECT_EQ(report["exitStatus"], 1);
   EXPECT_EQ(report["settings"]["totalSize"], int64_t{2147483647} << 20);
   // A file system that refuses unbuffered I/O is named before any phase.
