@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <tuple>
 
 #include "reporting/phase_frame.h"
 
@@ -15,11 +17,8 @@ namespace {
 // own counters) and wide (the sums of many processes).
 std::string Summary(const PhaseText& text, int64_t bytes, uint32_t secs, bool wide = false) {
   MemoryConsole console;
-  if (wide) {
-    PrintSummary(console, text, 3, 2, bytes, secs);
-  } else {
-    PrintSummary(console, text, PhaseCounters{3, 2, bytes}, secs);
-  }
+  wide ? PrintSummary(console, text, 3, 2, bytes, secs)
+       : PrintSummary(console, text, PhaseCounters{3, 2, bytes}, secs);
   return console.OutputText();
 }
 
@@ -58,9 +57,9 @@ TEST(FormatTest, SummaryLinesOfEachPhase) {
             "Remove 5000000000 files, 4294967296 directories\n"
             "Remove filesize 500000000000000 bytes\nRemove time 100 sec\n"
             "Remove speed 5000000000.0KB/sec (5000000000000B/sec)\n");
-  EXPECT_EQ(ElapsedSeconds(10, 10), 1u);  // never 0
-  EXPECT_EQ(ElapsedSeconds(10, 17), 7u);
-  EXPECT_EQ(ElapsedSeconds(10, 9), 4294967295u);  // a clock set back
+  // Never 0 seconds; a clock set back gives the difference modulo 2^32.
+  EXPECT_EQ((std::array{ElapsedSeconds(10, 10), ElapsedSeconds(10, 17), ElapsedSeconds(10, 9)}),
+            (std::array<uint32_t, 3>{1, 7, 4294967295u}));
   char buffer[kInt64Size];
   EXPECT_STREQ(FormatInt64(buffer, -5), "-5");
   EXPECT_STREQ(FormatInt64(buffer, INT64_MIN), "-9223372036854775808");
@@ -83,14 +82,14 @@ std::string InZone(const char* zone, int64_t millis) {
 }
 
 TEST(FormatTest, LocalTimesCarryTheOffsetInForce) {
-  EXPECT_EQ(InZone("UTC0", 1796595470123), "2026-12-06T22:17:50.123+00:00 2026.12.06 22:17:50");
-  EXPECT_EQ(InZone("UTC0", -1), "1969-12-31T23:59:59.999+00:00 1970.01.01 00:00:00");
-  EXPECT_EQ(InZone("<+0530>-5:30", 1796595470005),
-            "2026-12-07T03:47:50.005+05:30 2026.12.07 03:47:50");
-  EXPECT_EQ(InZone("EST5EDT,M3.2.0,M11.1.0", 1796595470000),
-            "2026-12-06T17:17:50.000-05:00 2026.12.06 17:17:50");
-  EXPECT_EQ(InZone("EST5EDT,M3.2.0,M11.1.0", 1783000000999),
-            "2026-07-02T09:46:40.999-04:00 2026.07.02 09:46:40");
+  const char* kEastern = "EST5EDT,M3.2.0,M11.1.0";
+  const std::tuple<const char*, int64_t, const char*> cases[] = {
+      {"UTC0", 1796595470123, "2026-12-06T22:17:50.123+00:00 2026.12.06 22:17:50"},
+      {"UTC0", -1, "1969-12-31T23:59:59.999+00:00 1970.01.01 00:00:00"},
+      {"<+0530>-5:30", 1796595470005, "2026-12-07T03:47:50.005+05:30 2026.12.07 03:47:50"},
+      {kEastern, 1796595470000, "2026-12-06T17:17:50.000-05:00 2026.12.06 17:17:50"},
+      {kEastern, 1783000000999, "2026-07-02T09:46:40.999-04:00 2026.07.02 09:46:40"}};
+  for (auto [zone, millis, text] : cases) EXPECT_EQ(InZone(zone, millis), text) << zone;
 }
 #endif
 

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <random>
 #include <vector>
 
 #include "support/mt_random.h"
@@ -22,21 +23,19 @@ TEST(LatencyHistogramTest, BucketsTileTheRangeWithoutGapsOrOverlaps) {
     ASSERT_EQ(H::BucketOf(H::BucketLow(bucket + 1) - 1), bucket);
   }
   // Exact below 256 ns; beyond 2^44 ns everything shares the last bucket.
-  EXPECT_EQ(H::BucketOf(255), 255);
-  EXPECT_EQ(H::BucketWidth(255), 1u);
-  EXPECT_EQ(H::BucketWidth(256), 2u);
-  EXPECT_EQ(H::BucketOf(uint64_t{1} << 44), H::kBucketCount - 1);
-  EXPECT_EQ(H::BucketOf(UINT64_MAX), H::kBucketCount - 1);
-  EXPECT_EQ(H::BucketLow(H::kBucketCount - 1) + H::BucketWidth(H::kBucketCount - 1),
-            uint64_t{1} << 44);
+  const int last = H::kBucketCount - 1;
+  EXPECT_EQ((std::array{H::BucketOf(255), H::BucketOf(uint64_t{1} << 44), H::BucketOf(UINT64_MAX)}),
+            (std::array{255, last, last}));
+  EXPECT_EQ((std::array{H::BucketWidth(255), H::BucketWidth(256),
+                        H::BucketLow(last) + H::BucketWidth(last)}),
+            (std::array<uint64_t, 3>{1, 2, uint64_t{1} << 44}));
   // Every value is known within 0.4%.
   MtDefaultRandom random;
   for (int i = 0; i < 200000; ++i) {
     // Values spread over every scale from nanoseconds to hours.
     uint64_t value = (uint64_t{random.Next()} << 12 | random.Next() >> 20) >> (random.Next() % 44);
-    int bucket = LatencyHistogram::BucketOf(value);
-    double middle = static_cast<double>(LatencyHistogram::BucketLow(bucket)) +
-                    static_cast<double>(LatencyHistogram::BucketWidth(bucket)) / 2;
+    int bucket = H::BucketOf(value);
+    double middle = static_cast<double>(H::BucketLow(bucket)) + H::BucketWidth(bucket) / 2.0;
     ASSERT_LE(std::fabs(middle - static_cast<double>(value)), value / 256.0 + 0.5) << value;
   }
 }
@@ -47,10 +46,7 @@ TEST(LatencyHistogramTest, BucketsTileTheRangeWithoutGapsOrOverlaps) {
 TEST(LatencyHistogramTest, QuantilesFollowTheSamplesAndPartsAddUp) {
   std::vector<uint64_t> samples;
   for (uint64_t k = 1; k <= 100000; ++k) samples.push_back(k * 1000);
-  MtDefaultRandom random;
-  for (size_t i = samples.size() - 1; i > 0; --i) {
-    std::swap(samples[i], samples[random.Next() % (i + 1)]);
-  }
+  std::shuffle(samples.begin(), samples.end(), std::mt19937(1));
   LatencyHistogram parts[3];
   std::vector<uint64_t> buckets(LatencyHistogram::kBucketCount);
   uint64_t total = 0, min = UINT64_MAX, max = 0;

@@ -33,32 +33,29 @@ TEST(RunReportTest, TextIsValidUtf8WhateverTheBytes) {
   for (const auto& [text, valid] : cases) EXPECT_EQ(ValidUtf8Text(text), valid) << valid;
 }
 
+// A run whose create phase failed part-way and whose verify phase found a
+// CRC error, its settings as its command line gave them.
 RunReport SampleReport() {
-  RunReport report;
+  char text[] =
+      "dtk /mnt/t\xFF -filesize 3 -minFileSize 2 -maxFileSize 5 -maxDirFiles 9 -maxDirLevel 7 "
+      "-verify -noRemove -sync -threads 3";
+  std::vector<const char*> words;
+  for (char* w = std::strtok(text, " "); w; w = std::strtok(nullptr, " ")) words.push_back(w);
+  CommandLine line;
+  EXPECT_EQ(
+      ParseCommandLine(static_cast<int>(words.size()), words.data(), kPosixOptionRules, &line), "");
+  RunReport report = StartRunReport(line);
   report.version = "1.2.3";
   report.platform = "linux";
-  report.target = "/mnt/t\xFF";
-  report.settings = {1048576, 1, 102400, 100, 4, true, false, true, false};
+  report.fileSystem.reset();
   report.plan = ReportPlan{22, 0, 1048576};
-  PhaseReport create;
-  create.name = "create";
-  create.status = "failed";
-  create.start = "2026-12-05T22:17:50.123+01:00";
-  create.seconds = 0.5;
-  create.files = 3;
-  create.second = 1;
-  create.bytes = 1000;
+  PhaseReport create{"create", "failed", "2026-12-05T22:17:50.123+01:00", 0.5, 3, 1, 1000};
   LatencyHistogram writes;
   writes.Record(2000);
   writes.Record(4000);
   create.operations.push_back(SummarizeLatencies("write", writes));
   create.failures.push_back({"open", "/mnt/t\xFF/file-3", ENOENT, "No such file or directory"});
-  PhaseReport verify;
-  verify.name = "verify";
-  verify.status = "ok";
-  verify.seconds = 0;  // too quick to measure: no rates
-  verify.files = 2;
-  verify.second = 1;
+  PhaseReport verify{"verify", "ok", "", 0, 2, 1};  // too quick to measure: no rates
   verify.crcMismatches.push_back({"/mnt/t\xFF/file-1", 0xACFF1B51, 0x0000BEEF});
   report.phases = {create, verify};
   report.exitStatus = 2;
@@ -67,6 +64,7 @@ RunReport SampleReport() {
 
 TEST(RunReportTest, JsonHoldsEveryFieldUnderItsName) {
   RunReport report = SampleReport();
+  EXPECT_FALSE(nlohmann::json::parse(ReportJson(report)).contains("ranks"));  // one process
   report.ranks = {{1, "node\xFF", 2, report.phases}};
   std::string text = ReportJson(report);
   ASSERT_EQ(text.back(), '\n');
@@ -78,9 +76,9 @@ TEST(RunReportTest, JsonHoldsEveryFieldUnderItsName) {
   // quick to measure.
   EXPECT_EQ(json, nlohmann::ordered_json::parse(R"({
     "version": "1.2.3", "platform": "linux", "target": "/mnt/t\\xFF", "fileSystem": null,
-    "settings": {"totalSize": 1048576, "minFileSize": 1, "maxFileSize": 102400,
-      "maxDirFiles": 100, "maxDirLevel": 4, "verify": true, "noCreate": false, "noRemove": true,
-      "sync": false, "engine": "sync", "depth": 0, "threads": 1, "direct": false},
+    "settings": {"totalSize": 3145728, "minFileSize": 2, "maxFileSize": 5, "maxDirFiles": 9,
+      "maxDirLevel": 7, "verify": true, "noCreate": false, "noRemove": true, "sync": true,
+      "engine": "sync", "depth": 32, "threads": 3, "direct": false},
     "directBlockSize": null, "plan": {"files": 22, "directories": 0, "bytes": 1048576},
     "phases": [
       {"name": "create", "status": "failed", "start": "2026-12-05T22:17:50.123+01:00",
@@ -110,60 +108,33 @@ TEST(RunReportTest, JsonHoldsEveryFieldUnderItsName) {
   }
 }
 
-// The settings of a run, as its command line gave them, each under its name.
-TEST(RunReportTest, SettingsComeFromTheCommandLine) {
-  char text[] =
-      "dtk T -filesize 3 -minFileSize 2 -maxFileSize 5 -maxDirFiles 9 -maxDirLevel 7 -verify "
-      "-noRemove -sync -threads 3";
-  std::vector<const char*> words;
-  for (char* w = std::strtok(text, " "); w; w = std::strtok(nullptr, " ")) words.push_back(w);
-  CommandLine line;
-  ASSERT_EQ(
-      ParseCommandLine(static_cast<int>(words.size()), words.data(), kPosixOptionRules, &line), "");
-  auto json = nlohmann::ordered_json::parse(ReportJson(StartRunReport(line)));
-  EXPECT_FALSE(json.contains("ranks"));  // a run of one process
-  EXPECT_EQ(json["settings"], nlohmann::ordered_json::parse(R"({"totalSize": 3145728,
-    "minFileSize": 2, "maxFileSize": 5, "maxDirFiles": 9, "maxDirLevel": 7, "verify": true,
-    "noCreate": false, "noRemove": true, "sync": true, "engine": "sync", "depth": 32,
-    "threads": 3, "direct": false})"));
-}
-
+// The sample's phases on three ranks: the name and start of rank 0, the
+// worst status, counts summed, failures listed in rank order and, past
+// 1000 in all, counted only.
 TEST(RunReportTest, PhasesOfAllRanksCombine) {
-  std::vector<RankReport> ranks(3);
-  for (int k = 0; k < 3; ++k) {
-    ranks[k].rank = k;
-    ranks[k].phases = {
-        {"remove", "ok", "start of rank " + std::to_string(k), 1.0 + k, 22, 2, 1048576}};
-  }
-  ranks[1].phases[0].status = "failed";
+  std::vector<RankReport> ranks;
+  for (int k = 0; k < 3; ++k) ranks.push_back({k, "", 0, SampleReport().phases});
+  ranks[0].phases[0].status = "ok";
+  ranks[0].phases[0].start = "first";
   ranks[1].phases[0].files = 5;
-  ranks[1].phases[0].failures.push_back({"rmdir", "T/rank-1/DIR-0", 39, "Directory not empty"});
   ranks[2].phases[0].status = "interrupted";
+  ranks[2].phases[0].failures[0].path = "rank 2";
   ranks[2].phases[0].failuresNotListed = 4;
-
   PhaseReport whole = CombinePhases(ranks, 0);
-  EXPECT_EQ(whole.name + " " + whole.status + " " + whole.start, "remove failed start of rank 0");
-  EXPECT_EQ((std::array{whole.files, whole.second}), (std::array<uint64_t, 2>{49, 6}));
-  EXPECT_EQ(whole.bytes, 3 * 1048576);
-  ASSERT_EQ(whole.failures.size(), 1u);
-  EXPECT_EQ(whole.failures[0].path, "T/rank-1/DIR-0");
-  EXPECT_EQ(whole.failuresNotListed, 4u);
-
+  EXPECT_EQ(whole.name + " " + whole.status + " " + whole.start, "create failed first");
+  EXPECT_EQ((std::array<int64_t, 4>{int64_t(whole.files), int64_t(whole.second), whole.bytes,
+                                    int64_t(whole.failuresNotListed)}),
+            (std::array<int64_t, 4>{11, 3, 3000, 4}));
+  ASSERT_EQ(whole.failures.size(), 3u);
+  EXPECT_EQ(whole.failures[2].path, "rank 2");
   ranks[1].phases[0].status = "ok";
   EXPECT_EQ(CombinePhases(ranks, 0).status, "interrupted");
   ranks[2].phases[0].status = "ok";
   EXPECT_EQ(CombinePhases(ranks, 0).status, "ok");
-
-  // Past 1000 in all, the first ones in rank order are listed.
   for (RankReport& rank : ranks) {
-    rank.phases[0].name = "verify";
-    rank.phases[0].failures.clear();
-    rank.phases[0].failuresNotListed = 0;
-    for (int i = 0; i < 600; ++i) {
-      rank.phases[0].crcMismatches.push_back({"rank " + std::to_string(rank.rank), 1, 2});
-    }
+    rank.phases[1].crcMismatches.resize(600, {"rank " + std::to_string(rank.rank), 1, 2});
   }
-  whole = CombinePhases(ranks, 0);
+  whole = CombinePhases(ranks, 1);
   ASSERT_EQ(whole.crcMismatches.size(), 1000u);
   EXPECT_EQ(whole.crcMismatches[599].path, "rank 0");
   EXPECT_EQ(whole.crcMismatches[999].path, "rank 1");
