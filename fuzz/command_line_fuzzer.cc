@@ -3,7 +3,7 @@
 // holds the parser to what the run relies on: a good command line names a
 // target among its words and settings the planner can take, and numbers
 // read as the C library's strtol would, held within 32 bits.
-#include <cerrno>
+#include <algorithm>
 #include <climits>
 #include <cstddef>
 #include <cstdint>
@@ -21,7 +21,6 @@ void Require(bool condition) {
 }
 
 int32_t ReferenceNumber(const char* text) {
-  errno = 0;
   long long value = std::strtoll(text, nullptr, 10);
   if (value > INT_MAX) return INT_MAX;
   if (value < INT_MIN) return INT_MIN;
@@ -41,9 +40,8 @@ void Check(const std::vector<std::string>& words, const dtk::OptionRules& rules)
     return;
   }
   // The target is one of the words themselves, not a copy.
-  bool found = false;
-  for (size_t i = 1; i < argv.size(); ++i) found |= line.targetDir == argv[i];
-  Require(found);
+  Require(std::any_of(argv.begin() + 1, argv.end(),
+                      [&](const char* word) { return word == line.targetDir; }));
   const dtk::TestConfig& config = line.config;
   Require(config.minFileSize >= 1 && config.minFileSize <= config.maxFileSize);
   Require(config.maxFileSize <= INT32_MAX);
@@ -56,16 +54,12 @@ void Check(const std::vector<std::string>& words, const dtk::OptionRules& rules)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<std::string> words;
-  std::string word;
-  for (size_t i = 0; i < size && words.size() < 64; ++i) {
-    if (data[i] == 0) {
-      words.push_back(word);
-      word.clear();
-    } else {
-      word.push_back(static_cast<char>(data[i]));
-    }
+  const std::string input(reinterpret_cast<const char*>(data), size);
+  for (size_t at = 0; at < input.size() && words.size() < 64;) {
+    size_t end = std::min(input.find('\0', at), input.size());
+    words.push_back(input.substr(at, end - at));
+    at = end + 1;
   }
-  if (!word.empty() && words.size() < 64) words.push_back(word);
   for (const auto& w : words) Require(dtk::ConvertNumber(w.c_str()) == ReferenceNumber(w.c_str()));
   Check(words, dtk::kPosixOptionRules);
   Check(words, dtk::kWindowsOptionRules);

@@ -1,8 +1,15 @@
+// Words of a command line and paths joined under each system's rules.
 #include "driver/command_line.h"
 
 #include <gtest/gtest.h>
 
 #include <vector>
+
+#include "platform/path.h"
+
+#ifdef _WIN32
+#include <mbctype.h>
+#endif
 
 namespace dtk {
 namespace {
@@ -16,14 +23,9 @@ std::string Parse(std::vector<const char*> words, const OptionRules& rules = kPo
   std::string error = ParseCommandLine(static_cast<int>(words.size()), words.data(), rules, &line);
   if (!error.empty()) return error;
   const TestConfig& c = line.config;
-  std::string flags;
-  for (auto [on, letter] : {std::pair{line.verifyRequested, 'v'},
-                            {line.noCreate, 'c'},
-                            {line.noRemove, 'r'},
-                            {line.sync, 's'},
-                            {line.direct, 'd'}}) {
-    if (on) flags += letter;
-  }
+  std::string flags = std::string(line.verifyRequested ? "v" : "") + (line.noCreate ? "c" : "") +
+                      (line.noRemove ? "r" : "") + (line.sync ? "s" : "") +
+                      (line.direct ? "d" : "");
   return std::string(line.targetDir) + "|" + std::to_string(c.totalSize) + "|" +
          std::to_string(c.minFileSize) + "-" + std::to_string(c.maxFileSize) + "|" +
          std::to_string(c.maxDirFiles) + "/" + std::to_string(c.maxDirLevel) + "|" +
@@ -60,35 +62,32 @@ TEST(CommandLineTest, WordsGiveTheirFieldsOrTheirMessage) {
       {{"T", "-FILESIZE", "3", "-MINFILESIZE", "2", "-MAXFILESIZE", "5"},
        "T|3145728|2-5|100/4|-|-|1"},
       {{"T", "-filesize", "4096"}, "T|4294967296|1-102400|100/4|-|-|1"},
-      {{"T", "-FileSize", "10MB"}, "T|10485760|1-102400|100/4|-|-|1"},
       {{"T", "-filesize", "5", "-filesize", "7"}, "T|7340032|1-102400|100/4|-|-|1"},
       // A value of 0 or a word that is no number is not taken: it is a
       // plain word, and the first plain word is the target.
       {{"T", "-filesize", "0"}, "T" + kDefaults + "-|-|1"},
       {{"-maxDirFiles", "x", "T"}, "x" + kDefaults + "-|-|1"},
       {{"T", "U", "-verify", "3"}, "T" + kDefaults + "v|-|1"},
+      // Numbers read as atoi reads them, held within 32 bits.
       {{"T", "-maxDirFiles", "99999999999"}, "T|104857600|1-102400|2147483647/4|-|-|1"},
+      {{"T", "-maxDirLevel", " \t\r+42x"}, "T|104857600|1-102400|100/42|-|-|1"},
       {{"T", "-THREADS", "1024"}, "T" + kDefaults + "-|-|1024"},
       {{"T", "-threads", "0"}, "T" + kDefaults + "-|-|1"},
       {{"T", "-threads", "1025"}, "Parameter error! (threads)\n"},
-      {{"T", "-threads"}, "Parameter error! (threads)\n"},
       {{"T", "/Threads", "8"}, "T" + kDefaults + "-|-|8", true},
       // Flags take no value word.
       {{"T", "-NOCREATE", "-noremove", "-Sync", "-verify", "-Direct"},
        "T" + kDefaults + "vcrsd|-|1"},
       {{"-noCreate", "5"}, "5" + kDefaults + "c|-|1"},
-      {{"T", "-noRemove"}, "T" + kDefaults + "r|-|1"},
       {{"T", "/noCreate", "/NoRemove", "/verify", "/DIRECT"}, "T" + kDefaults + "vcrd|-|1", true},
       // Neither creating, verifying nor removing is a run that does nothing;
       // a missing target is still reported first.
       {{"T", "-noCreate", "-noRemove"}, "Parameter error! (noRemove)\n"},
-      {{"T", "-noRemove", "-NoCreate"}, "Parameter error! (noRemove)\n"},
       {{"-noCreate", "-noRemove"}, kError},
       // A report's name is taken as written, not read as a number.
       {{"T", "-REPORT", "0010 run.json"}, "T" + kDefaults + "-|0010 run.json|1"},
       {{"-report", "a", "-report", "/tmp/b", "T"}, "T" + kDefaults + "-|/tmp/b|1"},
       {{"T", "-report"}, "Parameter error! (report)\n"},
-      {{"T", "-report", "-r.json"}, "Parameter error! (report)\n"},
       {{"T", "-report", ""}, "Parameter error! (report)\n"},
       {{"T", "/Report", "/r.json"}, "Parameter error! (Report)\n", true},
       {{"T", "/Report", "C:\\r.json"}, "T" + kDefaults + "-|C:\\r.json|1", true},
@@ -105,16 +104,6 @@ TEST(CommandLineTest, WordsGiveTheirFieldsOrTheirMessage) {
   }
 }
 
-TEST(CommandLineTest, ConvertNumberReadsAsAtoiDoes) {
-  const std::pair<const char*, int32_t> cases[] = {{"  42", 42},
-                                                   {"+7x", 7},
-                                                   {"-12", -12},
-                                                   {"x1", 0},
-                                                   {"2147483647", INT32_MAX},
-                                                   {"-99999999999999999999", INT32_MIN}};
-  for (auto [text, value] : cases) EXPECT_EQ(ConvertNumber(text), value) << text;
-}
-
 #ifdef _WIN32
 TEST(CommandLineTest, NativeRulesOnWindows) {
   const OptionRules& rules = NativeOptionRules();
@@ -122,6 +111,63 @@ TEST(CommandLineTest, NativeRulesOnWindows) {
             "D:\\test|10485760|1-102400|7/4|v|-|1");
   EXPECT_EQ(Parse({"T", "/verif"}, rules), "Parameter error! (verif)\n");
   EXPECT_EQ(Parse({"T", "/verify\x95"}, rules), "Parameter error! (verify\x95)\n");
+}
+#endif
+
+bool Cp932Lead(unsigned char b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC); }
+bool Cp932Trail(unsigned char b) { return (b >= 0x40 && b <= 0x7E) || (b >= 0x80 && b <= 0xFC); }
+bool WindowsSeparator(unsigned char b) { return b == '\\' || b == '/' || b == ':'; }
+const PathStyle kCp932 = {'\\', WindowsSeparator, Cp932Lead, Cp932Trail};
+
+// Each directory and name joined in a Windows single-byte code page, in code
+// page 932 and on POSIX. The name is not examined. In code page 932, 0x95
+// 0x5C is one character whose trail byte happens to be a backslash; 0x95
+// 0x95 is one character, then a lone backslash; a lead byte with nothing
+// after it is a byte of its own; a colon is no trail byte, so it stays a
+// separator after a lead byte.
+TEST(PathTest, RulesOfEachStyle) {
+  const struct {
+    const char *dir, *name, *windows, *cp932, *posix;
+  } cases[] = {
+      {"D:\\test", "file-0", "D:\\test\\file-0", "D:\\test\\file-0", "D:\\test/file-0"},
+      {"D:\\test\\", "file-0", "D:\\test\\file-0", "D:\\test\\file-0", "D:\\test\\/file-0"},
+      {"D:/test/", "x", "D:/test/x", "D:/test/x", "D:/test/x"},
+      {"D:", "DIR-0", "D:DIR-0", "D:DIR-0", "D:/DIR-0"},
+      {"", "file-0", "\\file-0", "\\file-0", "/file-0"},
+      {"a", "\\b", "a\\\\b", "a\\\\b", "a/\\b"},
+      {"/tmp/t", "file-0", "/tmp/t\\file-0", "/tmp/t\\file-0", "/tmp/t/file-0"},
+      {"d\xC3\xA9j\xC3\xA0", "f", "d\xC3\xA9j\xC3\xA0\\f", "d\xC3\xA9j\xC3\xA0\\f",
+       "d\xC3\xA9j\xC3\xA0/f"},
+      {"\x95\x5C", "n", "\x95\x5Cn", "\x95\x5C\\n", "\x95\x5C/n"},
+      {"\x95\x95\x5C", "n", "\x95\x95\x5Cn", "\x95\x95\x5Cn", "\x95\x95\x5C/n"},
+      {"a\x95", "n", "a\x95\\n", "a\x95\\n", "a\x95/n"},
+      {"\x95:", "n", "\x95:n", "\x95:n", "\x95:/n"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(JoinPath(c.dir, c.name, kWindowsSingleBytePathStyle), c.windows) << c.dir;
+    EXPECT_EQ(JoinPath(c.dir, c.name, kCp932), c.cp932) << c.dir;
+    EXPECT_EQ(JoinPath(c.dir, c.name, kPosixPathStyle), c.posix) << c.dir;
+  }
+}
+
+#ifdef _WIN32
+// The C runtime's own lead and trail bytes, as the program uses them.
+class CodePageTest : public ::testing::Test {
+ protected:
+  ~CodePageTest() override { _setmbcp(saved_); }
+  int saved_ = _getmbcp();
+};
+
+TEST_F(CodePageTest, TheRuntimesCodePageDecidesWhatATrailByteIs) {
+  ASSERT_EQ(_setmbcp(932), 0);
+  EXPECT_EQ(&NativePathStyle(), &WindowsCodePagePathStyle());
+  EXPECT_EQ(JoinPath("D:\\\x95\x5C", "file-0"), "D:\\\x95\x5C\\file-0");
+  EXPECT_EQ(JoinPath("\x95\x95\x5C", "n"), "\x95\x95\x5Cn");
+  EXPECT_EQ(JoinPath("a\x95", "n"), "a\x95\\n");
+  EXPECT_EQ(JoinPath("D:", "DIR-0"), "D:DIR-0");
+  ASSERT_EQ(_setmbcp(1252), 0);
+  EXPECT_EQ(JoinPath("\x95\x5C", "n"), "\x95\x5Cn");
+  EXPECT_EQ(JoinPath("D:/test/", "x"), "D:/test/x");
 }
 #endif
 

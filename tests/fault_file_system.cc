@@ -82,10 +82,9 @@ ErrorCode FaultFileSystem::Read(FileHandle file, void* data, uint32_t count, uin
 
 ErrorCode FaultFileSystem::Close(FileHandle file) {
   ErrorCode real = inner_.Close(file);  // the handle goes whatever is reported
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    directOffsets_.erase(file);
-  }
+  std::unique_lock<std::mutex> lock(mutex_);
+  directOffsets_.erase(file);
+  lock.unlock();
   return Or(Record(Op::kClose), [&] { return real; });
 }
 

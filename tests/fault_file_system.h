@@ -59,14 +59,14 @@ class FaultFileSystem : public FileSystem, public EngineFaults {
   explicit FaultFileSystem(FileSystem& inner) : inner_(inner) {}
 
   // Makes the `nth` call of `op` (counted from 1) fail with `code`.
-  void FailCall(Op op, int nth, ErrorCode code) { faults_.push_back({op, nth, code, ""}); }
+  void FailCall(Op op, int nth, ErrorCode code) { faults_.push_back({op, nth, code, "", nullptr}); }
   // Makes every call of `op` on the path `path` fail with `code`.
   void FailPath(Op op, const std::string& path, ErrorCode code) {
-    faults_.push_back({op, 0, code, path});
+    faults_.push_back({op, 0, code, path, nullptr});
   }
   // Runs `action` just before the `nth` call of `op` is made.
   void AtCall(Op op, int nth, std::function<void()> action) {
-    actions_.push_back({op, nth, std::move(action)});
+    actions_.push_back({op, nth, 0, "", std::move(action)});
   }
   // Every read returns at most `bytes` bytes (of the file system's own reads).
   void LimitReads(uint32_t bytes) { readLimit_ = bytes; }
@@ -129,15 +129,13 @@ class FaultFileSystem : public FileSystem, public EngineFaults {
   ErrorCode Before(EngineCall call, const char* path, uint32_t count) override;
 
  private:
-  struct Fault {
-    Op op;
-    int nth;  // 0: every call on `path`
-    ErrorCode code;
-    std::string path;
-  };
-  struct Action {
+  // A fault (`code` for the `nth` call of `op`, or for every call on
+  // `path` where `nth` is 0) or an action (`run` before the `nth` call).
+  struct Rule {
     Op op;
     int nth;
+    ErrorCode code;
+    std::string path;
     std::function<void()> run;
   };
   // Records the call; returns the error a fault gives it, or 0.
@@ -159,8 +157,8 @@ class FaultFileSystem : public FileSystem, public EngineFaults {
 
   FileSystem& inner_;
   std::mutex mutex_;
-  std::vector<Fault> faults_;
-  std::vector<Action> actions_;
+  std::vector<Rule> faults_;
+  std::vector<Rule> actions_;
   std::vector<Call> calls_;
   int seen_[static_cast<int>(Op::kCount)] = {};
   uint32_t readLimit_ = 0;

@@ -11,7 +11,9 @@
 
 #include <cerrno>
 #include <filesystem>
+#include <iterator>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "engine/batch_engine.h"
@@ -23,13 +25,8 @@ namespace {
 
 constexpr long kTmpfsMagic = 0x01021994;
 
-int OpenDescriptors() {
-  int count = 0;
-  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
-    (void)entry;
-    ++count;
-  }
-  return count;
+auto OpenDescriptors() {
+  return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {});
 }
 
 TEST(UringTmpfsTest, VerifyFindsWhatOneCallAtATimeFindsAndLeavesNoDescriptor) {
@@ -52,12 +49,8 @@ TEST(UringTmpfsTest, VerifyFindsWhatOneCallAtATimeFindsAndLeavesNoDescriptor) {
   // in each kind, then a file a byte longer than planned.
   auto damage = [&](const char* name, bool longer) {
     std::string bytes = ReadWholeFile(target + "/" + name);
-    if (longer) {
-      bytes += 'x';
-    } else {
-      bytes[bytes.size() - 10] ^= 0x80;
-    }
-    WriteWholeFile(target + "/" + name, bytes);
+    bytes[bytes.size() - 10] ^= longer ? 0 : 0x80;
+    WriteWholeFile(target + "/" + name, longer ? bytes + 'x' : bytes);
   };
   damage("file-1", false);  // 169,303 bytes: in its second transfer
   damage("file-4", false);  // 4,205 bytes
@@ -70,14 +63,12 @@ TEST(UringTmpfsTest, VerifyFindsWhatOneCallAtATimeFindsAndLeavesNoDescriptor) {
     }
     std::vector<const char*> verify = words;
     verify.insert(verify.end(), {"-noCreate", "-verify"});
-    const int descriptors = OpenDescriptors();
+    const auto descriptors = OpenDescriptors();
     auto once = RunInProcess(verify);
     verify.insert(verify.end(), {"-engine", "uring"});
     auto batched = RunInProcess(verify);
     EXPECT_EQ(OpenDescriptors(), descriptors);
-    EXPECT_EQ(once.status, 2);
-    EXPECT_EQ(batched.status, once.status);
-    EXPECT_EQ(batched.lines, once.lines);
+    EXPECT_EQ(std::tuple(once.status, batched.status, batched.lines), std::tuple(2, 2, once.lines));
     EXPECT_NE(once.lines.find("FileSize Error!"), std::string::npos);
     EXPECT_NE(once.lines.find("CRC Error!"), std::string::npos);
   }
