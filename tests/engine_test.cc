@@ -51,10 +51,7 @@ class EngineTest : public ::testing::Test {
   int RemovePlanned() { return test.RemovePlanned(plan, TreeRoot(fs, dir.path())); }
   // The lines so far, the scratch directory named "T", then forgotten.
   std::string Lines() {
-    std::string text = MaskTimeStamps(console.Transcript());
-    for (size_t at; (at = text.find(dir.path())) != std::string::npos;) {
-      text.replace(at, dir.path().size(), "T");
-    }
+    std::string text = Replaced(MaskTimeStamps(console.Transcript()), dir.path(), "T");
     console.Clear();
     return text;
   }

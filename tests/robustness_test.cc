@@ -119,9 +119,11 @@ TEST_P(ChildTest, EndsAsTheUserAsks) {
   TempDir dir, reports;
   std::vector<std::string> args = {DTK_BINARY};
   for (const std::string& word : Words(c.options)) {
-    if (word.rfind("--", 0) == 0) args.insert(args.begin(), {"/usr/bin/prlimit", word});
-    if (word.rfind("--", 0) != 0)
+    if (word.rfind("--", 0) == 0) {
+      args.insert(args.begin(), {"/usr/bin/prlimit", word});
+    } else {
       args.push_back(word[0] == 'T' ? dir.path() + word.substr(1) : word);
+    }
   }
   if (c.phaseEnd != nullptr) args.insert(args.end(), {"-report", reports / "r.json"});
   const bool live = c.act || *c.signals != '\0';
@@ -141,8 +143,12 @@ TEST_P(ChildTest, EndsAsTheUserAsks) {
   EXPECT_EQ(run.status, std::abs(c.status));
   if (c.status < 0) return;  // ended at once: what it made stays
   EXPECT_TRUE(dir.List().empty());
-  if (c.out != nullptr) EXPECT_TRUE(std::regex_match(run.out, std::regex(c.out))) << run.out;
-  if (c.err != nullptr) EXPECT_TRUE(std::regex_match(run.err, std::regex(c.err))) << run.err;
+  if (c.out != nullptr) {
+    EXPECT_TRUE(std::regex_match(run.out, std::regex(c.out))) << run.out;
+  }
+  if (c.err != nullptr) {
+    EXPECT_TRUE(std::regex_match(run.err, std::regex(c.err))) << run.err;
+  }
   if (c.phaseEnd == nullptr) return;
   std::string lines = MaskTimeStamps(run.out);
   EXPECT_NE(lines.find(std::string("\nTS Finish\n") + c.phaseEnd + "Remove"), npos)

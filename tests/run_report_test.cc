@@ -173,7 +173,9 @@ TEST(FormatTest, SummaryLinesOfEachPhase) {
     EXPECT_EQ(lines.substr(lines.find("Create time")),
               "Create time " + std::to_string(c.secs) + " sec\nCreate speed " + c.speed + "\n");
     // The sums of many processes print the same lines, below 2^32.
-    if (c.bytes < 4294967296) EXPECT_EQ(Summary(kCreateText, c.bytes, c.secs, true), lines);
+    if (c.bytes < 4294967296) {
+      EXPECT_EQ(Summary(kCreateText, c.bytes, c.secs, true), lines);
+    }
   }
   // Beyond, the sums keep every digit: 500 TB in 100 seconds.
   MemoryConsole console;

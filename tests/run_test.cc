@@ -44,14 +44,6 @@ nlohmann::json ReadReport(const std::string& path) {
   return nlohmann::json::parse(ReadWholeFile(path));
 }
 
-// `text` with every `from` replaced by `to`.
-std::string Replaced(std::string text, const std::string& from, const std::string& to) {
-  for (size_t at = 0; (at = text.find(from, at)) != npos; at += to.size()) {
-    text.replace(at, from.size(), to);
-  }
-  return text;
-}
-
 // The end of a phase's lines: the frame's last line and the summary of
 // `counts` and `bytes` (`kb` thousands) in a second.
 std::string Summary(const std::string& word, const std::string& counts, const std::string& bytes,
@@ -393,7 +385,9 @@ TEST_P(EngineRunTest, AWholeRunPrintsEveryLineAndReportsEveryCall) {
   const auto& calls = counting.calls();
   std::string order;
   for (size_t i = 0; i < calls.size() && calls[i].op != Op::kOpenForRead; ++i) {
-    if (calls[i].op == Op::kFlush) EXPECT_EQ(calls[i + 1].op, Op::kClose);
+    if (calls[i].op == Op::kFlush) {
+      EXPECT_EQ(calls[i + 1].op, Op::kClose);
+    }
     order += calls[i].op == Op::kMakeDirectory    ? "M"
              : calls[i].op == Op::kOpenForWrite   ? "O"
              : calls[i].op == Op::kFlushDirectory ? "F"
@@ -455,7 +449,9 @@ TEST_P(EngineRunTest, AWholeRunPrintsEveryLineAndReportsEveryCall) {
     EXPECT_EQ(phase, expected[i]);
     // One call at a time, the calls fit in the phase; in flight together,
     // they overlap.
-    if (GetParam() == EngineKind::kSync) EXPECT_LE(callSeconds, seconds);
+    if (GetParam() == EngineKind::kSync) {
+      EXPECT_LE(callSeconds, seconds);
+    }
   }
   EXPECT_LT(phaseSeconds, wall);
   EXPECT_TRUE(dir.List().empty());
@@ -692,7 +688,9 @@ TEST_P(ThreadFaultTest, FailsThePhaseForAllAndNamesTheThread) {
   }
   EXPECT_EQ(failed, "failed");
   for (int k : {0, 2}) {
-    if (c.othersStopped) EXPECT_EQ(json["threads"][k]["phases"][0]["status"], "interrupted");
+    if (c.othersStopped) {
+      EXPECT_EQ(json["threads"][k]["phases"][0]["status"], "interrupted");
+    }
   }
 }
 

@@ -72,6 +72,13 @@ std::string MaskTimes(const std::string& text) {
                             "speed S");
 }
 
+std::string Replaced(std::string text, const std::string& from, const std::string& to) {
+  for (size_t at = 0; (at = text.find(from, at)) != std::string::npos; at += to.size()) {
+    text.replace(at, from.size(), to);
+  }
+  return text;
+}
+
 std::vector<std::string> LinesStartingWith(const std::string& text, const std::string& start) {
   std::vector<std::string> found;
   std::istringstream lines(text);

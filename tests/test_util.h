@@ -78,6 +78,8 @@ std::string MaskTimeStamps(const std::string& text);
 // MaskTimeStamps, and "time N sec" and "speed S" for what varies from run
 // to run in the summary lines.
 std::string MaskTimes(const std::string& text);
+// `text` with every `from` replaced by `to`.
+std::string Replaced(std::string text, const std::string& from, const std::string& to);
 // The lines of `text` that start with `start`.
 std::vector<std::string> LinesStartingWith(const std::string& text, const std::string& start);
 // The words of `text`, split at spaces.
