@@ -29,6 +29,7 @@
 #include <unordered_map>
 
 #include "platform/file_system.h"
+#include "platform/output_file.h"
 #include "platform/posix_file_system.h"
 #include "platform/process.h"
 
@@ -273,32 +274,7 @@ ErrorCode PosixFileSystem::RemoveDirectory(const EntryPlace& at) {
 }
 
 ErrorCode PosixFileSystem::WriteWholeFile(const char* path, std::string_view text) {
-  struct stat info {};
-  if (::lstat(path, &info) == 0 && !S_ISREG(info.st_mode)) {
-    if (S_ISDIR(info.st_mode)) return EISDIR;
-    // A link is followed only when this user or the system made it
-    // (/dev/stdout): one that another user put in a shared directory, where
-    // the report was to go, could point at any file this process may write.
-    if (S_ISLNK(info.st_mode) && info.st_uid != ::geteuid() && info.st_uid != 0) return ELOOP;
-    // A device, a FIFO, a socket or such a link: written into, after what
-    // it holds, and never replaced, truncated or made.
-    int fd = RetryOnInterrupt(
-        [&] { return ::open(path, O_WRONLY | O_APPEND | O_CLOEXEC | O_NOCTTY); });
-    if (fd < 0) return LastError();
-    ErrorCode code = WriteAll(fd, text.data(), text.size());
-    ErrorCode closeCode = ::close(fd) == 0 || errno == EINTR ? 0 : LastError();
-    return code != 0 ? code : closeCode;
-  }
-  std::string temporary = std::string(path) + ".tmp";
-  int fd;
-  ErrorCode code = CreateOrReuse(AT_FDCWD, temporary.c_str(), 0, &fd);
-  if (code != 0) return code;
-  code = WriteAll(fd, text.data(), text.size());
-  if (code == 0 && RetryOnInterrupt([&] { return ::fsync(fd); }) != 0) code = LastError();
-  if (::close(fd) != 0 && errno != EINTR && code == 0) code = LastError();
-  if (code == 0 && ::rename(temporary.c_str(), path) != 0) code = LastError();
-  if (code != 0) ::unlink(temporary.c_str());
-  return code;
+  return WriteOutputFile(path, text);
 }
 
 namespace {

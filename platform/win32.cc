@@ -14,6 +14,7 @@
 #include <cstdio>
 
 #include "platform/file_system.h"
+#include "platform/output_file.h"
 #include "platform/process.h"
 #include "platform/win32_file_system.h"
 
@@ -252,32 +253,7 @@ ErrorCode Win32FileSystem::RemoveDirectory(const EntryPlace& at) {
 }
 
 ErrorCode Win32FileSystem::WriteWholeFile(const char* path, std::string_view text) {
-  // A device or a pipe (NUL, CON, a named pipe) is written into, never
-  // replaced.
-  HANDLE existing = ::CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (existing != INVALID_HANDLE_VALUE) {
-    if (::GetFileType(existing) != FILE_TYPE_DISK) {
-      ErrorCode code =
-          WriteAll(calls_, existing, text.data(), static_cast<DWORD>(text.size()));
-      ::CloseHandle(existing);
-      return code;
-    }
-    ::CloseHandle(existing);
-  }
-  std::string temporary = std::string(path) + ".tmp";
-  HANDLE handle;
-  ErrorCode code = CreateOrReuse(temporary.c_str(), 0, &handle);
-  if (code != 0) return code;
-  code = WriteAll(calls_, handle, text.data(), static_cast<DWORD>(text.size()));
-  if (code == 0 && !::FlushFileBuffers(handle)) code = LastError();
-  if (!::CloseHandle(handle) && code == 0) code = LastError();
-  if (code == 0 && !::MoveFileExA(temporary.c_str(), path,
-                                  MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    code = LastError();
-  }
-  if (code != 0) ::DeleteFileA(temporary.c_str());
-  return code;
+  return WriteOutputFile(path, text);
 }
 
 ErrorCode Win32FileSystem::ProbeDirectIo(const EntryPlace& at, uint32_t* blockSize) {

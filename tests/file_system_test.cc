@@ -5,11 +5,15 @@
 // the process queries. Where the systems differ, each has its expectation.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <list>
+#include <thread>
 #include <string>
 
 #include "engine/tester.h"
+#include "platform/output_file.h"
 #include "platform/process.h"
 #include "test_util.h"
 
@@ -17,7 +21,10 @@
 #include "platform/win32_file_system.h"
 #else
 #include <fcntl.h>
+#include <signal.h>
+#include <stdio.h>
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
 #include <sys/sysmacros.h>
@@ -31,6 +38,8 @@
 
 namespace dtk {
 namespace {
+
+using Lines = std::vector<std::string>;
 
 // A write stand-in: `step` bytes a call (0: no progress), after
 // `interruptions` calls interrupted by a signal (POSIX), until `failAfter`
@@ -165,40 +174,108 @@ TEST_F(FileSystemTest, WritesGoOnUntilNothingIsTakenAndAReportReplacesOnlyAFile)
   failAfter = -1;
   EXPECT_EQ(steps.Write(file, "abc", 3), kDiskFull);
   steps.Close(file);
-  // A report that cannot be written leaves the one before as it was, and
-  // no temporary stays either way.
+  // A report replaces a file, and leaves no temporary.
   const std::string path = dir / "f";
   ASSERT_EQ(fs.WriteWholeFile(path.c_str(), "{}\n"), 0u);
-  EXPECT_EQ(steps.WriteWholeFile(path.c_str(), "{\"new\": 1}\n"), kDiskFull);
   EXPECT_EQ(ReadWholeFile(path), "{}\n");
   EXPECT_EQ(dir.List(), (std::vector<std::string>{"d/", "f"}));
   EXPECT_EQ(fs.WriteWholeFile((dir / "no/such").c_str(), "{}"), kNoSuchPath);
 #ifdef _WIN32
   EXPECT_EQ(fs.WriteWholeFile("NUL", "{}\n"), 0u);
-#else
-  // A link that another user put where the report goes is not followed.
-  std::string victim = dir / "victim", planted = dir / "planted";
-  WriteWholeFile(victim, "mine");
-  ASSERT_EQ(symlink(victim.c_str(), planted.c_str()), 0);
-  if (geteuid() == 0 && lchown(planted.c_str(), 65534, 65534) == 0) {
-    EXPECT_EQ(fs.WriteWholeFile(planted.c_str(), "{}\n"), static_cast<ErrorCode>(ELOOP));
-    EXPECT_EQ(ReadWholeFile(victim), "mine");
+#endif
+}
+
+#ifndef _WIN32
+// Reports written where other users may plant links, files and FIFOs, with
+// a run racing them: a file is replaced whole or left as it was, a FIFO or
+// device is written into, and nothing else is written, whatever is there
+// or swapped in meanwhile.
+TEST_F(FileSystemTest, AReportIsNeverWrittenThroughWhatAnotherUserPlants) {
+  const std::string shared = dir / "shared", victim = dir / "victim";
+  ASSERT_EQ(mkdir(shared.c_str(), 0700) | chmod(shared.c_str(), 01777), 0);
+  WriteWholeFile(victim, "precious");
+  auto in = [&](const char* name) { return shared + "/" + name; };
+  auto report = [&](const char* name, std::string_view text = "{}\n") {
+    return WriteOutputFile(in(name).c_str(), text);
+  };
+  // A report that cannot be written whole leaves the one before.
+  ASSERT_EQ(report("r", "old"), 0u);
+  signal(SIGXFSZ, SIG_IGN);
+  struct rlimit unlimited {};
+  getrlimit(RLIMIT_FSIZE, &unlimited);
+  struct rlimit small = {2, unlimited.rlim_max};
+  setrlimit(RLIMIT_FSIZE, &small);
+  EXPECT_EQ(report("r"), static_cast<ErrorCode>(EFBIG));
+  setrlimit(RLIMIT_FSIZE, &unlimited);
+  EXPECT_EQ(ReadWholeFile(in("r")), "old");
+  // Another user's link is refused; a name that also names the victim, and
+  // a temporary name planted beside the report, are left to their files.
+  ASSERT_EQ(link(victim.c_str(), in("hard").c_str()), 0);
+  const bool otherUser = AsOtherUser([&] {
+    return symlink(victim.c_str(), in("theirs").c_str()) == 0 &&
+           symlink(victim.c_str(), in("evil").c_str()) == 0 &&
+           symlink(victim.c_str(), in("r.tmp").c_str()) == 0;
+  });
+  EXPECT_EQ(report("hard"), 0u);
+  EXPECT_EQ(ReadWholeFile(in("hard")), "{}\n");
+  if (otherUser) {
+    EXPECT_EQ(report("theirs"), static_cast<ErrorCode>(ELOOP));
+    // A rename-exchange loop swaps the report's name with their link.
+    std::atomic<bool> done{false};
+    std::thread swapper([&] {
+      while (!done) renameat2(AT_FDCWD, in("r").c_str(), AT_FDCWD, in("evil").c_str(), RENAME_EXCHANGE);
+    });
+    for (int i = 0; i < 300; ++i) {
+      ErrorCode code = report("r");
+      EXPECT_TRUE(code == 0 || code == ELOOP) << SystemText(code);
+    }
+    done = true;
+    swapper.join();
   }
-  // A FIFO is written into, not replaced.
-  std::string fifo = dir / "fifo";
-  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  EXPECT_EQ(ReadWholeFile(victim), "precious");
+  // Runs writing one report at once each finish, and one whole report stays.
+  std::vector<std::thread> writers;
+  std::atomic<int> failures{0};
+  for (int k = 0; k < 8; ++k) {
+    writers.emplace_back([&, k] { failures += report("many", std::string(100000, 'a' + k)) != 0; });
+  }
+  for (std::thread& writer : writers) writer.join();
+  std::string many = ReadWholeFile(in("many"));
+  EXPECT_EQ(failures, 0);
+  EXPECT_TRUE(many.size() == 100000 && many == std::string(100000, many[0])) << many.size();
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(shared)) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  const Lines expected = otherUser ? Lines{"evil", "hard", "many", "r", "r.tmp", "theirs"}
+                                   : Lines{"hard", "many", "r"};
+  EXPECT_EQ(names, expected);
+  // A FIFO is written into, through this user's own link too; without a
+  // reader it is waited for until a stop, and a second longer.
+  const std::string fifo = dir / "fifo";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600) | symlink(fifo.c_str(), in("mine").c_str()), 0);
   int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
-  ASSERT_EQ(fs.WriteWholeFile(fifo.c_str(), "{}\n"), 0u);
+  ASSERT_EQ(report("mine", "{}\n"), 0u);
   char got[8] = {};
-  EXPECT_EQ(read(reader, got, sizeof(got)), 3);  // not renamed over
+  EXPECT_EQ(read(reader, got, sizeof(got)), 3);
   close(reader);
+  std::thread stopper([] {
+    usleep(200000);
+    RequestStop(SIGINT);
+  });
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(WriteOutputFile(fifo.c_str(), "{}\n"), static_cast<ErrorCode>(ENXIO));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+  stopper.join();
+  ClearStopRequest();
   // So is a device, where this process may make one.
-  std::string device = dir / "full";
+  const std::string device = dir / "full";
   if (mknod(device.c_str(), S_IFCHR | 0600, makedev(1, 7)) == 0) {  // as /dev/full
     EXPECT_EQ(fs.WriteWholeFile(device.c_str(), "{}\n"), kDiskFull);
   }
-#endif
 }
+#endif
 
 TEST_F(FileSystemTest, ATargetIsLockedForOneRunAtATime) {
   TreeRoot first(fs, dir.path());

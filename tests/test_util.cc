@@ -11,6 +11,7 @@
 #ifndef _WIN32
 #include <fcntl.h>
 #include <pty.h>
+#include <grp.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -122,6 +123,19 @@ ToolRun RunInProcess(std::vector<const char*> words, FileSystem& fs, uint64_t me
 }
 
 #ifndef _WIN32
+bool AsOtherUser(const std::function<bool()>& work) {
+  if (geteuid() != 0) return false;
+  pid_t pid = fork();
+  if (pid == 0) {
+    bool switched = setgroups(0, nullptr) == 0 && setgid(kOtherUser) == 0 && setuid(kOtherUser) == 0;
+    _exit(switched && work() ? 0 : 1);
+  }
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  return pid > 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
 ChildResult RunChild(const std::vector<std::string>& args, bool merged) {
   // Standard error goes to a file so that neither stream can fill while the
   // other is read.

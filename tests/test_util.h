@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -100,6 +101,14 @@ struct ChildResult {
   std::string out;  // standard output
   std::string err;  // standard error
 };
+// A user id that no account has: the other user of the safety tests.
+constexpr unsigned kOtherUser = 54321;
+// Runs `work` in a child process that has become kOtherUser (and its
+// group), as another user of a shared machine would; returns false when
+// this process may not switch users (it is not root). `work` returning
+// false fails the child, which the caller sees as false too.
+bool AsOtherUser(const std::function<bool()>& work);
+
 // Runs `args` (args[0] the program) and collects its streams. With
 // `merged`, both streams go to one pipe, read into `out`.
 ChildResult RunChild(const std::vector<std::string>& args, bool merged = false);
