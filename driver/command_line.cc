@@ -2,6 +2,7 @@
 
 #include <climits>
 #include <cstring>
+#include <string_view>
 
 #ifdef _WIN32
 #include <mbstring.h>
@@ -47,6 +48,30 @@ enum Option {
 
 bool IsOptionWord(const char* word, const OptionRules& rules) {
   return word[0] == '-' || (rules.slashIntroducesOption && word[0] == '/');
+}
+
+// The value of an option of dtk's own that counts something: decimal
+// digits only, from 1 to `most`; -1 for anything else. Unlike the options
+// of the original command line, a value that cannot be taken is an error,
+// never a plain word.
+int32_t StrictCount(const char* text, int32_t most) {
+  int64_t value = 0;
+  if (*text == '\0') return -1;
+  for (; *text != '\0'; ++text) {
+    if (*text < '0' || *text > '9') return -1;
+    value = value * 10 + (*text - '0');
+    if (value > most) return -1;
+  }
+  return value >= 1 ? static_cast<int32_t>(value) : -1;
+}
+
+// Whether a report's file name can only name a directory: empty, ending
+// in a separator, or "." or "..".
+bool NamesADirectory(const char* path, const OptionRules& rules) {
+  std::string_view whole = path;
+  size_t separator = whole.find_last_of(rules.slashIntroducesOption ? "/\\:" : "/");
+  std::string_view name = separator == std::string_view::npos ? whole : whole.substr(separator + 1);
+  return name.empty() || name == "." || name == "..";
 }
 
 }  // namespace
@@ -112,13 +137,24 @@ std::string ParseCommandLine(int argc, const char* const* argv, const OptionRule
       return std::string("Parameter error! (") + name + ")\n";
     }
     if (option == kReport) {
-      // A file name is taken as written; an empty one names no file.
-      if (argv[i + 1][0] == '\0') return std::string("Parameter error! (") + name + ")\n";
+      // A file name is taken as written; one that names no file is refused
+      // before anything is touched.
+      if (NamesADirectory(argv[i + 1], rules)) return std::string("Parameter error! (") + name + ")\n";
       result->reportPath = argv[++i];
+      continue;
+    }
+    if (option == kDepth || option == kThreads) {
+      int32_t value = StrictCount(argv[i + 1], option == kDepth ? static_cast<int32_t>(kMaxEngineDepth)
+                                                                : kMaxThreads);
+      if (value < 0) return std::string("Parameter error! (") + name + ")\n";
+      if (option == kDepth) result->depth = static_cast<uint32_t>(value);
+      if (option == kThreads) result->threads = value;
+      ++i;
       continue;
     }
     if (option == kEngine) {
       const char* engine = argv[++i];
+      if (engine[0] == '\0') return std::string("Parameter error! (") + name + ")\n";
       if (rules.compareNames(engine, EngineName(EngineKind::kSync)) == 0) {
         result->engine = EngineKind::kSync;
       } else if (rules.compareNames(engine, EngineName(EngineKind::kUring)) == 0) {
@@ -149,16 +185,6 @@ std::string ParseCommandLine(int argc, const char* const* argv, const OptionRule
         break;
       case kMaxFileSize:
         config.maxFileSize = value;
-        break;
-      case kDepth:
-        if (value > static_cast<int32_t>(kMaxEngineDepth)) {
-          return std::string("Parameter error! (") + name + ")\n";
-        }
-        result->depth = static_cast<uint32_t>(value);
-        break;
-      case kThreads:
-        if (value > kMaxThreads) return std::string("Parameter error! (") + name + ")\n";
-        result->threads = value;
         break;
       default:
         break;

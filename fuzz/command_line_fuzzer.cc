@@ -1,8 +1,10 @@
 // Feeds arbitrary command lines to the parser under both option rules. The
 // input is split into words at NUL bytes. Besides the sanitizers' checks it
-// holds the parser to what the run relies on: a good command line names a
-// target among its words and settings the planner can take, and numbers
-// read as the C library's strtol would, held within 32 bits.
+// holds the parser to what the run relies on: every refusal is one of its
+// known messages; a good command line names a target among its words,
+// settings the planner can take and counts of dtk's own within their
+// ranges; and numbers read as the C library's strtol would, held within 32
+// bits.
 #include <algorithm>
 #include <climits>
 #include <cstddef>
@@ -34,11 +36,19 @@ void Check(const std::vector<std::string>& words, const dtk::OptionRules& rules)
   std::string error =
       dtk::ParseCommandLine(static_cast<int>(argv.size()), argv.data(), rules, &line);
   if (!error.empty()) {
+    auto between = [&](const char* start, const char* end) {
+      size_t s = std::strlen(start), e = std::strlen(end);
+      return error.size() >= s + e && error.compare(0, s, start) == 0 &&
+             error.compare(error.size() - e, e, end) == 0;
+    };
     Require(error == "Parameter error!\n" || error == "Min/Max Filesize error!\n" ||
-            (error.rfind("Parameter error! (", 0) == 0 && error.size() >= 20 &&
-             error.compare(error.size() - 2, 2, ")\n") == 0));
+            between("Parameter error! (", ")\n") ||
+            between("Engine error!: no engine is named ", " (sync, uring)\n"));
     return;
   }
+  Require(line.threads >= 1 && line.threads <= dtk::kMaxThreads);
+  Require(line.depth >= 1 && line.depth <= dtk::kMaxEngineDepth);
+  Require(line.reportPath == nullptr || line.reportPath[0] != '\0');
   // The target is one of the words themselves, not a copy.
   Require(std::any_of(argv.begin() + 1, argv.end(),
                       [&](const char* word) { return word == line.targetDir; }));

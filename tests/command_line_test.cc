@@ -72,8 +72,14 @@ TEST(CommandLineTest, WordsGiveTheirFieldsOrTheirMessage) {
       {{"T", "-maxDirFiles", "99999999999"}, "T|104857600|1-102400|2147483647/4|-|-|1"},
       {{"T", "-maxDirLevel", " \t\r+42x"}, "T|104857600|1-102400|100/42|-|-|1"},
       {{"T", "-THREADS", "1024"}, "T" + kDefaults + "-|-|1024"},
-      {{"T", "-threads", "0"}, "T" + kDefaults + "-|-|1"},
+      // dtk's own counts take digits in range only, never a plain word.
+      {{"T", "-threads", "0"}, "Parameter error! (threads)\n"},
       {{"T", "-threads", "1025"}, "Parameter error! (threads)\n"},
+      {{"T", "-Threads", "8x"}, "Parameter error! (Threads)\n"},
+      {{"T", "-depth", "abc"}, "Parameter error! (depth)\n"},
+      {{"T", "-depth", "4097"}, "Parameter error! (depth)\n"},
+      {{"T", "-depth", " 5"}, "Parameter error! (depth)\n"},
+      {{"T", "-engine", ""}, "Parameter error! (engine)\n"},
       {{"T", "/Threads", "8"}, "T" + kDefaults + "-|-|8", true},
       // Flags take no value word.
       {{"T", "-NOCREATE", "-noremove", "-Sync", "-verify", "-Direct"},
@@ -89,6 +95,9 @@ TEST(CommandLineTest, WordsGiveTheirFieldsOrTheirMessage) {
       {{"-report", "a", "-report", "/tmp/b", "T"}, "T" + kDefaults + "-|/tmp/b|1"},
       {{"T", "-report"}, "Parameter error! (report)\n"},
       {{"T", "-report", ""}, "Parameter error! (report)\n"},
+      {{"T", "-report", "out/"}, "Parameter error! (report)\n"},
+      {{"T", "-report", "out/.."}, "Parameter error! (report)\n"},
+      {{"T", "-report", "out\\"}, "Parameter error! (report)\n", true},
       {{"T", "/Report", "/r.json"}, "Parameter error! (Report)\n", true},
       {{"T", "/Report", "C:\\r.json"}, "T" + kDefaults + "-|C:\\r.json|1", true},
       // A word beginning with "/" is a path on POSIX, an option on Windows.
