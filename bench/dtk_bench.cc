@@ -219,6 +219,7 @@ class NullFileSystem : public FileSystem {
   ErrorCode Close(FileHandle) override { return 0; }
   ErrorCode DeleteFile(const EntryPlace&) override { return 0; }
   ErrorCode RemoveDirectory(const EntryPlace&) override { return 0; }
+  ErrorCode DirectoryIsAt(DirHandle, const EntryPlace&) override { return 0; }
   ErrorCode ProbeDirectIo(const EntryPlace&, uint32_t* blockSize) override {
     *blockSize = kDefaultDirectBlockSize;
     return 0;

@@ -1,7 +1,9 @@
 #include "driver/in_step.h"
 
+#include <algorithm>
 #include <chrono>
 #include <memory>
+#include <new>
 #include <optional>
 
 #include "driver/report_recorder.h"
@@ -28,6 +30,19 @@ class QuietFrame : public PhaseFrame {
  private:
   Clock& clock_;
 };
+
+// Removes the directory of a member, once everything in it is gone. It is
+// no entry of the tree: it has no line unless it cannot be removed, or is
+// no longer where the member made it (another user renamed it away), which
+// fails the member. Returns 0 or -1.
+int RemoveMemberDirectory(TreeRoot& memberRoot, const TreeRoot& target, FileSystem& fileSystem,
+                          Console& console) {
+  ErrorCode code = memberRoot.CloseAndRemove(target, fileSystem);
+  if (code == 0) return 0;
+  console.ProgressF("RemoveDirecrory %s\n", memberRoot.path().c_str());
+  console.ErrorF("RemoveDirectory Error!: %s\n", SystemErrorText(code));
+  return -1;
+}
 
 int64_t SteadyNanoseconds() {
   return std::chrono::duration_cast<std::chrono::nanoseconds>(
@@ -73,21 +88,18 @@ class InStepHooks : public PhaseHooks {
       frameConsole_.Flush();
       if (progress_ != nullptr) progress_->BeginPhase(text);
     }
+    // No member's line of the phase comes before its start line.
+    group_.Barrier();
   }
 
-  // The directory of this member goes at the end of its remove phase, once
-  // everything in it is gone. It is no entry of the tree: it has no line
-  // unless it cannot be removed, and it is not counted.
+  // The directory of this member goes at the end of its remove phase, and
+  // is not counted.
   int EndWalk(const PhaseText& text, int result) override {
     if (result < 0 && abort_ != nullptr) abort_->store(true, std::memory_order_relaxed);
     if (&text != &kRemoveText) return result;
     removePhaseRan_ = true;
     if (result != 0) return result;
-    ErrorCode code = memberRoot_.CloseAndRemove(target_, timed_);
-    if (code == 0 || IsNotFoundError(code)) return 0;
-    console_.ProgressF("RemoveDirecrory %s\n", memberRoot_.path().c_str());
-    console_.ErrorF("RemoveDirectory Error!: %s\n", SystemErrorText(code));
-    return -1;
+    return RemoveMemberDirectory(memberRoot_, target_, timed_, console_);
   }
 
   int EndPhase(const PhaseText& text, const PhaseCounters& counters, int result) override {
@@ -224,24 +236,77 @@ std::string MemberDirectoryName(const char* kind, int number) {
   return std::string(kind) + "-" + std::to_string(number);
 }
 
+namespace {
+
+// What a member works with, made before its first step with the others.
+struct MemberParts {
+  explicit MemberParts(const MemberSetup& setup)
+      : timed(setup.environment.fileSystem),
+        tester(timed, setup.console, setup.environment.clock, setup.environment.pathStyle),
+        frame(setup.environment.clock),
+        recorder(timed) {
+    tester.set_frame(&frame);
+    tester.set_abort(setup.abort);
+  }
+  TimedFileSystem timed;
+  DtkTest tester;
+  QuietFrame frame;
+  ReportRecorder recorder;
+  std::unique_ptr<BatchEngine> engine;
+};
+
+// How a member's set-up ended, worst last.
+enum SetUpState { kSetUp, kRefused, kOutOfMemory };
+
+}  // namespace
+
 MemberOutcome RunMemberInStep(const MemberSetup& setup) {
   RunGroup& group = setup.group;
   const CommandLine& commandLine = setup.commandLine;
   RunEnvironment& environment = setup.environment;
-  TimedFileSystem timed(environment.fileSystem);
-  DtkTest tester(timed, setup.console, environment.clock, environment.pathStyle);
-  QuietFrame frame(environment.clock);
-  tester.set_frame(&frame);
-  tester.set_abort(setup.abort);
-  ReportRecorder recorder(timed);
   bool reporting = commandLine.reportPath != nullptr;
-  if (reporting) {
-    timed.set_enabled(true);
-    tester.set_observer(&recorder);
-  }
 
-  // A directory that cannot be made stops nothing here: the first file in
-  // it fails instead, as in the create phase.
+  // Each member has an engine of its own; one that the system refuses to
+  // one member, or memory that runs out in any while it sets up, stops them
+  // all before anything is touched. The lead says the reason once, however
+  // many members met it; memory first.
+  std::unique_ptr<MemberParts> parts;
+  std::string refusal;
+  SetUpState state = kSetUp;
+  try {
+    parts = std::make_unique<MemberParts>(setup);
+    refusal = SetUpTester(commandLine, parts->timed, environment.fileSystem, parts->tester,
+                          reporting ? &parts->recorder : nullptr, &parts->engine);
+    if (!refusal.empty()) state = kRefused;
+  } catch (const std::bad_alloc&) {
+    state = kOutOfMemory;
+  }
+  MemberOutcome outcome;
+  outcome.report.rank = group.member();
+  outcome.report.host = group.HostName();
+  if (int worst = group.Max(state); worst != kSetUp) {
+    if (worst == kOutOfMemory) {
+      if (group.isLead()) {
+        setup.frameConsole.ErrorF("Memory Error!: %s\n", SystemErrorText(OutOfMemoryError()));
+      }
+    } else {
+      std::vector<std::string> refusals = group.GatherToLead(refusal);
+      for (size_t k = 0; k < refusals.size(); ++k) {
+        if (!refusals[k].empty() && std::find(refusals.begin(), refusals.begin() + k,
+                                              refusals[k]) == refusals.begin() + k) {
+          setup.frameConsole.Error(refusals[k]);
+        }
+      }
+    }
+    setup.frameConsole.Flush();
+    outcome.status = kExitParameterError;
+    outcome.report.exitStatus = outcome.status;
+    return outcome;
+  }
+  TimedFileSystem& timed = parts->timed;
+  DtkTest& tester = parts->tester;
+  ReportRecorder& recorder = parts->recorder;
+
   // The status line reads the tester's counters until it goes.
   struct Attached {
     RunProgress* progress;
@@ -252,20 +317,8 @@ MemberOutcome RunMemberInStep(const MemberSetup& setup) {
   } attached{setup.progress, group.member()};
   if (setup.progress != nullptr) setup.progress->Attach(group.member(), &tester);
 
-  // Each member has an engine of its own; one that the system refuses to
-  // one member stops them all before anything is touched.
-  std::unique_ptr<BatchEngine> engine;
-  std::string refusal = SetUpEngine(commandLine, timed, environment.fileSystem, tester, &engine);
-  MemberOutcome outcome;
-  if (int refused = group.Max(refusal.empty() ? kExitOk : kExitParameterError)) {
-    if (!refusal.empty()) setup.console.Error(refusal);
-    setup.console.Flush();
-    outcome.status = refused;
-    outcome.report.rank = group.member();
-    outcome.report.host = group.HostName();
-    outcome.report.exitStatus = outcome.status;
-    return outcome;
-  }
+  // A directory that cannot be made stops nothing here: the first file in
+  // it fails instead, as in the create phase.
   TreeRoot memberRoot(environment.fileSystem, setup.target,
                       MemberDirectoryName(group.kind(), group.member()), !commandLine.noCreate);
   InStepHooks hooks(setup, tester, timed, memberRoot);
@@ -288,14 +341,12 @@ MemberOutcome RunMemberInStep(const MemberSetup& setup) {
         hooks);
     // No member had anything to remove: the directory is empty.
     if (!commandLine.noRemove && !hooks.removePhaseRan()) {
-      memberRoot.CloseAndRemove(setup.target, timed);
+      failed |= RemoveMemberDirectory(memberRoot, setup.target, timed, setup.console) < 0;
     }
     setup.console.Flush();
     outcome.status = failed ? kExitFailed : kExitOk;
     if (int signal = StopRequested(); signal != 0) outcome.status = kExitInterrupted + signal;
   }
-  outcome.report.rank = group.member();
-  outcome.report.host = group.HostName();
   outcome.report.exitStatus = outcome.status;
   if (reporting) outcome.report.phases = std::move(recorder.phases());
   outcome.wholePhases = std::move(hooks.wholePhases());
@@ -303,9 +354,16 @@ MemberOutcome RunMemberInStep(const MemberSetup& setup) {
 }
 
 int WriteGroupReport(RunGroup& group, const CommandLine& commandLine, const FileList* plannedList,
-                     uint32_t directBlockSize, const RankReport& mine, const std::vector<WholePhase>& wholePhases, int status,
-                     FileSystem& fileSystem, Console& console) {
-  std::vector<std::string> texts = group.GatherToLead(RankJson(mine));
+                     uint32_t directBlockSize, const RankReport& mine,
+                     const std::vector<WholePhase>& wholePhases, int status, FileSystem& fileSystem,
+                     Console& console) {
+  // A member without the memory for its text is listed without figures.
+  std::string text;
+  try {
+    text = RankJson(mine);
+  } catch (const std::bad_alloc&) {
+  }
+  std::vector<std::string> texts = group.GatherToLead(text);
   if (!group.isLead()) return status;
   RunReport report = StartRunReport(commandLine);
   // The lead's: every member works on the same file system.
@@ -314,28 +372,34 @@ int WriteGroupReport(RunGroup& group, const CommandLine& commandLine, const File
     PlanTotals totals = CountPlan(*plannedList);
     report.plan = ReportPlan{totals.files, totals.directories, totals.bytes};
   }
-  std::vector<RankReport>& members =
-      std::string_view(group.kind()) == "thread" ? report.threads : report.ranks;
-  for (size_t k = 0; k < texts.size(); ++k) {
-    std::optional<RankReport> member = ParseRankJson(texts[k]);
-    if (!member || member->phases.size() != wholePhases.size()) {
-      // Not a text this program wrote: the member is listed without figures.
-      member = RankReport();
-      member->rank = static_cast<int>(k);
-      member->exitStatus = kExitFailed;
+  try {
+    std::vector<RankReport>& members =
+        std::string_view(group.kind()) == "thread" ? report.threads : report.ranks;
+    for (size_t k = 0; k < texts.size(); ++k) {
+      std::optional<RankReport> member = ParseRankJson(texts[k]);
+      if (!member || member->phases.size() != wholePhases.size()) {
+        // Not a text this program wrote: the member is listed without figures.
+        member = RankReport();
+        member->rank = static_cast<int>(k);
+        member->exitStatus = kExitFailed;
+      }
+      members.push_back(std::move(*member));
     }
-    members.push_back(std::move(*member));
-  }
-  std::vector<RankReport> complete;
-  for (const RankReport& member : members) {
-    if (member.phases.size() == wholePhases.size()) complete.push_back(member);
-  }
-  for (size_t i = 0; i < wholePhases.size() && !complete.empty(); ++i) {
-    PhaseReport phase = CombinePhases(complete, i);
-    phase.start = wholePhases[i].start;
-    phase.seconds = wholePhases[i].seconds;
-    phase.operations = wholePhases[i].operations;
-    report.phases.push_back(std::move(phase));
+    std::vector<RankReport> complete;
+    for (const RankReport& member : members) {
+      if (member.phases.size() == wholePhases.size()) complete.push_back(member);
+    }
+    for (size_t i = 0; i < wholePhases.size() && !complete.empty(); ++i) {
+      PhaseReport phase = CombinePhases(complete, i);
+      phase.start = wholePhases[i].start;
+      phase.seconds = wholePhases[i].seconds;
+      phase.operations = wholePhases[i].operations;
+      report.phases.push_back(std::move(phase));
+    }
+  } catch (const std::bad_alloc&) {
+    console.ErrorF("Report Error!: %s\n", SystemErrorText(OutOfMemoryError()));
+    console.Flush();
+    return status == kExitOk ? kExitFailed : status;
   }
   return FinishRunReport(report, status, commandLine.reportPath, fileSystem, console);
 }

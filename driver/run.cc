@@ -1,6 +1,7 @@
 #include "driver/run.h"
 
 #include <climits>
+#include <new>
 #include <cstring>
 #include <optional>
 #include <vector>
@@ -31,27 +32,46 @@ RunReport StartRunReport(const CommandLine& commandLine) {
   return report;
 }
 
-std::string SetUpEngine(const CommandLine& commandLine, TimedFileSystem& timed,
-                        FileSystem& fileSystem, DtkTest& tester,
-                        std::unique_ptr<BatchEngine>* engine) {
+namespace {
+
+// Makes the engine of `settings`: "", or the line that refuses the run
+// (status 1) when the system cannot give it or memory runs out.
+std::string MakeEngine(const EngineSettings& settings, std::unique_ptr<BatchEngine>* engine) {
   std::string why;
-  *engine = MakeBatchEngine(
-      {commandLine.engine, commandLine.depth, &timed, dynamic_cast<EngineFaults*>(&fileSystem),
-       commandLine.direct},
-      &why);
-  tester.set_engine(engine->get());
+  try {
+    *engine = MakeBatchEngine(settings, &why);
+  } catch (const std::bad_alloc&) {
+    return std::string("Memory Error!: ") + SystemErrorText(OutOfMemoryError()) + "\n";
+  }
   if (why.empty()) return why;
-  return std::string("Engine error!: ") + EngineName(commandLine.engine) +
-         " is not available: " + why + "\n";
+  return std::string("Engine error!: ") + EngineName(settings.kind) + " is not available: " + why +
+         "\n";
+}
+
+}  // namespace
+
+std::string SetUpTester(const CommandLine& commandLine, TimedFileSystem& timed,
+                        FileSystem& fileSystem, DtkTest& tester, ReportRecorder* recorder,
+                        std::unique_ptr<BatchEngine>* engine) {
+  if (recorder != nullptr) {
+    try {
+      timed.set_enabled(true);
+    } catch (const std::bad_alloc&) {
+      return std::string("Memory Error!: ") + SystemErrorText(OutOfMemoryError()) + "\n";
+    }
+    tester.set_observer(recorder);
+  }
+  std::string refusal = MakeEngine({commandLine.engine, commandLine.depth, &timed,
+                                    dynamic_cast<EngineFaults*>(&fileSystem), commandLine.direct},
+                                   engine);
+  tester.set_engine(engine->get());
+  return refusal;
 }
 
 std::string EngineRefusal(const CommandLine& commandLine) {
-  std::string why;
-  MakeBatchEngine({commandLine.engine, commandLine.depth, nullptr, nullptr, commandLine.direct},
-                  &why);
-  if (why.empty()) return why;
-  return std::string("Engine error!: ") + EngineName(commandLine.engine) +
-         " is not available: " + why + "\n";
+  std::unique_ptr<BatchEngine> engine;
+  return MakeEngine({commandLine.engine, commandLine.depth, nullptr, nullptr, commandLine.direct},
+                    &engine);
 }
 
 int FinishRunReport(RunReport& report, int status, const char* path, FileSystem& fileSystem,
@@ -59,7 +79,12 @@ int FinishRunReport(RunReport& report, int status, const char* path, FileSystem&
   report.exitStatus = status;
   // The console's lines come first where the report goes to the same place.
   console.Flush();
-  ErrorCode code = fileSystem.WriteWholeFile(path, ReportJson(report));
+  ErrorCode code;
+  try {
+    code = fileSystem.WriteWholeFile(path, ReportJson(report));
+  } catch (const std::bad_alloc&) {
+    code = OutOfMemoryError();
+  }
   if (code == 0) return status;
   console.ErrorF("Report Error!: %s\n", SystemErrorText(code));
   console.Flush();
@@ -183,11 +208,7 @@ int RunDtk(int argc, const char* const* argv, RunEnvironment& environment) {
   }
   if (commandLine.threads > 1) return RunDtkInThreads(commandLine, environment);
   std::optional<RunReport> report;
-  if (commandLine.reportPath != nullptr) {
-    report = StartRunReport(commandLine);
-    timed.set_enabled(true);
-    tester.set_observer(&recorder);
-  }
+  if (commandLine.reportPath != nullptr) report = StartRunReport(commandLine);
   auto finish = [&](int status) {
     if (!report) return status;
     report->phases = std::move(recorder.phases());
@@ -197,7 +218,8 @@ int RunDtk(int argc, const char* const* argv, RunEnvironment& environment) {
 
   // The engine is refused before the target is touched.
   std::unique_ptr<BatchEngine> engine;
-  std::string refusal = SetUpEngine(commandLine, timed, environment.fileSystem, tester, &engine);
+  std::string refusal = SetUpTester(commandLine, timed, environment.fileSystem, tester,
+                                    report ? &recorder : nullptr, &engine);
   if (!refusal.empty()) {
     console.Error(refusal);
     console.Flush();

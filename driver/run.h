@@ -66,12 +66,15 @@ int PrepareTarget(const CommandLine& commandLine, TreeRoot& root, FileSystem& fi
 int PrepareDirectIo(const CommandLine& commandLine, const TreeRoot& root, FileSystem& fileSystem,
                     Console& console, uint32_t* blockSize);
 
-// Makes the engine that `commandLine` asks for into `*engine` and lends it
-// to `tester`; its own calls are timed by `timed`, and a `fileSystem` that
-// is also EngineFaults (a test double) sees them. Returns "", or the
-// message for status 1 when the system cannot give the engine.
-std::string SetUpEngine(const CommandLine& commandLine, TimedFileSystem& timed,
-                        FileSystem& fileSystem, DtkTest& tester,
+// Prepares `tester`, whose calls go through `timed`, for the run that
+// `commandLine` asks for: with a `recorder` (a report is asked for), its
+// calls are timed and recorded there; it is lent the engine, made into
+// `*engine`, whose own calls are timed by `timed` too, and which a
+// `fileSystem` that is also EngineFaults (a test double) sees. Returns "",
+// or the line for status 1 when the system cannot give the engine or
+// memory runs out.
+std::string SetUpTester(const CommandLine& commandLine, TimedFileSystem& timed,
+                        FileSystem& fileSystem, DtkTest& tester, ReportRecorder* recorder,
                         std::unique_ptr<BatchEngine>* engine);
 
 // The message for status 1 when the system cannot give the engine that

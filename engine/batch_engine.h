@@ -142,7 +142,7 @@ struct EngineSettings {
 // to the thread that runs the tester's first phase, and a tester's phases
 // run in that thread). The sync engine is no object: null, with `*error`
 // empty. An engine the system cannot give is null with `*error` saying
-// why.
+// why. Throws std::bad_alloc when memory runs out, the ring's included.
 std::unique_ptr<BatchEngine> MakeBatchEngine(const EngineSettings& settings, std::string* error);
 
 // For tests: from now on the uring engine is refused as if the system

@@ -57,8 +57,12 @@ TreeRoot::TreeRoot(FileSystem& fileSystem, const TreeRoot& parent, const std::st
 TreeRoot::~TreeRoot() { CloseWalkDir(fileSystem_, dir_); }
 
 ErrorCode TreeRoot::CloseAndRemove(const TreeRoot& parent, FileSystem& fileSystem) {
+  EntryPlace at = PlaceOf(parent.dir(), path_, nameOffset_);
+  // Only the directory this root opened goes: one that another user put at
+  // its name after renaming it away is theirs.
+  ErrorCode moved = dir_.isOpen() ? fileSystem.DirectoryIsAt(dir_.handle, at) : 0;
   CloseWalkDir(fileSystem_, dir_);
-  return fileSystem.RemoveDirectory(PlaceOf(parent.dir(), path_, nameOffset_));
+  return moved != 0 ? moved : fileSystem.RemoveDirectory(at);
 }
 
 bool MadeEntries::Contains(const FileEntry& entry) const {

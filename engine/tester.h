@@ -47,7 +47,8 @@ class TreeRoot {
   const std::string& path() const { return path_; }
   const WalkDir& dir() const { return dir_; }
   // Closes the directory and removes it from `parent`; 0, or the reason it
-  // cannot be removed.
+  // cannot be removed: the not-found code when the directory is no longer
+  // at its name in `parent`, where nothing is then removed.
   ErrorCode CloseAndRemove(const TreeRoot& parent, FileSystem& fileSystem);
 
  private:

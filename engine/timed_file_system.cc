@@ -163,6 +163,10 @@ ErrorCode TimedFileSystem::RemoveDirectory(const EntryPlace& at) {
   return Timed(Operation::kRmdir, at.path, -1, [&] { return inner_.RemoveDirectory(at); });
 }
 
+ErrorCode TimedFileSystem::DirectoryIsAt(DirHandle dir, const EntryPlace& at) {
+  return inner_.DirectoryIsAt(dir, at);
+}
+
 ErrorCode TimedFileSystem::ProbeDirectIo(const EntryPlace& at, uint32_t* blockSize) {
   return inner_.ProbeDirectIo(at, blockSize);
 }

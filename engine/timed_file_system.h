@@ -68,6 +68,7 @@ class TimedFileSystem : public FileSystem {
   ErrorCode Close(FileHandle file) override;
   ErrorCode DeleteFile(const EntryPlace& at) override;
   ErrorCode RemoveDirectory(const EntryPlace& at) override;
+  ErrorCode DirectoryIsAt(DirHandle dir, const EntryPlace& at) override;
   ErrorCode ProbeDirectIo(const EntryPlace& at, uint32_t* blockSize) override;
   ErrorCode WriteWholeFile(const char* path, std::string_view text) override;
 

@@ -315,6 +315,9 @@ std::string UringEngine::SetUp(ErrorCode refusal) {
     return lacking;
   }
   const char* failed = MakeRing();
+  // The ring's memory is memory like any other: running out of it is not a
+  // refusal of io_uring.
+  if (failed != nullptr && ringError_ == -ENOMEM) throw std::bad_alloc();
   if (failed != nullptr) return Failed(failed, ringError_);
   return "";
 }

@@ -106,6 +106,11 @@ class FileSystem {
   virtual ErrorCode DeleteFile(const EntryPlace& at) = 0;
   // Removes the empty directory `at`; a link there is not followed.
   virtual ErrorCode RemoveDirectory(const EntryPlace& at) = 0;
+  // 0 when the name `at` still holds the directory open as `dir`; the
+  // not-found code (IsNotFoundError) when it holds nothing or anything
+  // else, as after another user renamed the directory away. Systems that
+  // keep an open directory from being renamed (Windows) always say 0.
+  virtual ErrorCode DirectoryIsAt(DirHandle dir, const EntryPlace& at) = 0;
 
   // Finds out whether the file system that holds the open directory
   // `at.dir` takes unbuffered I/O, and in which block size, with a probe

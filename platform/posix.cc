@@ -273,6 +273,17 @@ ErrorCode PosixFileSystem::RemoveDirectory(const EntryPlace& at) {
   return ::unlinkat(static_cast<int>(at.dir), at.name, AT_REMOVEDIR) == 0 ? 0 : LastError();
 }
 
+ErrorCode PosixFileSystem::DirectoryIsAt(DirHandle dir, const EntryPlace& at) {
+  if (ErrorCode code = CheckPlace(at)) return code;
+  struct stat held {};
+  struct stat there {};
+  if (::fstat(static_cast<int>(dir), &held) != 0) return LastError();
+  if (::fstatat(static_cast<int>(at.dir), at.name, &there, AT_SYMLINK_NOFOLLOW) != 0) {
+    return LastError();
+  }
+  return held.st_dev == there.st_dev && held.st_ino == there.st_ino ? 0 : ENOENT;
+}
+
 ErrorCode PosixFileSystem::WriteWholeFile(const char* path, std::string_view text) {
   return WriteOutputFile(path, text);
 }

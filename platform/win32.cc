@@ -252,6 +252,12 @@ ErrorCode Win32FileSystem::RemoveDirectory(const EntryPlace& at) {
   return Succeeded(::RemoveDirectoryA(at.path));
 }
 
+ErrorCode Win32FileSystem::DirectoryIsAt(DirHandle, const EntryPlace& at) {
+  // The open directory is shared with nobody who would delete or rename
+  // it: it is where it was opened.
+  return CheckPlace(at);
+}
+
 ErrorCode Win32FileSystem::WriteWholeFile(const char* path, std::string_view text) {
   return WriteOutputFile(path, text);
 }

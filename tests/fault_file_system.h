@@ -122,6 +122,9 @@ class FaultFileSystem : public FileSystem, public EngineFaults {
   ErrorCode RemoveDirectory(const EntryPlace& at) override {
     return Or(Record(Op::kRemoveDirectory, at.path), [&] { return inner_.RemoveDirectory(at); });
   }
+  ErrorCode DirectoryIsAt(DirHandle dir, const EntryPlace& at) override {
+    return inner_.DirectoryIsAt(dir, at);
+  }
   ErrorCode ProbeDirectIo(const EntryPlace& at, uint32_t* blockSize) override;
   ErrorCode WriteWholeFile(const char* path, std::string_view text) override {
     return Or(Record(Op::kWriteWholeFile, path), [&] { return inner_.WriteWholeFile(path, text); });

@@ -183,7 +183,7 @@ INSTANTIATE_TEST_SUITE_P(
                   "CreateFile ", "INT", 130, kCreateEnd},
         // The run of three threads (no progress lines) is held while the
         // signal comes, so its verify phase is under way when it is taken.
-        ChildCase{"CtrlCInVerifyOfThreads", "T -filesize 1 -maxFileSize 2000 -verify -threads 3",
+        ChildCase{"CtrlCInVerifyOfThreads", "T -filesize 2 -maxFileSize 800 -verify -threads 3",
                   "B/sec)\n", "STOP INT CONT", 130, "Verify Error!\nTS Start\nTS Finish\n", nullptr,
                   nullptr, 0,
                   [](Child& child, const std::string&) {
@@ -224,7 +224,12 @@ INSTANTIATE_TEST_SUITE_P(
         // Threads that cannot all be started (their stacks do not fit in
         // the address space) start none: nothing is touched.
         ChildCase{"ThreadsThatCannotAllStart", "--as=2147483648 T -filesize 1 -threads 1024",
-                  nullptr, "", 1, nullptr, "", "Thread Error!: [^\n]*\n"}),
+                  nullptr, "", 1, nullptr, "", "Thread Error!: [^\n]*\n"},
+        // Engines whose rings and slots run out of memory in some threads
+        // and not others: one line for all, nothing touched.
+        ChildCase{"EnginesOutOfMemory",
+                  "--as=1024000000 T -filesize 1 -threads 100 -engine uring -depth 4096", nullptr,
+                  "", 1, nullptr, "", "Memory Error!: Cannot allocate memory\n"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // On a terminal a run of threads keeps a status line below its lines; once

@@ -676,6 +676,7 @@ TEST_P(ThreadFaultTest, FailsThePhaseForAllAndNamesTheThread) {
   EXPECT_EQ(marked[0].rfind(mark + c.entry + (dir / c.path), 0), 0u) << marked[0];
   EXPECT_EQ(marked[1], mark + c.error + SystemText(c.code));
   EXPECT_EQ(marked[2], mark + c.phaseError);
+  EXPECT_NE(run.lines.find("E TS Start\n" + marked[0]), npos);  // never before its phase's start
   EXPECT_NE(run.lines.find("E TS Finish\nE " + std::string(c.phaseError) + "\n"), npos);
   EXPECT_EQ(dir.List(), Words(c.left));
 
@@ -705,6 +706,30 @@ INSTANTIATE_TEST_SUITE_P(
                       ThreadFault{"", Op::kRemoveDirectory, "thread-2", EBUSY, "RemoveDirecrory ",
                                   "RemoveDirectory Error!: ", "Remove Error!", "thread-2/",
                                   false}));
+
+// Another user renames a thread's directory away during the run and puts
+// one of their own at its name: the thread's tree goes from where it is,
+// their directory stays, and the run says that its own was not found.
+TEST(ThreadRunTest, AThreadsDirectoryMovedAwayIsReportedAndTheOneAtItsNameStays) {
+  TempDir dir;
+  ASSERT_EQ(chmod(dir.path().c_str(), 0777), 0);
+  FaultFileSystem faults(SystemFileSystem());
+  bool moved = false;
+  faults.AtCall(Op::kOpenForRead, 1, [&] {
+    moved = AsOtherUser([&] {
+      return rename((dir / "thread-1").c_str(), (dir / "moved").c_str()) == 0 &&
+             mkdir((dir / "thread-1").c_str(), 0700) == 0;
+    });
+  });
+  ToolRun run = RunSmall(dir.path(), "-verify -threads 2", faults);
+  if (!moved) GTEST_SKIP() << "only root can act as another user";
+  EXPECT_EQ(run.status, 2);
+  EXPECT_NE(run.lines.find("E [thread 1] RemoveDirecrory " + (dir / "thread-1") +
+                           "\nE [thread 1] RemoveDirectory Error!: " + SystemText(ENOENT)),
+            npos)
+      << run.lines;
+  EXPECT_EQ(dir.List(), (std::vector<std::string>{"moved/", "thread-1/"}));
+}
 
 // A link planted where a thread's directory goes leads nowhere: that
 // thread fails, nothing behind the link is touched, and the link stays.
