@@ -1,8 +1,10 @@
 #include "dtk-report/table_writers.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 
+#include "dtk-report/safe_text.h"
 #include "dtk-report/units.h"
 
 namespace dtk::report {
@@ -48,6 +50,22 @@ std::vector<std::string> FormatRow(const Row& row, std::string* unitName) {
   return texts;
 }
 
+// A cell of text from a report, shown as in the table; one that a
+// spreadsheet would take for a formula gets a leading quote, unless the
+// whole of it is a number.
+std::string CsvText(const std::string& text) {
+  std::string cell = Escaped(text);
+  double number;
+  const char* end = cell.data() + cell.size();
+  auto read = std::from_chars(cell.data(), end, number);
+  bool isNumber = read.ec == std::errc() && read.ptr == end;
+  if (!cell.empty() && std::string_view("=+-@\t\r").find(cell[0]) != std::string_view::npos &&
+      !isNumber) {
+    cell.insert(0, 1, '\'');
+  }
+  return cell;
+}
+
 std::string CsvField(const std::string& text) {
   if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
   std::string quoted = "\"";
@@ -68,9 +86,10 @@ std::string TextTable(const Comparison& comparison) {
   std::string settings;
   for (const Attribute& attribute : comparison.shared) {
     if (attribute.setting) {
-      settings += (settings.empty() ? "" : ", ") + attribute.name + " " + attribute.value;
+      settings +=
+          (settings.empty() ? "" : ", ") + Escaped(attribute.name) + " " + Escaped(attribute.value);
     } else {
-      text += attribute.name + ": " + attribute.value + "\n";
+      text += Escaped(attribute.name) + ": " + Escaped(attribute.value) + "\n";
     }
   }
   if (!settings.empty()) text += "settings: " + settings + "\n";
@@ -104,6 +123,10 @@ std::string TextTable(const Comparison& comparison) {
     cells.insert(cells.begin(), RowName(row.key) + " [" + unit + "]");
     lines.push_back(cells);
   }
+  // Widths are those of the text shown.
+  for (auto& line : lines) {
+    for (std::string& cell : line) cell = Escaped(cell);
+  }
   std::vector<size_t> widths(header.size(), 0);
   for (const auto& line : lines) {
     for (size_t i = 0; i < line.size(); ++i) widths[i] = std::max(widths[i], Width(line[i]));
@@ -121,7 +144,7 @@ std::string TextTable(const Comparison& comparison) {
   for (size_t c = 0; c < comparison.columns.size(); ++c) {
     std::string files;
     for (const std::string& file : comparison.columns[c].files) {
-      files += (files.empty() ? "" : ", ") + file;
+      files += (files.empty() ? "" : ", ") + Escaped(file);
     }
     text += "#" + std::to_string(c + 1) + ": " + files + "\n";
   }
@@ -138,12 +161,12 @@ std::string CsvTable(const Comparison& comparison) {
       const Cell& cell = row.cells[c];
       if (!cell.spread) continue;
       std::vector<std::string> fields{std::to_string(c + 1),
-                                      column.label,
+                                      CsvText(column.label),
                                       std::to_string(column.files.size()),
-                                      column.status,
-                                      row.key.phase,
-                                      cell.phaseStatus,
-                                      row.key.operation,
+                                      CsvText(column.status),
+                                      CsvText(row.key.phase),
+                                      CsvText(cell.phaseStatus),
+                                      CsvText(row.key.operation),
                                       info.field,
                                       info.unit,
                                       ExactNumber(cell.spread->median),

@@ -14,12 +14,16 @@ namespace dtk::report {
 // the row, each number with four significant digits, a group's cell
 // "median (min-max)". Last, the reports of each
 // column. A figure a column lacks is "-"; a phase figure of a phase that
-// did not end "ok" is that phase's status.
+// did not end "ok" is that phase's status. Every text from a report or
+// the command line is shown Escaped.
 std::string TextTable(const Comparison& comparison);
 
 // One line of names, then a line per figure and column: column, label,
 // runs, status, phase, phaseStatus, operation, figure, unit, median, min,
-// max. Figures are the reports' own names and units, numbers exact.
+// max. Figures are the reports' own names and units, numbers exact. The
+// texts from reports are Escaped, and one that starts with = + - @, a tab
+// or a CR and is not a number gets a leading ' so that no spreadsheet
+// takes it for a formula.
 std::string CsvTable(const Comparison& comparison);
 
 }  // namespace dtk::report
