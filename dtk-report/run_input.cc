@@ -1,14 +1,25 @@
 #include "dtk-report/run_input.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <limits>
+#include <new>
 #include <nlohmann/json.hpp>
 
 namespace dtk::report {
 namespace {
 
 using Json = nlohmann::ordered_json;
+
+// Reports may come from anyone: a file past these bounds is refused before
+// it can cost more memory or stack than a real one ever does. Real reports
+// are a few kilobytes and nest a handful of levels (dtk-mpi's ranks).
+constexpr size_t kMostBytes = size_t{256} << 20;
+constexpr const char* kMostBytesText = "256 MiB";
+constexpr int kMostLevels = 64;
 
 constexpr FigureInfo kFigures[] = {
     {"seconds", "seconds", "s", "s", 1},          {"entriesPerSecond", "entries", "1/s", "/s", 1},
@@ -45,7 +56,43 @@ std::optional<double> OptionalNumber(const Json& object, const char* key,
   auto found = object.find(key);
   if (found == object.end() || found->is_null()) return std::nullopt;
   if (!found->is_number()) Fail(where + key, "is not a number");
-  return found->get<double>();
+  double value = found->get<double>();
+  if (!std::isfinite(value) || value < 0) Fail(where + key, "is not a number in range");
+  return value;
+}
+
+// A count, such as the CRC errors of a phase: a whole number from 0 to
+// `most`, which its type holds.
+uint64_t WholeNumber(const Json& value, const std::string& where, uint64_t most) {
+  if (!value.is_number_unsigned() || value.get<uint64_t>() > most) {
+    Fail(where, "is not a whole number in range");
+  }
+  return value.get<uint64_t>();
+}
+
+// Whether the JSON `text` nests arrays and objects deeper than
+// kMostLevels, strings and their escapes passed over; such a text never
+// reaches the parser, so no part of it recurses without bound.
+bool NestedTooDeep(std::string_view text) {
+  int depth = 0;
+  bool inString = false;
+  for (size_t i = 0; i < text.size(); ++i) {
+    char c = text[i];
+    if (inString) {
+      if (c == '\\') {
+        ++i;
+      } else if (c == '"') {
+        inString = false;
+      }
+    } else if (c == '"') {
+      inString = true;
+    } else if ((c == '[' || c == '{') && ++depth > kMostLevels) {
+      return true;
+    } else if (c == ']' || c == '}') {
+      --depth;
+    }
+  }
+  return false;
 }
 
 // A setting as a person reads it: text without quotes, everything else as
@@ -71,8 +118,11 @@ void ReadPhase(const Json& json, const std::string& where, RunInput* run) {
   PhaseOutcome outcome;
   outcome.name = String(json, "name", where + ".");
   outcome.status = String(json, "status", where + ".");
-  outcome.crcErrors =
-      static_cast<uint64_t>(OptionalNumber(json, "crcErrors", where + ".").value_or(0));
+  auto crcErrors = json.find("crcErrors");
+  if (crcErrors != json.end() && !crcErrors->is_null()) {
+    outcome.crcErrors =
+        WholeNumber(*crcErrors, where + ".crcErrors", std::numeric_limits<uint64_t>::max());
+  }
   for (Figure figure : kPhaseFigures) {
     std::optional<double> value = OptionalNumber(json, Describe(figure).field, where + ".");
     if (value) run->figures[{outcome.name, "", figure}] = *value;
@@ -122,9 +172,8 @@ RunInput ReadRun(const Json& json) {
     run.attributes.push_back({key, ValueText(value), true});
   }
 
-  const Json& exitStatus = Member(json, "exitStatus", "");
-  if (!exitStatus.is_number_integer()) Fail("exitStatus", "is not an integer");
-  run.exitStatus = exitStatus.get<int64_t>();
+  run.exitStatus = static_cast<int64_t>(WholeNumber(Member(json, "exitStatus", ""), "exitStatus",
+                                                    std::numeric_limits<int64_t>::max()));
   const Json& phases = Member(json, "phases", "");
   if (!phases.is_array()) Fail("phases", "is not an array");
   for (size_t i = 0; i < phases.size(); ++i) {
@@ -157,24 +206,38 @@ std::string RunInput::Status() const {
   return status;
 }
 
+// The library's text without its tag, which is for programmers; a parse
+// error's names the line and column.
+std::string LibraryText(const Json::exception& e) {
+  std::string what = e.what();
+  size_t tagEnd = what.find("] ");
+  return tagEnd == std::string::npos ? what : what.substr(tagEnd + 2);
+}
+
 std::optional<RunInput> ParseRun(std::string_view text, std::string* error) {
-  Json json;
-  try {
-    json = Json::parse(text);
-  } catch (const Json::parse_error& e) {
-    // The library's text names the line and column; its tag is for
-    // programmers.
-    std::string what = e.what();
-    size_t tagEnd = what.find("] ");
-    *error = "not JSON: " + (tagEnd == std::string::npos ? what : what.substr(tagEnd + 2));
+  if (NestedTooDeep(text)) {
+    *error = "nested deeper than " + std::to_string(kMostLevels) + " levels: not a dtk report";
     return std::nullopt;
   }
+  // The library's exceptions and a lack of memory end at this boundary:
+  // any report, however made, is a message and never a crash.
   try {
+    Json json;
+    try {
+      json = Json::parse(text);
+    } catch (const Json::exception& e) {
+      *error = "not JSON: " + LibraryText(e);
+      return std::nullopt;
+    }
     return ReadRun(json);
   } catch (const BadReport& bad) {
     *error = bad.reason;
-    return std::nullopt;
+  } catch (const Json::exception& e) {
+    *error = "not a dtk report: " + LibraryText(e);
+  } catch (const std::bad_alloc&) {
+    *error = "out of memory";
   }
+  return std::nullopt;
 }
 
 std::optional<RunInput> LoadRun(const std::string& path, std::string* error) {
@@ -183,15 +246,32 @@ std::optional<RunInput> LoadRun(const std::string& path, std::string* error) {
     *error = std::strerror(errno);
     return std::nullopt;
   }
+  // A byte past the bound is enough to know: /dev/zero and a FIFO that
+  // never ends are read no further.
   std::string text;
-  char buffer[1 << 16];
-  size_t count;
-  while ((count = std::fread(buffer, 1, sizeof(buffer), file)) > 0) text.append(buffer, count);
-  bool failed = std::ferror(file);
-  int code = errno;
+  bool failed = false;
+  bool outOfMemory = false;
+  int code = 0;
+  try {
+    char buffer[1 << 16];
+    size_t count;
+    while (text.size() <= kMostBytes &&
+           (count = std::fread(buffer, 1, std::min(sizeof(buffer), kMostBytes + 1 - text.size()),
+                               file)) > 0) {
+      text.append(buffer, count);
+    }
+    failed = std::ferror(file);
+    code = errno;
+  } catch (const std::bad_alloc&) {
+    outOfMemory = true;
+  }
   std::fclose(file);
-  if (failed) {
-    *error = std::strerror(code);
+  if (outOfMemory || failed) {
+    *error = outOfMemory ? "out of memory" : std::strerror(code);
+    return std::nullopt;
+  }
+  if (text.size() > kMostBytes) {
+    *error = std::string("larger than ") + kMostBytesText + ": not a dtk report";
     return std::nullopt;
   }
   std::optional<RunInput> run = ParseRun(text, error);

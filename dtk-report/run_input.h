@@ -73,11 +73,14 @@ struct RunInput {
 // report of dtk, or of a major version other than 1; `*error` then says
 // why, with the position in the text where the JSON parser stopped.
 // Missing phases, operations and figures are simply absent; a value of the
-// wrong type is an error.
+// wrong type is an error, and so are a count that is not a whole number
+// that its type holds, a figure below 0, a text nested deeper than 64
+// levels and a lack of memory. Nothing it is given ends the process.
 std::optional<RunInput> ParseRun(std::string_view text, std::string* error);
 
 // ParseRun on the contents of the file `path`, which becomes the run's
-// `file`; a file that cannot be read is an error too.
+// `file`; a file that cannot be read, or is longer than 256 MiB (only
+// that much and a byte more is read), is an error too.
 std::optional<RunInput> LoadRun(const std::string& path, std::string* error);
 
 }  // namespace dtk::report
