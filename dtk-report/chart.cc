@@ -8,19 +8,26 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <random>
 #include <sstream>
 #include <system_error>
 
 #ifdef _WIN32
 #include <process.h>
+
+#include <random>
 #else
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 #endif
 
+#include "dtk-report/safe_text.h"
 #include "dtk-report/units.h"
+#include "platform/file_system.h"
+#include "platform/output_file.h"
+#include "platform/process.h"
 
 namespace dtk::report {
 namespace {
@@ -37,21 +44,30 @@ constexpr int kLatencyPerRow = 3;
 constexpr int kLegendLineHeight = 22;
 constexpr int kLegendPerLine = 2;
 
-// A gnuplot string that holds `text` as it is: between single quotes only a
-// doubled quote is special, so paths with backslashes need nothing else.
+// A gnuplot string of `text`, which may come from a report, that gnuplot
+// reads only as text: between single quotes only a doubled quote is
+// special (no backquote command, no macro, paths with backslashes as they
+// are), and a line end, which would end the string and start a command,
+// is shown escaped as every control character is.
 std::string Quoted(const std::string& text) {
   std::string quoted = "'";
-  for (char c : text) {
+  for (char c : Escaped(text)) {
     if (c == '\'') quoted += '\'';
     quoted += c;
   }
   return quoted + "'";
 }
 
-// A label as the first column of a data file.
-std::string DataLabel(std::string text) {
-  std::replace(text.begin(), text.end(), '"', '\'');
-  return "\"" + text + "\"";
+// A label as the first column of a data file, between double quotes, where
+// gnuplot reads a backslash as an escape: a '"' cannot end it, as none is
+// left, and no backslash can take the closing quote.
+std::string DataLabel(const std::string& text) {
+  std::string label = "\"";
+  for (char c : Escaped(text)) {
+    if (c == '\\') label += '\\';
+    label += c == '"' ? '\'' : c;
+  }
+  return label + "\"";
 }
 
 // One chart of the canvas and the data file it plots.
@@ -166,13 +182,15 @@ std::string JoinPath(const std::string& directory, const std::string& name) {
   return (fs::path(directory) / name).string();
 }
 
-// A directory of its own below the system's temporary directory, removed
-// with its contents at the end of the scope.
+// A directory of its own below the system's temporary directory, which
+// only this user may enter, removed with its contents at the end of the
+// scope.
 class TemporaryDirectory {
  public:
   explicit TemporaryDirectory(std::error_code* error) {
     fs::path base = fs::temp_directory_path(*error);
     if (*error) return;
+#ifdef _WIN32
     std::random_device random;
     for (int attempt = 0; attempt < 100; ++attempt) {
       char name[32];
@@ -185,6 +203,15 @@ class TemporaryDirectory {
       if (*error) return;
     }
     *error = std::make_error_code(std::errc::file_exists);
+#else
+    // Made new with mode 0700 under a name nobody can guess or take first.
+    std::string pattern = (base / "dtk-report-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) {
+      *error = std::error_code(errno, std::generic_category());
+      return;
+    }
+    path_ = pattern;
+#endif
   }
   ~TemporaryDirectory() {
     std::error_code ignored;
@@ -219,8 +246,9 @@ fs::path FindGnuplot() {
 #ifdef _WIN32
     if (fs::is_regular_file(candidate, error)) return candidate;
 #else
+    // Absolute, as gnuplot is started in another directory.
     if (fs::is_regular_file(candidate, error) && access(candidate.c_str(), X_OK) == 0) {
-      return candidate;
+      return fs::absolute(candidate, error);
     }
 #endif
     begin = end + 1;
@@ -228,34 +256,73 @@ fs::path FindGnuplot() {
   return {};
 }
 
-// Runs `program` on `script`, what it prints going to the file `log`
-// (where the system lets it be redirected). Returns its exit status, or -1
-// when it could not be started.
-int RunProgram(const fs::path& program, const fs::path& script, const fs::path& log) {
+// RunProgram's result when a stop was requested while the program ran.
+constexpr int kStopped = -2;
+
+#ifndef _WIN32
+void Pause(long milliseconds) {
+  struct timespec pause = {0, milliseconds * 1000000L};
+  ::nanosleep(&pause, nullptr);
+}
+
+// Ends the child `pid`: asked first, killed when it has not ended within a
+// second.
+void EndChild(pid_t pid) {
+  ::kill(pid, SIGTERM);
+  for (int waited = 0; waited < 50; ++waited) {
+    if (::waitpid(pid, nullptr, WNOHANG) == pid) return;
+    Pause(20);
+  }
+  ::kill(pid, SIGKILL);
+  while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+  }
+}
+#endif
+
+// Runs `program` on the script `script` in `directory` (a name in it),
+// what it prints going to "gnuplot.log" there (where the system lets it be
+// redirected). Returns its exit status, -1 when it could not be started,
+// or kStopped when a stop was requested meanwhile: the program has then
+// been ended.
+int RunProgram(const fs::path& program, const fs::path& directory, const std::string& script) {
 #ifdef _WIN32
-  (void)log;
   // The C runtime joins the arguments with spaces: paths with spaces need
   // quotes.
   std::string quotedProgram = "\"" + program.string() + "\"";
-  std::string quotedScript = "\"" + script.string() + "\"";
+  std::string quotedScript = "\"" + (directory / script).string() + "\"";
   const char* args[] = {quotedProgram.c_str(), quotedScript.c_str(), nullptr};
   return static_cast<int>(_spawnv(_P_WAIT, program.string().c_str(), args));
 #else
   pid_t pid = fork();
   if (pid < 0) return -1;
   if (pid == 0) {
-    int fd = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    // In the directory, the script names its files without the path the
+    // system chose for it.
+    if (::chdir(directory.c_str()) != 0) _exit(127);
+    int fd = ::open("gnuplot.log", O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0600);
     if (fd >= 0) {
-      dup2(fd, STDOUT_FILENO);
-      dup2(fd, STDERR_FILENO);
-      close(fd);
+      ::dup2(fd, STDOUT_FILENO);
+      ::dup2(fd, STDERR_FILENO);
+      ::close(fd);
     }
-    execl(program.c_str(), program.c_str(), script.c_str(), static_cast<char*>(nullptr));
+    // Ignored signals stay ignored across exec; gnuplot gets the defaults.
+    ::signal(SIGPIPE, SIG_DFL);
+    ::signal(SIGXFSZ, SIG_DFL);
+    ::execl(program.c_str(), program.c_str(), script.c_str(), static_cast<char*>(nullptr));
     _exit(127);
   }
+  // A stop handler restarts the calls it interrupts, so a blocking wait
+  // would never see a stop: the child is looked at every few milliseconds.
   int status = 0;
-  while (waitpid(pid, &status, 0) < 0) {
-    if (errno != EINTR) return -1;
+  for (;;) {
+    pid_t got = ::waitpid(pid, &status, WNOHANG);
+    if (got == pid) break;
+    if (got < 0 && errno != EINTR) return -1;
+    if (StopRequested() != 0) {
+      EndChild(pid);
+      return kStopped;
+    }
+    Pause(20);
   }
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 #endif
@@ -391,31 +458,32 @@ std::string DrawChart(const Comparison& comparison, const std::string& path, Cha
   }
   std::error_code error;
   TemporaryDirectory directory(&error);
-  if (error) return "cannot make a temporary directory: " + error.message();
+  if (error) return "cannot make a temporary directory: " + Escaped(error.message());
+#ifdef _WIN32
   GnuplotInput input = MakeGnuplotInput(comparison, format, directory.path().string());
+#else
+  GnuplotInput input = MakeGnuplotInput(comparison, format, "");
+#endif
   input.dataFiles.push_back({"chart.gp", input.script});
   for (const auto& [name, contents] : input.dataFiles) {
     std::ofstream out(directory.path() / name, std::ios::binary);
     out << contents;
-    if (!out.flush()) return "cannot write " + (directory.path() / name).string();
+    if (!out.flush()) return "cannot write " + Escaped((directory.path() / name).string());
   }
-  fs::path log = directory.path() / "gnuplot.log";
-  int status = RunProgram(gnuplot, directory.path() / "chart.gp", log);
+  if (StopRequested() != 0) return "stopped";
+  int status = RunProgram(gnuplot, directory.path(), "chart.gp");
+  if (status == kStopped || StopRequested() != 0) return "stopped";
   fs::path chart = directory.path() / input.chartName;
   if (status != 0 || !fs::is_regular_file(chart, error)) {
-    std::string said = ReadText(log);
+    std::string said = ReadText(directory.path() / "gnuplot.log");
     while (!said.empty() && (said.back() == '\n' || said.back() == '\r')) said.pop_back();
-    return gnuplot.string() + " failed (status " + std::to_string(status) + ")" +
-           (said.empty() ? "" : ":\n" + said);
+    return Escaped(gnuplot.string()) + " failed (status " + std::to_string(status) + ")" +
+           (said.empty() ? "" : ":\n" + Escaped(said, true));
   }
-  // The finished chart is moved into place, or copied where the temporary
-  // directory is on another file system.
-  fs::rename(chart, path, error);
-  if (error) {
-    error.clear();
-    fs::copy_file(chart, path, fs::copy_options::overwrite_existing, error);
-    if (error) return path + ": " + error.message();
-  }
+  // Not moved into place: where it goes may be a shared directory, in
+  // which another user may have put a link at the name.
+  ErrorCode code = WriteOutputFile(path.c_str(), ReadText(chart));
+  if (code != 0) return Escaped(path) + ": " + SystemErrorText(code);
   return "";
 }
 

@@ -21,7 +21,11 @@ enum class ChartFormat { kSvg, kPng };
 std::optional<ChartFormat> ChartFormatFor(const std::string& path);
 
 // What gnuplot is given: a script that reads its data files from, and writes
-// the chart as "chart.svg" or "chart.png" into, the directory `directory`.
+// the chart as "chart.svg" or "chart.png" into, the directory `directory`
+// (empty: the one gnuplot runs in, so that no path is in the script). No
+// text of a report is a command: every label from one is a string of the
+// script or of a data file with its control characters escaped, and the
+// figures are in the data files.
 struct GnuplotInput {
   std::string script;
   std::vector<std::pair<std::string, std::string>> dataFiles;  // name in `directory`, contents
@@ -34,8 +38,10 @@ GnuplotInput MakeGnuplotInput(const Comparison& comparison, ChartFormat format,
 // extension names, by running gnuplot (found on the PATH) on a script and
 // data files in a fresh temporary directory, which is removed afterwards.
 // Returns an empty text, or why there is no chart: gnuplot missing (with
-// the package to install) or failing (with what it said), or the file not
-// writable. `path` is written only once gnuplot has finished the chart.
+// the package to install) or failing (with what it said), the file not
+// writable, or a stop requested (StopRequested), which ends gnuplot. The
+// finished chart is written to `path` by WriteOutputFile, never through a
+// link that another user put there.
 std::string DrawChart(const Comparison& comparison, const std::string& path, ChartFormat format);
 
 }  // namespace dtk::report
