@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <optional>
 #include <string>
 #include <vector>
@@ -10,7 +11,9 @@
 #include "dtk-report/chart.h"
 #include "dtk-report/comparison.h"
 #include "dtk-report/run_input.h"
+#include "dtk-report/safe_text.h"
 #include "dtk-report/table_writers.h"
+#include "platform/process.h"
 
 namespace {
 
@@ -18,13 +21,27 @@ constexpr const char* kUsage =
     "usage: dtk-report [--csv] [--chart FILE.svg|FILE.png] FILE.json...\n";
 
 int UsageError(const std::string& message) {
-  std::fprintf(stderr, "dtk-report: %s\n%s", message.c_str(), kUsage);
+  std::fprintf(stderr, "dtk-report: %s\n%s", dtk::report::Escaped(message).c_str(), kUsage);
   return 1;
 }
 
-}  // namespace
+// Writes `text` to standard output and closes it, so that a write that
+// failed in the stream's buffer or at its close (a full disk) is seen too.
+int WriteOutput(const std::string& text) {
+  bool written = std::fwrite(text.data(), 1, text.size(), stdout) == text.size();
+  int code = errno;
+  if (written && std::fclose(stdout) == 0) return 0;
+  // fclose may have failed for a reason of its own.
+  if (written) code = errno;
+  std::fprintf(stderr, "dtk-report: standard output: %s\n", std::strerror(code));
+  return 1;
+}
 
-int main(int argc, char** argv) {
+// The status of a run that a signal asked to stop, as a shell reports one
+// that the signal ended.
+int Stopped(int signal) { return 128 + signal; }
+
+int Run(int argc, char** argv) {
   using namespace dtk::report;
   bool csv = false;
   std::optional<std::string> chart;
@@ -37,8 +54,7 @@ int main(int argc, char** argv) {
     } else if (word == "--") {
       optionsEnded = true;
     } else if (word == "--help" || word == "-h") {
-      std::fputs(kUsage, stdout);
-      return 0;
+      return WriteOutput(kUsage);
     } else if (word == "--csv") {
       csv = true;
     } else if (word == "--chart") {
@@ -62,7 +78,7 @@ int main(int argc, char** argv) {
     std::string error;
     std::optional<RunInput> run = LoadRun(file, &error);
     if (!run) {
-      std::fprintf(stderr, "dtk-report: %s: %s\n", file.c_str(), error.c_str());
+      std::fprintf(stderr, "dtk-report: %s: %s\n", Escaped(file).c_str(), Escaped(error).c_str());
       return 1;
     }
     runs.push_back(std::move(*run));
@@ -72,17 +88,34 @@ int main(int argc, char** argv) {
   // The chart first, so that a missing gnuplot fails the run before the
   // table is printed.
   if (chart) {
+    if (int signal = dtk::StopRequested()) return Stopped(signal);
     std::string error = DrawChart(comparison, *chart, *format);
+    if (int signal = dtk::StopRequested()) return Stopped(signal);
     if (!error.empty()) {
       std::fprintf(stderr, "dtk-report: %s\n", error.c_str());
       return 1;
     }
   }
   std::string table = csv ? CsvTable(comparison) : TextTable(comparison);
-  std::fwrite(table.data(), 1, table.size(), stdout);
-  if (std::fflush(stdout) != 0) {
-    std::fprintf(stderr, "dtk-report: standard output: %s\n", std::strerror(errno));
-    return 1;
+  if (int signal = dtk::StopRequested()) return Stopped(signal);
+  return WriteOutput(table);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // A stop only sets a flag, so that gnuplot is ended and the temporary
+  // directory removed; a closed pipe is an error of the write.
+  dtk::InstallStopHandlers();
+  int status;
+  // What a report costs is checked as it is read; memory can still run
+  // out anywhere, and that too ends with a line rather than a signal.
+  try {
+    status = Run(argc, argv);
+  } catch (const std::bad_alloc&) {
+    std::fputs("dtk-report: out of memory\n", stderr);
+    status = 1;
   }
-  return 0;
+  dtk::RestoreStandardStreams();
+  return status;
 }
