@@ -2,6 +2,9 @@
 // runs, units and digits, failed runs), on the reports of real runs of dtk
 // (the chart), and the messages for what it cannot use.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -65,6 +68,19 @@ class DtkReportTest : public testing::Test {
     craft("t-f", 0);
     WriteWholeFile(Path("not-json"), "{\"version\": \"1.0.0\",\n oops}");
     WriteWholeFile(Path("array"), "[1, 2]");
+    WriteWholeFile(Path("deep"), std::string(100000, '['));
+    const std::string phase = R"({"version":"1.0.0","target":"t","platform":"p","settings":{},)"
+                              R"("exitStatus":0,"phases":[{"name":"c","status":"ok",)";
+    WriteWholeFile(Path("minus-crc"), phase + R"("crcErrors":-3}]})");
+    WriteWholeFile(Path("huge"), phase + R"("seconds":1e400}]})");
+    WriteWholeFile(Path("escape"), phase + R"("operations":{"w\u001b":{"p50Micros":-1}}}]})");
+    // Made by hand to do harm: names that end a gnuplot string and run a
+    // command, drive a terminal, start a formula.
+    Json evil = Report("t-1");
+    evil["target"] = "=x'\n!touch " + Path("PWNED") + "\n\x1B[2J";
+    evil["phases"][0]["name"] = "-c\"\n!touch " + Path("PWNED") + "\n\xC2\x9B\\";
+    evil["phases"][0]["operations"]["w'\r\n!touch " + Path("PWNED")]["p50Micros"] = 5;
+    WriteWholeFile(Path("evil"), evil.dump());
   }
   static void TearDownTestSuite() { delete dir_; }
 
@@ -151,6 +167,82 @@ TEST_F(DtkReportTest, ChartHasASeriesForEachColumnAndLeavesNoTemporaries) {
     EXPECT_NE(svg.find(title), std::string::npos) << title;
   }
   EXPECT_EQ(temporary.List(), Lines{});
+
+  // Hand-made names are drawn as text and run nothing.
+  std::string odd = temporary / "it's\n!odd";  // never in the script
+  mkdir(odd.c_str(), 0700);
+  run = Run({"--chart", "@evil.svg", "@evil"}, {"TMPDIR=" + odd});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_FALSE(std::filesystem::exists(Path("PWNED")));
+  std::string phase = ">-c'\\x0A!touch " + Path("PWNED") + "\\x0A\\x9B\\<";  // an xtic of data
+  EXPECT_NE(ReadWholeFile(Path("evil.svg")).find(phase), std::string::npos);
+
+  // As root: a link that another user put at the chart's name in a shared
+  // directory leads nowhere.
+  std::string shared = *dir_ / "shared", secret = *dir_ / "secret";
+  mkdir(shared.c_str(), 0);
+  chmod(shared.c_str(), 01777);
+  WriteWholeFile(secret, "root's");
+  chmod(secret.c_str(), 0600);
+  if (AsOtherUser([&] { return symlink(secret.c_str(), (shared + "/c.svg").c_str()) == 0; })) {
+    run = Run({"--chart", shared + "/c.svg", "@a-1"});
+    EXPECT_EQ(run.err, "dtk-report: " + shared + "/c.svg: " + SystemText(ELOOP) + "\n");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(ReadWholeFile(secret), "root's");
+  }
+}
+
+// A stop while gnuplot draws ends it and leaves no temporary file behind;
+// the status names the signal, as a shell's does.
+TEST_F(DtkReportTest, StopEndsGnuplotAndLeavesNoTemporaries) {
+  TempDir fake, temporary;
+  WriteWholeFile(fake / "gnuplot", "#!/bin/sh\necho $$ > " + fake / "pid\nexec sleep 30\n");
+  std::filesystem::permissions(fake / "gnuplot", std::filesystem::perms::owner_all);
+  Child child({"/usr/bin/env", "PATH=" + fake.path() + ":/usr/bin:/bin",
+               "TMPDIR=" + temporary.path(), DTK_REPORT_BINARY, "--chart", Path("stopped.svg"),
+               Path("a-1")});
+  for (int i = 0; i < 1000 && ReadWholeFile(fake / "pid").empty(); ++i) usleep(10000);
+  child.Signal(SIGTERM);
+  EXPECT_EQ(child.WaitWithoutReading(10), 128 + SIGTERM);
+  EXPECT_EQ(temporary.List(), Lines{});
+  EXPECT_NE(kill(std::stoi(ReadWholeFile(fake / "pid")), 0), 0) << "gnuplot runs on";
+}
+
+// Text from hand-made reports is shown escaped, in CSV also kept from
+// reading as a formula, and the table's columns still line up.
+TEST_F(DtkReportTest, TextFromReportsIsShownEscaped) {
+  ChildResult table = Run({"@evil"});
+  ChildResult csv = Run({"--csv", "@evil"});
+  std::string target = "=x'\\x0A!touch " + Path("PWNED") + "\\x0A\\x1B[2J";
+  std::string phase = "-c\"\\x0A!touch " + Path("PWNED") + "\\x0A\\x9B\\";
+  EXPECT_NE(table.out.find("\ntarget: " + target + "\n"), std::string::npos) << table.err;
+  EXPECT_NE(table.out.find("\n" + phase + " seconds [ms]"), std::string::npos);
+  EXPECT_NE(csv.out.find("\n1,'" + target + ",1,ok,\"'" + Replaced(phase, "\"", "\"\"") + "\","),
+            std::string::npos);
+  std::string shown = table.out + csv.out;
+  EXPECT_TRUE(std::all_of(shown.begin(), shown.end(),
+                          [](char c) { return c == '\n' || (c >= ' ' && c < 127); }));
+  std::string rows = table.out.substr(table.out.find("\n\n") + 2);
+  rows.erase(rows.find("\n\n"));
+  for (const std::string& line : LinesStartingWith(rows, "")) {
+    EXPECT_EQ(line.size(), rows.find('\n'));
+  }
+}
+
+// Output that cannot be written and memory that runs out end with a line
+// and status 1, never with a signal or as if all went well.
+TEST_F(DtkReportTest, FullOutputAndLackOfMemoryEndWithALine) {
+  const std::string full = "dtk-report: standard output: " + SystemText(ENOSPC) + "\n";
+  const std::tuple<std::string, Lines, std::string> cases[] = {
+      {">/dev/full", {"--help"}, full},
+      {">/dev/full", Lines(60, "@t-f"), full},  // more than a stream's buffer
+      {"ulimit -v 300000;", {"/dev/zero"}, "dtk-report: /dev/zero: out of memory\n"}};
+  for (const auto& [shell, words, err] : cases) {
+    if (kUnderAddressSanitizer && shell[0] == 'u') continue;  // its shadow memory
+    ChildResult run = Run(words, {"/bin/sh", "-c", shell + " exec \"$0\" \"$@\""});
+    EXPECT_EQ(run.status, 1) << shell;
+    EXPECT_EQ(run.err, err);
+  }
 }
 
 const std::string kUsage = "usage: dtk-report [--csv] [--chart FILE.svg|FILE.png] FILE.json...\n";
@@ -163,6 +255,14 @@ TEST_F(DtkReportTest, BadInputGivesItsMessageAndWritesNothing) {
       {{"@array"}, "@array: not a dtk report: not a JSON object\n"},
       {{"@no-phases"}, "@no-phases: not a dtk report: phases is missing\n"},
       {{"@future"}, "@future: unknown report version \"2.0.0\" (dtk-report reads 1.x.y)\n"},
+      {{"@deep"}, "@deep: nested deeper than 64 levels: not a dtk report\n"},
+      {{"@minus-crc"},
+       "@minus-crc: not a dtk report: phases[0].crcErrors is not a whole number in range\n"},
+      {{"@huge"}, "@huge: not JSON: number overflow parsing '1e400'\n"},
+      {{"@escape"},
+       "@escape: not a dtk report: phases[0].operations.w\\x1B.p50Micros is not a number in "
+       "range\n"},
+      {{"/dev/zero"}, "/dev/zero: larger than 256 MiB: not a dtk report\n"},
       {{"@a-1", "@missing"}, "@missing: No such file or directory\n"},
       {{}, "no report given\n" + kUsage},
       {{"--bars", "@a-1"}, "unknown option --bars\n" + kUsage},
