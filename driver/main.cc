@@ -1,5 +1,7 @@
 // dtk: plans a tree of files and directories, creates it, optionally reads
 // it back and checks every file's CRC-32, removes it, and reports each phase.
+#include <new>
+
 #include "driver/run.h"
 #include "platform/process.h"
 
@@ -20,7 +22,14 @@ int main(int argc, char** argv) {
                                     dtk::NativePathStyle(),
                                     dtk::UsableMemoryBytes(),
                                     dtk::StandardErrorTerminal()};
-    status = dtk::RunDtk(argc, argv, environment);
+    try {
+      status = dtk::RunDtk(argc, argv, environment);
+    } catch (const std::bad_alloc&) {
+      // Where no part of the run could say it: the run's own state is
+      // unknown, so it counts as failed, not as refused.
+      console.ErrorF("Memory Error!: %s\n", dtk::SystemErrorText(dtk::OutOfMemoryError()));
+      status = dtk::kExitFailed;
+    }
     console.Flush();
   }
   dtk::RestoreStandardStreams();
