@@ -74,6 +74,38 @@ bool NamesADirectory(const char* path, const OptionRules& rules) {
   return name.empty() || name == "." || name == "..";
 }
 
+// What an option name asks for instead of a run. "?" is how Windows
+// programs are asked for help, with a word that may begin with "/" there.
+CommandLine::Asks Asking(const char* name, const OptionRules& rules) {
+  for (const char* help : {"-help", "help", "h"}) {
+    if (rules.compareNames(name, help) == 0) return CommandLine::Asks::kHelp;
+  }
+  if (rules.slashIntroducesOption && std::strcmp(name, "?") == 0) return CommandLine::Asks::kHelp;
+  for (const char* version : {"-version", "version"}) {
+    if (rules.compareNames(name, version) == 0) return CommandLine::Asks::kVersion;
+  }
+  return CommandLine::Asks::kRun;
+}
+
+// One line for each option: its value, what it does and its default.
+constexpr const char* kOptionHelp =
+    "  -verify              read every file back and check its CRC-32 (off)\n"
+    "  -filesize MiB        total data to write, in MiB (100)\n"
+    "  -minFileSize BYTES   smallest file (1)\n"
+    "  -maxFileSize BYTES   largest file (102400)\n"
+    "  -maxDirFiles COUNT   files in a directory before another is opened (100)\n"
+    "  -maxDirLevel DEPTH   nesting depth of a chain of directories (4)\n"
+    "  -noCreate            skip the create phase: the tree is there already (off)\n"
+    "  -noRemove            skip the remove phase: the tree stays on disk (off)\n"
+    "  -sync                flush every file and directory to stable storage (off)\n"
+    "  -direct              write and read around the system's file cache (off)\n"
+    "  -report FILE         write a JSON report of the run to FILE (none)\n"
+    "  -threads COUNT       threads at once, 1 to 1024, each in TARGET/thread-K (1)\n"
+    "  -engine sync|uring   how the files' calls are made (sync)\n"
+    "  -depth COUNT         files in flight with -engine uring, 1 to 4096 (32)\n"
+    "  --help, -h           print this help\n"
+    "  --version            print the version\n";
+
 }  // namespace
 
 const OptionRules kPosixOptionRules = {false, CompareAsciiNoCase};
@@ -119,6 +151,10 @@ std::string ParseCommandLine(int argc, const char* const* argv, const OptionRule
       continue;
     }
     const char* name = word + 1;
+    if (CommandLine::Asks asks = Asking(name, rules); asks != CommandLine::Asks::kRun) {
+      result->asks = asks;
+      return std::string();
+    }
     int option = -1;
     for (int k = 0; k < kOptionCount && option < 0; ++k) {
       if (rules.compareNames(name, kOptionNames[k]) == 0) option = k;
@@ -202,6 +238,27 @@ std::string ParseCommandLine(int argc, const char* const* argv, const OptionRule
   if (result->fileSizeMiB != 0) result->config.totalSize = int64_t{result->fileSizeMiB} * 1048576;
   if (result->config.minFileSize > result->config.maxFileSize) return "Min/Max Filesize error!\n";
   return std::string();
+}
+
+std::string HelpOrVersionText(int argc, const char* const* argv, const OptionRules& rules,
+                              const char* program) {
+  CommandLine line;
+  if (!ParseCommandLine(argc, argv, rules, &line).empty()) return std::string();
+  std::string name = program;
+  if (line.asks == CommandLine::Asks::kVersion) return name + " " DTK_VERSION "\n";
+  if (line.asks != CommandLine::Asks::kHelp) return std::string();
+  std::string text =
+      name == "dtk-mpi"
+          ? "usage: mpirun [MPI OPTION]... dtk-mpi TARGET [OPTION]...\n"
+            "Each process N of the MPI job makes a tree of files in TARGET/rank-N, all\n"
+            "at once, reads it back if asked and removes it; -threads takes only 1.\n"
+          : "usage: " + name + " TARGET [OPTION]...\n" +
+                "Makes a tree of files in the directory TARGET, reads it back if asked and\n"
+                "removes it.\n";
+  text += "Option names match in any letter case; the defaults are in parentheses.\n";
+  text += kOptionHelp;
+  if (rules.slashIntroducesOption) text += "An option may begin with / too (/verify, /?).\n";
+  return text + "See man dtk.\n";
 }
 
 }  // namespace dtk

@@ -43,6 +43,9 @@ struct CommandLine {
   // directory "thread-K" of the target; 1 runs them in the target itself.
   int32_t threads = 1;
   TestConfig config;
+  // Set by a word asking for the help or the version, after which nothing
+  // more is read: such a command line needs no target.
+  enum class Asks { kRun, kHelp, kVersion } asks = Asks::kRun;
 };
 
 // The option names in the order they are tried.
@@ -54,6 +57,14 @@ extern const int kOptionCount;
 // standard error stream before exiting with status 1.
 std::string ParseCommandLine(int argc, const char* const* argv, const OptionRules& rules,
                              CommandLine* result);
+
+// The text that `program` ("dtk", "dtk-mpi") prints on standard output
+// when its command line asks for the help (--help, -help, -h, and /? on
+// Windows) or the version (--version, -version) where an option word is
+// read; otherwise, and for a command line that is refused before that
+// word, "".
+std::string HelpOrVersionText(int argc, const char* const* argv, const OptionRules& rules,
+                              const char* program);
 
 // The number at the start of `text` as the C runtime's atoi reads it
 // (leading white space, an optional sign, digits up to the first other

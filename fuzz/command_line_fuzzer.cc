@@ -1,10 +1,10 @@
 // Feeds arbitrary command lines to the parser under both option rules. The
 // input is split into words at NUL bytes. Besides the sanitizers' checks it
 // holds the parser to what the run relies on: every refusal is one of its
-// known messages; a good command line names a target among its words,
-// settings the planner can take and counts of dtk's own within their
-// ranges; and numbers read as the C library's strtol would, held within 32
-// bits.
+// known messages; a good command line asks for the help or the version
+// (and gets a text), or names a target among its words, settings the
+// planner can take and counts of dtk's own within their ranges; and
+// numbers read as the C library's strtol would, held within 32 bits.
 #include <algorithm>
 #include <climits>
 #include <cstddef>
@@ -46,6 +46,11 @@ void Check(const std::vector<std::string>& words, const dtk::OptionRules& rules)
             between("Engine error!: no engine is named ", " (sync, uring)\n"));
     return;
   }
+  // Asked for the help or the version: a text, and no target needed.
+  bool asks = line.asks != dtk::CommandLine::Asks::kRun;
+  int argc = static_cast<int>(argv.size());
+  Require(asks == !dtk::HelpOrVersionText(argc, argv.data(), rules, "dtk").empty());
+  if (asks) return;
   Require(line.threads >= 1 && line.threads <= dtk::kMaxThreads);
   Require(line.depth >= 1 && line.depth <= dtk::kMaxEngineDepth);
   Require(line.reportPath == nullptr || line.reportPath[0] != '\0');

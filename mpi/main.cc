@@ -4,7 +4,9 @@
 #include <mpi.h>
 
 #include <optional>
+#include <string>
 
+#include "driver/command_line.h"
 #include "mpi/mpi_group.h"
 #include "mpi/mpi_run.h"
 #include "platform/process.h"
@@ -16,6 +18,15 @@ int main(int argc, char** argv) {
   {
     dtk::MpiGroup group;
     dtk::InstallStopHandlers();
+    // Every process reads the same command line, so all of them end here
+    // alike; one text is enough.
+    std::string text = dtk::HelpOrVersionText(argc, argv, dtk::NativeOptionRules(), "dtk-mpi");
+    if (!text.empty()) {
+      bool written = !group.isLead() || dtk::WriteStandardStream(1, text.data(), text.size());
+      MPI_Finalize();
+      dtk::RestoreStandardStreams();
+      return written ? 0 : 1;
+    }
     // As in dtk: a file or pipe (which is what mpirun gives) gets the lines
     // in blocks, flushed at the end of every phase.
     dtk::StreamConsole stdio(dtk::WriteStandardStream, dtk::IsTerminal(1), dtk::IsTerminal(2));

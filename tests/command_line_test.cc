@@ -16,12 +16,15 @@ namespace {
 
 // The parse of `words` after "dtk": its error, or every field it set, as
 // "target|totalSize|min-max|maxDirFiles/maxDirLevel|flags|report|threads"
-// with the flags v(erify), c (noCreate), r (noRemove), s(ync), d(irect).
+// (or "help", "version") with the flags v(erify), c (noCreate), r (noRemove), s(ync), d(irect).
 std::string Parse(std::vector<const char*> words, const OptionRules& rules = kPosixOptionRules) {
   words.insert(words.begin(), "dtk");
   CommandLine line;
   std::string error = ParseCommandLine(static_cast<int>(words.size()), words.data(), rules, &line);
   if (!error.empty()) return error;
+  if (line.asks != CommandLine::Asks::kRun) {
+    return line.asks == CommandLine::Asks::kHelp ? "help" : "version";
+  }
   const TestConfig& c = line.config;
   std::string flags = std::string(line.verifyRequested ? "v" : "") + (line.noCreate ? "c" : "") +
                       (line.noRemove ? "r" : "") + (line.sync ? "s" : "") +
@@ -106,11 +109,39 @@ TEST(CommandLineTest, WordsGiveTheirFieldsOrTheirMessage) {
       {{"T", "/Verify", "/FileSize", "1"}, "T|1048576|1-102400|100/4|v|-|1", true},
       {{"/tmp/x"}, "Parameter error! (tmp/x)\n", true},
       {{"T", "-filesize", "/3"}, "Parameter error! (filesize)\n", true},
+      // The help or the version where an option word is read, and nothing
+      // after it; what comes before keeps its meaning.
+      {{"--help"}, "help"},
+      {{"T", "-H", "-threads", "0"}, "help"},
+      {{"-noCreate", "-noRemove", "-Help"}, "help"},
+      {{"-VERSION", "--help"}, "version"},
+      {{"T", "-foo", "--help"}, "Parameter error! (foo)\n"},
+      {{"T", "-report", "--help"}, "Parameter error! (report)\n"},
+      {{"T", "--h"}, "Parameter error! (-h)\n"},
+      {{"T", "-?"}, "Parameter error! (?)\n"},
+      {{"/?"}, "help", true},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(Parse(c.words, c.windows ? kWindowsOptionRules : kPosixOptionRules), c.parsed)
         << testing::PrintToString(c.words);
   }
+}
+
+TEST(CommandLineTest, HelpHasALineForEveryOptionAndVersionNamesTheProgram) {
+  auto text = [](std::vector<const char*> words, const char* program = "dtk") {
+    words.insert(words.begin(), program);
+    return HelpOrVersionText(static_cast<int>(words.size()), words.data(), kPosixOptionRules,
+                             program);
+  };
+  EXPECT_EQ(text({"T", "--version"}, "dtk-mpi"), "dtk-mpi " DTK_VERSION "\n");
+  EXPECT_EQ(text({"T", "-verify"}), "");
+  EXPECT_EQ(text({"T", "-foo", "-h"}), "");
+  std::string help = text({"-h"});
+  for (int k = 0; k < kOptionCount; ++k) {
+    EXPECT_NE(help.find(std::string("\n  -") + kOptionNames[k] + " "), std::string::npos)
+        << kOptionNames[k];
+  }
+  EXPECT_NE(help.find("\nSee man dtk."), std::string::npos);
 }
 
 #ifdef _WIN32

@@ -150,5 +150,16 @@ TEST_F(MpiTest, ParameterErrorIsToldOnce) {
   }
 }
 
+// The help and the version are printed once, by rank 0, and every process
+// ends well without a target.
+TEST_F(MpiTest, HelpAndVersionArePrintedOnce) {
+  MpiRun run = RunOnThreeRanks("--version");
+  EXPECT_EQ(run.statuses, kAllRanks(0)) << run.err;
+  EXPECT_EQ(run.out, "dtk-mpi " DTK_VERSION "\n");
+  run = RunOnThreeRanks("T -verify -h");
+  EXPECT_EQ(run.statuses, kAllRanks(0)) << run.err;
+  EXPECT_EQ(LinesStartingWith(run.out, "usage: mpirun ").size(), 1u) << run.out;
+}
+
 }  // namespace
 }  // namespace dtk
