@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "engine/batch_engine.h"
+#include "engine/file_engine.h"
 #include "tree/planner.h"
 
 namespace dtk {

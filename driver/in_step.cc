@@ -7,7 +7,7 @@
 #include <optional>
 
 #include "driver/report_recorder.h"
-#include "engine/batch_engine.h"
+#include "engine/file_engine.h"
 #include "engine/timed_file_system.h"
 #include "platform/process.h"
 #include "reporting/format.h"
@@ -252,7 +252,7 @@ struct MemberParts {
   DtkTest tester;
   QuietFrame frame;
   ReportRecorder recorder;
-  std::unique_ptr<BatchEngine> engine;
+  std::unique_ptr<FileEngine> engine;
 };
 
 // How a member's set-up ended, worst last.
@@ -275,7 +275,7 @@ MemberOutcome RunMemberInStep(const MemberSetup& setup) {
   SetUpState state = kSetUp;
   try {
     parts = std::make_unique<MemberParts>(setup);
-    refusal = SetUpTester(commandLine, parts->timed, environment.fileSystem, parts->tester,
+    refusal = SetUpTester(commandLine, environment, parts->timed, parts->tester,
                           reporting ? &parts->recorder : nullptr, &parts->engine);
     if (!refusal.empty()) state = kRefused;
   } catch (const std::bad_alloc&) {

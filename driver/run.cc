@@ -36,10 +36,10 @@ namespace {
 
 // Makes the engine of `settings`: "", or the line that refuses the run
 // (status 1) when the system cannot give it or memory runs out.
-std::string MakeEngine(const EngineSettings& settings, std::unique_ptr<BatchEngine>* engine) {
+std::string MakeEngine(const EngineSettings& settings, std::unique_ptr<FileEngine>* engine) {
   std::string why;
   try {
-    *engine = MakeBatchEngine(settings, &why);
+    *engine = MakeFileEngine(settings, &why);
   } catch (const std::bad_alloc&) {
     return std::string("Memory Error!: ") + SystemErrorText(OutOfMemoryError()) + "\n";
   }
@@ -50,9 +50,9 @@ std::string MakeEngine(const EngineSettings& settings, std::unique_ptr<BatchEngi
 
 }  // namespace
 
-std::string SetUpTester(const CommandLine& commandLine, TimedFileSystem& timed,
-                        FileSystem& fileSystem, DtkTest& tester, ReportRecorder* recorder,
-                        std::unique_ptr<BatchEngine>* engine) {
+std::string SetUpTester(const CommandLine& commandLine, const RunEnvironment& environment,
+                        TimedFileSystem& timed, DtkTest& tester, ReportRecorder* recorder,
+                        std::unique_ptr<FileEngine>* engine) {
   if (recorder != nullptr) {
     try {
       timed.set_enabled(true);
@@ -61,16 +61,19 @@ std::string SetUpTester(const CommandLine& commandLine, TimedFileSystem& timed,
     }
     tester.set_observer(recorder);
   }
-  std::string refusal = MakeEngine({commandLine.engine, commandLine.depth, &timed,
-                                    dynamic_cast<EngineFaults*>(&fileSystem), commandLine.direct},
-                                   engine);
+  std::string refusal =
+      MakeEngine({commandLine.engine, commandLine.depth, &timed, &timed, environment.engineFaults,
+                  commandLine.direct, environment.uringRefusal},
+                 engine);
   tester.set_engine(engine->get());
   return refusal;
 }
 
-std::string EngineRefusal(const CommandLine& commandLine) {
-  std::unique_ptr<BatchEngine> engine;
-  return MakeEngine({commandLine.engine, commandLine.depth, nullptr, nullptr, commandLine.direct},
+std::string EngineRefusal(const CommandLine& commandLine, const RunEnvironment& environment) {
+  if (commandLine.engine == EngineKind::kSync) return "";
+  std::unique_ptr<FileEngine> engine;
+  return MakeEngine({commandLine.engine, commandLine.depth, nullptr, nullptr, nullptr,
+                     commandLine.direct, environment.uringRefusal},
                     &engine);
 }
 
@@ -217,9 +220,9 @@ int RunDtk(int argc, const char* const* argv, RunEnvironment& environment) {
   };
 
   // The engine is refused before the target is touched.
-  std::unique_ptr<BatchEngine> engine;
-  std::string refusal = SetUpTester(commandLine, timed, environment.fileSystem, tester,
-                                    report ? &recorder : nullptr, &engine);
+  std::unique_ptr<FileEngine> engine;
+  std::string refusal =
+      SetUpTester(commandLine, environment, timed, tester, report ? &recorder : nullptr, &engine);
   if (!refusal.empty()) {
     console.Error(refusal);
     console.Flush();

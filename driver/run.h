@@ -9,7 +9,7 @@
 
 #include "driver/command_line.h"
 #include "driver/report_recorder.h"
-#include "engine/batch_engine.h"
+#include "engine/file_engine.h"
 #include "engine/tester.h"
 #include "engine/timed_file_system.h"
 #include "platform/file_system.h"
@@ -42,6 +42,10 @@ struct RunEnvironment {
   // The terminal of the standard error stream, where a run that prints no
   // line per file (-threads N) draws a status line; null: none.
   StatusTerminal* statusTerminal = nullptr;
+  // For tests: what sees the calls an engine makes past `fileSystem` (may
+  // be null), and a code that the system refuses io_uring with (0: none).
+  EngineFaults* engineFaults = nullptr;
+  ErrorCode uringRefusal = 0;
 };
 
 // Plans the tree that `commandLine` asks for into `plannedList`, within
@@ -69,17 +73,16 @@ int PrepareDirectIo(const CommandLine& commandLine, const TreeRoot& root, FileSy
 // Prepares `tester`, whose calls go through `timed`, for the run that
 // `commandLine` asks for: with a `recorder` (a report is asked for), its
 // calls are timed and recorded there; it is lent the engine, made into
-// `*engine`, whose own calls are timed by `timed` too, and which a
-// `fileSystem` that is also EngineFaults (a test double) sees. Returns "",
-// or the line for status 1 when the system cannot give the engine or
-// memory runs out.
-std::string SetUpTester(const CommandLine& commandLine, TimedFileSystem& timed,
-                        FileSystem& fileSystem, DtkTest& tester, ReportRecorder* recorder,
-                        std::unique_ptr<BatchEngine>* engine);
+// `*engine`, whose own calls are timed by `timed` too. Returns "", or the
+// line for status 1 when the system cannot give the engine or memory runs
+// out.
+std::string SetUpTester(const CommandLine& commandLine, const RunEnvironment& environment,
+                        TimedFileSystem& timed, DtkTest& tester, ReportRecorder* recorder,
+                        std::unique_ptr<FileEngine>* engine);
 
 // The message for status 1 when the system cannot give the engine that
 // `commandLine` asks for, or "".
-std::string EngineRefusal(const CommandLine& commandLine);
+std::string EngineRefusal(const CommandLine& commandLine, const RunEnvironment& environment);
 
 // A report of the run that `commandLine` asks for, as far as it is known
 // before planning.

@@ -82,7 +82,7 @@ int RunDtkInThreads(const CommandLine& commandLine, RunEnvironment& environment)
 
   // Every thread makes its own engine; the system is asked once here,
   // before the target is touched.
-  if (std::string refusal = EngineRefusal(commandLine); !refusal.empty()) {
+  if (std::string refusal = EngineRefusal(commandLine, environment); !refusal.empty()) {
     console.Error(refusal);
     return finishEarly(kExitParameterError);
   }

@@ -149,17 +149,6 @@ uint32_t DtkTest::TakePattern(int64_t size) {
   return start;
 }
 
-void DtkTest::CopyPattern(uint8_t* to, uint32_t position, uint32_t count) const {
-  // Any run of the ring up to its size lies in one piece.
-  while (count > 0) {
-    uint32_t run = std::min(count, patternSize_);
-    std::memcpy(to, pattern_.get() + position, run);
-    position = static_cast<uint32_t>((uint64_t{position} + run) % patternSize_);
-    to += run;
-    count -= run;
-  }
-}
-
 int DtkTest::SetUpCreateBuffers() {
   if (SetUpTransferBuffer() != 0) return -1;
   if (!pattern_ && MakePattern(kPatternSize) < 0) return -1;
@@ -197,25 +186,23 @@ const RingCrc* StandardRingCrc(const uint8_t* pattern) {
 }  // namespace
 
 template <class Walk>
-int DtkTest::WithEngine(BatchEngine::Work work, Walk&& walk) {
-  if (engine_ == nullptr) return walk();
+int DtkTest::WithEngine(FileEngine::Work work, Walk&& walk) {
   work_ = work;
-  BatchEngine::Phase phase{work, this};
+  FileEngine::Phase phase{work, this};
   phase.pattern = pattern_.get();
   phase.patternSize = patternSize_;
   phase.flush = sync_;
+  phase.buffer = ioBuffer_.get();
   phase.transferSize = ioBufferSize_;
   phase.directBlockSize = directBlockSize_;
   engine_->Begin(phase);
   // Whatever ends the walk (memory exhausted too), no call stays in flight.
   struct Ending {
-    BatchEngine* engine;
+    FileEngine* engine;
     ~Ending() { engine->End(); }
   } ending{engine_};
   return walk();
 }
-
-int DtkTest::Drain() { return engine_ == nullptr ? 0 : engine_->Drain(); }
 
 int DtkTest::SubmitJob(const FileEntry& entry, const std::string& path, size_t nameOffset,
                        const WalkDir& parent, uint32_t ringStart, uint32_t expected) {
@@ -232,41 +219,60 @@ int DtkTest::SubmitJob(const FileEntry& entry, const std::string& path, size_t n
   return 0;
 }
 
+void DtkTest::Starting(const FileJob& job) {
+  const FileEntry& entry = *job.entry;
+  if (work_ == FileEngine::Work::kCreate) {
+    PrintFileLine(console_, "CreateFile ", job.path, entry.size, created_.files + 1);
+    made_.filesAttempted = int64_t{entry.number} + 1;
+    made_.lastFileMade = false;
+  } else if (work_ == FileEngine::Work::kVerify) {
+    ErrorLine(console_, ErrorLine::kProgress)
+        .Add("Verify ")
+        .Add(job.path)
+        .Add(" (")
+        .Hex8(job.expected)
+        .Add(":")
+        .Int64(entry.size)
+        .Add(" bytes) No.")
+        .Unsigned(verified_.files + 1)
+        .Add("\n")
+        .Send();
+  }
+  // A file to remove has its line once it is tried: one that is gone has
+  // none.
+}
+
 int DtkTest::Retire(FileJob& job) {
   const FileEntry& entry = *job.entry;
-  switch (work_) {
-    case BatchEngine::Work::kCreate:
-      PrintFileLine(console_, "CreateFile ", job.path, entry.size, created_.files + 1);
-      made_.filesAttempted = int64_t{entry.number} + 1;
-      made_.lastFileMade = false;
-      if (job.leftToTester) return CreateOneFile(job.place(), entry, job.ringStart);
-      made_.lastFileMade = job.opened;
-      if (job.code != 0) {
-        console_.ErrorF("%s Error!: %s\n",
-                        job.failedCall == Operation::kOpen ? "CreateFile" : "WriteFile",
-                        SystemErrorText(job.code));
-        return -1;
-      }
-      return FileWritten(entry);
-    case BatchEngine::Work::kVerify:
-      PrintVerifyLine(job.path, entry, job.expected);
-      if (job.leftToTester) return VerifyOneFile(job.place(), entry, job.expected);
-      if (job.code != 0) {
-        console_.ErrorF("%s Error!: %s\n",
-                        job.failedCall == Operation::kOpen ? "CreateFile" : "ReadFile",
-                        SystemErrorText(job.code));
-        return -1;
-      }
-      if (job.sizeError) {
-        console_.Error("FileSize Error!\n");
-        return -1;
-      }
-      return FileVerified(job.path.c_str(), entry, job.expected, job.crc);
-    case BatchEngine::Work::kRemove:
-      return Removed(entry, job.path,
-                     job.leftToTester ? fileSystem_.DeleteFile(job.place()) : job.code);
+  if (work_ == FileEngine::Work::kRemove) return Removed(entry, job.path, job.code);
+  const bool creating = work_ == FileEngine::Work::kCreate;
+  if (creating) made_.lastFileMade = job.opened;
+  if (job.code != 0) {
+    bool opening = job.failedCall == FileCall::kOpenForWrite || job.failedCall == FileCall::kOpenForRead;
+    console_.ErrorF("%s Error!: %s\n",
+                    opening ? "CreateFile" : creating ? "WriteFile" : "ReadFile",
+                    SystemErrorText(job.code));
+    return -1;
   }
-  return -1;
+  if (job.sizeError) {
+    console_.Error("FileSize Error!\n");
+    return -1;
+  }
+  if (creating) {
+    // A file written completely.
+    crcsKnown_ = int64_t{entry.number} + 1;
+    ++created_.files;
+    created_.bytes += entry.size;
+    return 0;
+  }
+  ++verified_.files;
+  verified_.bytes += entry.size;
+  if (job.crc != job.expected) {
+    ++verified_.second;
+    console_.Error("CRC Error!\n");
+    if (observer_ != nullptr) observer_->OnCrcMismatch(job.path.c_str(), job.expected, job.crc);
+  }
+  return 0;
 }
 
 uint32_t DtkTest::PatternCrc(uint32_t ringStart, int64_t size) {
@@ -296,7 +302,7 @@ int DtkTest::Create(FileList& plannedList, const TreeRoot& root) {
   crcsKnown_ = 0;
   return RunPhaseFrame(*frame_, kCreateText, created_, times_, [&] {
     return Guarded([&] {
-      return WithEngine(BatchEngine::Work::kCreate, [&] { return CreateTree(plannedList, root); });
+      return WithEngine(FileEngine::Work::kCreate, [&] { return CreateTree(plannedList, root); });
     });
   });
 }
@@ -324,12 +330,7 @@ int DtkTest::CreateTree(FileList& plannedList, const TreeRoot& root) {
       ++created_.second;
       return 0;
     }
-    uint32_t ringStart = TakePattern(entry.size);
-    if (engine_ != nullptr) return SubmitJob(entry, path, nameOffset, parent, ringStart, 0);
-    PrintFileLine(console_, "CreateFile ", path, entry.size, created_.files + 1);
-    made_.filesAttempted = int64_t{entry.number} + 1;
-    made_.lastFileMade = false;
-    return CreateOneFile(at, entry, ringStart);
+    return SubmitJob(entry, path, nameOffset, parent, TakePattern(entry.size), 0);
   };
   // With -sync a directory is flushed once its last entry is made.
   auto leave = [&](WalkDir& dir, bool completed) -> int {
@@ -357,64 +358,6 @@ int DtkTest::CreateTree(FileList& plannedList, const TreeRoot& root) {
   return status;
 }
 
-int DtkTest::CreateOneFile(const EntryPlace& at, const FileEntry& entry, uint32_t ringStart) {
-  FileHandle file;
-  ErrorCode code = fileSystem_.OpenForWrite(at, &file, ioMode());
-  if (code != 0) {
-    console_.ErrorF("CreateFile Error!: %s\n", SystemErrorText(code));
-    return -1;
-  }
-  made_.lastFileMade = true;
-  const uint32_t block = directBlockSize_;
-  if (block == 0) {
-    // Every chunk is one run of the pattern, written from where it lies.
-    const int64_t largest = std::min(ioBufferSize_, patternSize_);
-    uint32_t position = ringStart;
-    for (int64_t remaining = entry.size; remaining > 0;) {
-      uint32_t chunk = static_cast<uint32_t>(std::min(remaining, largest));
-      code = fileSystem_.Write(file, pattern_.get() + position, chunk);
-      if (code != 0) break;
-      position = static_cast<uint32_t>((uint64_t{position} + chunk) % patternSize_);
-      remaining -= chunk;
-    }
-  } else {
-    // Unbuffered writes come from memory aligned to a block and move whole
-    // blocks: each chunk is copied into the transfer buffer, the last one
-    // filled up to a whole block with zeros, which the file is then cut
-    // back from.
-    uint8_t* buffer = ioBuffer_.get();
-    uint32_t position = ringStart;
-    for (int64_t remaining = entry.size; remaining > 0;) {
-      uint32_t chunk = static_cast<uint32_t>(std::min<int64_t>(remaining, ioBufferSize_));
-      uint32_t whole = (chunk + block - 1) / block * block;
-      CopyPattern(buffer, position, chunk);
-      position = static_cast<uint32_t>((uint64_t{position} + chunk) % patternSize_);
-      std::memset(buffer + chunk, 0, whole - chunk);
-      code = fileSystem_.Write(file, buffer, whole);
-      if (code != 0) break;
-      remaining -= chunk;
-    }
-    if (code == 0 && entry.size % block != 0) code = fileSystem_.SetFileSize(file, entry.size);
-  }
-  if (code == 0 && sync_) code = fileSystem_.Flush(file);
-  // Close reports what a network file system could not write back; a file
-  // whose data may be lost is not a file written completely.
-  ErrorCode closeCode = fileSystem_.Close(file);
-  if (code == 0) code = closeCode;
-  if (code != 0) {
-    console_.ErrorF("WriteFile Error!: %s\n", SystemErrorText(code));
-    return -1;
-  }
-  return FileWritten(entry);
-}
-
-int DtkTest::FileWritten(const FileEntry& entry) {
-  crcsKnown_ = int64_t{entry.number} + 1;
-  ++created_.files;
-  created_.bytes += entry.size;
-  return 0;
-}
-
 int DtkTest::Verify(const FileList& plannedList, const TreeRoot& root) {
   stopped_ = false;
   if (SetUpTransferBuffer() != 0) return NoMemory();
@@ -423,23 +366,9 @@ int DtkTest::Verify(const FileList& plannedList, const TreeRoot& root) {
   verified_ = PhaseCounters();
   return RunPhaseFrame(*frame_, kVerifyText, verified_, times_, [&] {
     return Guarded([&] {
-      return WithEngine(BatchEngine::Work::kVerify, [&] { return VerifyTree(plannedList, root); });
+      return WithEngine(FileEngine::Work::kVerify, [&] { return VerifyTree(plannedList, root); });
     });
   });
-}
-
-void DtkTest::PrintVerifyLine(const std::string& path, const FileEntry& entry, uint32_t expected) {
-  ErrorLine(console_, ErrorLine::kProgress)
-      .Add("Verify ")
-      .Add(path)
-      .Add(" (")
-      .Hex8(expected)
-      .Add(":")
-      .Int64(entry.size)
-      .Add(" bytes) No.")
-      .Unsigned(verified_.files + 1)
-      .Add("\n")
-      .Send();
 }
 
 int DtkTest::VerifyTree(const FileList& plannedList, const TreeRoot& root) {
@@ -460,9 +389,7 @@ int DtkTest::VerifyTree(const FileList& plannedList, const TreeRoot& root) {
                             ? PatternCrc(static_cast<uint32_t>(ringStart), entry.size)
                             : 0;
     if (entry.size > 0) ringStart = (ringStart + static_cast<uint64_t>(entry.size)) % kPatternSize;
-    if (engine_ != nullptr) return SubmitJob(entry, path, nameOffset, parent, 0, expected);
-    PrintVerifyLine(path, entry, expected);
-    return VerifyOneFile(at, entry, expected);
+    return SubmitJob(entry, path, nameOffset, parent, 0, expected);
   };
   auto leave = [&](WalkDir& dir, bool) {
     int drained = Drain();
@@ -471,68 +398,6 @@ int DtkTest::VerifyTree(const FileList& plannedList, const TreeRoot& root) {
   };
   int status = WalkPlannedTree(plannedList, root.path(), pathStyle_, root.dir(), visit, leave);
   return status == 0 ? Drain() : status;
-}
-
-int DtkTest::VerifyOneFile(const EntryPlace& at, const FileEntry& entry, uint32_t expected) {
-  FileHandle file;
-  ErrorCode code = fileSystem_.OpenForRead(at, &file, ioMode());
-  if (code != 0) {
-    console_.ErrorF("CreateFile Error!: %s\n", SystemErrorText(code));
-    return -1;
-  }
-  crc_.Reset();
-  const char* sizeError = nullptr;
-  // Unbuffered reads move whole blocks; through the cache, any count.
-  const uint32_t block = directBlockSize_ != 0 ? directBlockSize_ : 1;
-  for (int64_t remaining = entry.size;;) {
-    // The last read asks for a byte more than is left (rounded up to whole
-    // blocks), so that a file longer than planned shows without another
-    // call.
-    uint32_t ask = remaining >= ioBufferSize_
-                       ? ioBufferSize_
-                       : (static_cast<uint32_t>(remaining) + block) / block * block;
-    uint32_t got = 0;
-    code = fileSystem_.Read(file, ioBuffer_.get(), ask, &got);
-    if (code != 0) break;
-    if (got > remaining || (got == 0 && remaining > 0)) {
-      sizeError = "FileSize Error!\n";
-      break;
-    }
-    if (got == 0) break;
-    crc_.Update(got, ioBuffer_.get());
-    remaining -= got;
-    if (got < ask) {
-      if (remaining == 0) break;
-      // An unbuffered read stops short of a block's end only at the end of
-      // the file; a read from there would be refused.
-      if (got % block != 0) {
-        sizeError = "FileSize Error!\n";
-        break;
-      }
-    }
-  }
-  fileSystem_.Close(file);
-  if (code != 0) {
-    console_.ErrorF("ReadFile Error!: %s\n", SystemErrorText(code));
-    return -1;
-  }
-  if (sizeError != nullptr) {
-    console_.Error(sizeError);
-    return -1;
-  }
-  return FileVerified(at.path, entry, expected, crc_.Value());
-}
-
-int DtkTest::FileVerified(const char* path, const FileEntry& entry, uint32_t expected,
-                          uint32_t crc) {
-  ++verified_.files;
-  verified_.bytes += entry.size;
-  if (crc != expected) {
-    ++verified_.second;
-    console_.Error("CRC Error!\n");
-    if (observer_ != nullptr) observer_->OnCrcMismatch(path, expected, crc);
-  }
-  return 0;
 }
 
 int DtkTest::Remove(const FileList& plannedList, const TreeRoot& root) {
@@ -593,23 +458,19 @@ int DtkTest::RemoveWalk(const FileList& plannedList, const TreeRoot& root, Inclu
   };
   auto visit = [&](const FileEntry& entry, const std::string& path, size_t nameOffset,
                    const WalkDir& parent) -> int {
-    if (!entry.IsDirectory() && engine_ != nullptr) {
-      return SubmitJob(entry, path, nameOffset, parent, 0, 0);
-    }
+    if (!entry.IsDirectory()) return SubmitJob(entry, path, nameOffset, parent, 0, 0);
     // A directory goes once the files before it are gone, their lines
     // printed.
     if (Drain() < 0) return -1;
     EntryPlace at = PlaceOf(parent, path, nameOffset);
-    return Removed(
-        entry, path,
-        entry.IsDirectory() ? fileSystem_.RemoveDirectory(at) : fileSystem_.DeleteFile(at));
+    return Removed(entry, path, fileSystem_.RemoveDirectory(at));
   };
   // A failure found here ends the walk at the directory's own visit.
   auto leave = [&](WalkDir& dir) {
     Drain();
     CloseWalkDir(fileSystem_, dir);
   };
-  return WithEngine(BatchEngine::Work::kRemove, [&] {
+  return WithEngine(FileEngine::Work::kRemove, [&] {
     int status = WalkPlannedTreeReversed(plannedList, root.path(), pathStyle_, MaxPathLength(),
                                          root.dir(), include, enter, visit, leave);
     return status == 0 ? Drain() : status;

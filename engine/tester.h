@@ -9,7 +9,8 @@
 #include <new>
 #include <string>
 
-#include "engine/batch_engine.h"
+#include "engine/file_engine.h"
+#include "engine/sync_engine.h"
 #include "engine/tree_walk.h"
 #include "platform/file_system.h"
 #include "platform/path.h"
@@ -136,9 +137,9 @@ class DtkTest : private FileJobSink {
   // which prints the frame lines on the console.
   void set_frame(PhaseFrame* frame) { frame_ = frame != nullptr ? frame : &consoleFrame_; }
   // Borrows `engine` for the files' calls of every phase until it is
-  // replaced; null (at first) is the sync engine: the tester makes each
-  // call itself, one at a time. Lines, counts and marks are the same.
-  void set_engine(BatchEngine* engine) { engine_ = engine; }
+  // replaced; null puts back the tester's own sync engine (at first), which
+  // makes each call at once. Lines, counts and marks are the same.
+  void set_engine(FileEngine* engine) { engine_ = engine != nullptr ? engine : &syncEngine_; }
   // Borrows a flag that, once set, ends the create and verify walks at the
   // next entry, as a stop request does (another tester of the run failed).
   void set_abort(const std::atomic<bool>* abort) { abort_ = abort; }
@@ -175,25 +176,18 @@ class DtkTest : private FileJobSink {
   // Runs a walk with the engine's phase `work` begun, and ends that phase
   // however the walk ends.
   template <class Walk>
-  int WithEngine(BatchEngine::Work work, Walk&& walk);
-  // Waits for the engine's jobs (0 without an engine); -1 when one failed.
-  int Drain();
+  int WithEngine(FileEngine::Work work, Walk&& walk);
+  // Waits for the engine's jobs; -1 when one failed.
+  int Drain() { return engine_->Drain(); }
   // Hands the file `entry` at `path` in `parent` to the engine.
   int SubmitJob(const FileEntry& entry, const std::string& path, size_t nameOffset,
                 const WalkDir& parent, uint32_t ringStart, uint32_t expected);
-  // A job of the engine is done, in the order of the walk.
+  // The line of a job of the engine, and what it did, in the order of the
+  // walk.
+  void Starting(const FileJob& job) override;
   int Retire(FileJob& job) override;
   int CreateTree(FileList& plannedList, const TreeRoot& root);
-  // Makes and writes one file whose data starts at `ringStart` in the
-  // pattern ring.
-  int CreateOneFile(const EntryPlace& at, const FileEntry& entry, uint32_t ringStart);
-  // Counts a file written completely.
-  int FileWritten(const FileEntry& entry);
   int VerifyTree(const FileList& plannedList, const TreeRoot& root);
-  int VerifyOneFile(const EntryPlace& at, const FileEntry& entry, uint32_t expected);
-  // Counts a file read completely whose CRC is `crc`.
-  int FileVerified(const char* path, const FileEntry& entry, uint32_t expected, uint32_t crc);
-  void PrintVerifyLine(const std::string& path, const FileEntry& entry, uint32_t expected);
   // What the removal of `entry` with the result `code` prints and counts.
   int Removed(const FileEntry& entry, const std::string& path, ErrorCode code);
   // Removes the entries of `plannedList` that `include` accepts, last
@@ -203,9 +197,6 @@ class DtkTest : private FileJobSink {
   // Moves the pattern ring's position past a file of `size` bytes and
   // returns where that file starts.
   uint32_t TakePattern(int64_t size);
-  // Copies `count` bytes of the pattern ring from `position` on to `to`.
-  void CopyPattern(uint8_t* to, uint32_t position, uint32_t count) const;
-  IoMode ioMode() const { return directBlockSize_ != 0 ? IoMode::kDirect : IoMode::kCached; }
 
   FileSystem& fileSystem_;
   Console& console_;
@@ -214,8 +205,9 @@ class DtkTest : private FileJobSink {
   uint32_t directBlockSize_ = 0;  // 0: through the file cache
   TestObserver* observer_ = nullptr;
   const std::atomic<bool>* abort_ = nullptr;
-  BatchEngine* engine_ = nullptr;
-  BatchEngine::Work work_ = BatchEngine::Work::kCreate;  // of the engine's phase
+  SyncEngine syncEngine_{fileSystem_};
+  FileEngine* engine_ = &syncEngine_;
+  FileEngine::Work work_ = FileEngine::Work::kCreate;  // of the engine's phase
   ConsolePhaseFrame consoleFrame_;
   PhaseFrame* frame_ = &consoleFrame_;
 
@@ -236,7 +228,6 @@ class DtkTest : private FileJobSink {
   static AlignedBytes AllocateBytes(size_t count, size_t alignment = kBufferAlignment);
 
   AlignedBytes ioBuffer_;
-  Crc32 crc_;
   MtDefaultRandom patternRandom_;
   AlignedBytes pattern_;
   uint32_t patternSize_ = 0;

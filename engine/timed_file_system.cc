@@ -5,12 +5,6 @@
 
 namespace dtk {
 
-const char* OperationName(Operation operation) {
-  static const char* const names[kOperationCount] = {"mkdir", "open",   "write", "read",    "flush",
-                                                     "close", "unlink", "rmdir", "truncate"};
-  return names[static_cast<int>(operation)];
-}
-
 void TimedFileSystem::set_enabled(bool enabled) {
   if (enabled && latencies_ == nullptr) {
     latencies_ = std::make_unique<std::array<LatencyHistogram, kOperationCount>>();
@@ -42,12 +36,12 @@ void TimedFileSystem::AddFailure(Operation operation, std::string_view path, Err
   failures_.back() = {operation, std::string(path), code};
 }
 
-void TimedFileSystem::RecordCall(Operation operation, uint64_t nanoseconds) {
-  if (enabled_) (*latencies_)[static_cast<int>(operation)].Record(nanoseconds);
+void TimedFileSystem::RecordCall(FileCall call, uint64_t nanoseconds) {
+  if (enabled_) (*latencies_)[static_cast<int>(OperationOf(call))].Record(nanoseconds);
 }
 
-void TimedFileSystem::RecordFailure(Operation operation, std::string_view path, ErrorCode code) {
-  if (enabled_) AddFailure(operation, path, code);
+void TimedFileSystem::RecordFailure(FileCall call, std::string_view path, ErrorCode code) {
+  if (enabled_) AddFailure(OperationOf(call), path, code);
 }
 
 void TimedFileSystem::Opened(intptr_t handle, const char* path) {
@@ -69,9 +63,10 @@ void TimedFileSystem::Closed(intptr_t handle) {
 }
 
 template <class Call>
-ErrorCode TimedFileSystem::Timed(Operation operation, const char* path, intptr_t handle,
+ErrorCode TimedFileSystem::Timed(FileCall fileCall, const char* path, intptr_t handle,
                                  Call&& call) {
   if (!enabled_) return call();
+  const Operation operation = OperationOf(fileCall);
   auto start = std::chrono::steady_clock::now();
   ErrorCode code = call();
   auto elapsed = std::chrono::steady_clock::now() - start;
@@ -99,68 +94,68 @@ ErrorCode TimedFileSystem::OpenTarget(const char* path, DirHandle* dir) {
 ErrorCode TimedFileSystem::LockDirectory(DirHandle dir) { return inner_.LockDirectory(dir); }
 
 ErrorCode TimedFileSystem::MakeDirectory(const EntryPlace& at) {
-  return Timed(Operation::kMkdir, at.path, -1, [&] { return inner_.MakeDirectory(at); });
+  return Timed(FileCall::kMakeDirectory, at.path, -1, [&] { return inner_.MakeDirectory(at); });
 }
 
 ErrorCode TimedFileSystem::OpenDirectory(const EntryPlace& at, DirHandle* dir) {
-  ErrorCode code = Timed(Operation::kOpen, at.path, -1, [&] { return inner_.OpenDirectory(at, dir); });
+  ErrorCode code = Timed(FileCall::kOpenDirectory, at.path, -1, [&] { return inner_.OpenDirectory(at, dir); });
   if (code == 0) Opened(*dir, at.path);
   return code;
 }
 
 ErrorCode TimedFileSystem::FlushDirectory(DirHandle dir) {
-  return Timed(Operation::kFlush, nullptr, dir, [&] { return inner_.FlushDirectory(dir); });
+  return Timed(FileCall::kFlushDirectory, nullptr, dir, [&] { return inner_.FlushDirectory(dir); });
 }
 
 ErrorCode TimedFileSystem::CloseDirectory(DirHandle dir) {
-  ErrorCode code = Timed(Operation::kClose, nullptr, dir, [&] { return inner_.CloseDirectory(dir); });
+  ErrorCode code = Timed(FileCall::kCloseDirectory, nullptr, dir, [&] { return inner_.CloseDirectory(dir); });
   Closed(dir);  // the handle is gone whatever the result
   return code;
 }
 
 ErrorCode TimedFileSystem::OpenForWrite(const EntryPlace& at, FileHandle* file, IoMode mode) {
   ErrorCode code =
-      Timed(Operation::kOpen, at.path, -1, [&] { return inner_.OpenForWrite(at, file, mode); });
+      Timed(FileCall::kOpenForWrite, at.path, -1, [&] { return inner_.OpenForWrite(at, file, mode); });
   if (code == 0) Opened(*file, at.path);
   return code;
 }
 
 ErrorCode TimedFileSystem::OpenForRead(const EntryPlace& at, FileHandle* file, IoMode mode) {
   ErrorCode code =
-      Timed(Operation::kOpen, at.path, -1, [&] { return inner_.OpenForRead(at, file, mode); });
+      Timed(FileCall::kOpenForRead, at.path, -1, [&] { return inner_.OpenForRead(at, file, mode); });
   if (code == 0) Opened(*file, at.path);
   return code;
 }
 
 ErrorCode TimedFileSystem::Write(FileHandle file, const void* data, uint32_t count) {
-  return Timed(Operation::kWrite, nullptr, file, [&] { return inner_.Write(file, data, count); });
+  return Timed(FileCall::kWrite, nullptr, file, [&] { return inner_.Write(file, data, count); });
 }
 
 ErrorCode TimedFileSystem::Read(FileHandle file, void* data, uint32_t count, uint32_t* got) {
-  return Timed(Operation::kRead, nullptr, file,
+  return Timed(FileCall::kRead, nullptr, file,
                [&] { return inner_.Read(file, data, count, got); });
 }
 
 ErrorCode TimedFileSystem::SetFileSize(FileHandle file, int64_t size) {
-  return Timed(Operation::kTruncate, nullptr, file, [&] { return inner_.SetFileSize(file, size); });
+  return Timed(FileCall::kSetFileSize, nullptr, file, [&] { return inner_.SetFileSize(file, size); });
 }
 
 ErrorCode TimedFileSystem::Flush(FileHandle file) {
-  return Timed(Operation::kFlush, nullptr, file, [&] { return inner_.Flush(file); });
+  return Timed(FileCall::kFlush, nullptr, file, [&] { return inner_.Flush(file); });
 }
 
 ErrorCode TimedFileSystem::Close(FileHandle file) {
-  ErrorCode code = Timed(Operation::kClose, nullptr, file, [&] { return inner_.Close(file); });
+  ErrorCode code = Timed(FileCall::kClose, nullptr, file, [&] { return inner_.Close(file); });
   Closed(file);  // the handle is gone whatever the result
   return code;
 }
 
 ErrorCode TimedFileSystem::DeleteFile(const EntryPlace& at) {
-  return Timed(Operation::kUnlink, at.path, -1, [&] { return inner_.DeleteFile(at); });
+  return Timed(FileCall::kDeleteFile, at.path, -1, [&] { return inner_.DeleteFile(at); });
 }
 
 ErrorCode TimedFileSystem::RemoveDirectory(const EntryPlace& at) {
-  return Timed(Operation::kRmdir, at.path, -1, [&] { return inner_.RemoveDirectory(at); });
+  return Timed(FileCall::kRemoveDirectory, at.path, -1, [&] { return inner_.RemoveDirectory(at); });
 }
 
 ErrorCode TimedFileSystem::DirectoryIsAt(DirHandle dir, const EntryPlace& at) {

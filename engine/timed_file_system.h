@@ -11,16 +11,10 @@
 #include <vector>
 
 #include "platform/file_system.h"
+#include "platform/operation.h"
 #include "support/latency_histogram.h"
 
 namespace dtk {
-
-// The kinds of call, by the names a report uses on every platform. Opening
-// for writing and for reading are both "open"; flushing a file and a
-// directory are both "flush"; setting a file's size is "truncate".
-enum class Operation { kMkdir, kOpen, kWrite, kRead, kFlush, kClose, kUnlink, kRmdir, kTruncate };
-constexpr int kOperationCount = 9;
-const char* OperationName(Operation operation);
 
 class TimedFileSystem : public FileSystem {
  public:
@@ -48,10 +42,11 @@ class TimedFileSystem : public FileSystem {
   uint64_t failuresNotListed() const { return failuresNotListed_; }
 
   // A call made past this file system by someone who timed it (an engine
-  // with its own calls): its time goes under `operation`. Nothing while off.
-  void RecordCall(Operation operation, uint64_t nanoseconds);
+  // with its own calls): its time goes under the kind of `call`. Nothing
+  // while off.
+  void RecordCall(FileCall call, uint64_t nanoseconds);
   // A failure of such a call, listed as this file system's own are.
-  void RecordFailure(Operation operation, std::string_view path, ErrorCode code);
+  void RecordFailure(FileCall call, std::string_view path, ErrorCode code);
 
   ErrorCode OpenTarget(const char* path, DirHandle* dir) override;
   ErrorCode LockDirectory(DirHandle dir) override;
@@ -73,11 +68,11 @@ class TimedFileSystem : public FileSystem {
   ErrorCode WriteWholeFile(const char* path, std::string_view text) override;
 
  private:
-  // Runs `call`, records its time under `operation`, and its failure with
-  // the path `path` (or that of the open file or directory `handle` when
-  // `path` is null).
+  // Runs `call`, records its time under the kind of `fileCall`, and its
+  // failure with the path `path` (or that of the open file or directory
+  // `handle` when `path` is null).
   template <class Call>
-  ErrorCode Timed(Operation operation, const char* path, intptr_t handle, Call&& call);
+  ErrorCode Timed(FileCall fileCall, const char* path, intptr_t handle, Call&& call);
   void AddFailure(Operation operation, std::string_view path, ErrorCode code);
   // Keeps the path of a file or directory opened, for failures of calls on
   // it; forgets it when it closes.

@@ -13,12 +13,14 @@
 // transfer failed). A large file takes several chains, each of at most
 // kMaxChainTransfers transfers, so that a chain always fits the queue.
 //
-// Seams for what other modes need: the transfers are planned in PlanChain
-// and prepared in QueueChain (a mode that needs aligned buffers and sizes,
-// such as O_DIRECT, changes the open flags, where the data comes from and
-// how lengths round, there and in Submit, where a read buffer is sized).
-// Each tester has its own engine and ring, so testers in threads each
-// drive their own.
+// With -direct the files are opened for unbuffered I/O, and every transfer
+// moves whole blocks from or to a buffer of the slot's own, aligned to a
+// block. A file the engine cannot send (a name that is taken, a place that
+// cannot be reached) gets the calls one at a time, as the sync engine makes
+// them, when its turn comes to be retired.
+//
+// Each tester has its own engine and ring, made by the thread that runs its
+// phases, so testers in threads each drive their own.
 #include "engine/uring_engine.h"
 
 #include <errno.h>
@@ -36,6 +38,7 @@
 #include <thread>
 #include <vector>
 
+#include "engine/file_calls.h"
 #include "support/crc32.h"
 
 // A no-op that completes with the result it carries (Linux 6.10): how a
@@ -71,30 +74,8 @@ constexpr uint64_t kReadBytesInFlight = 128 * 1024;
 constexpr int kCreateFlags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW;
 constexpr int kReadFlags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY;
 
-enum class Call : uint8_t { kOpen, kWrite, kRead, kFlush, kClose, kUnlink, kTruncate };
-
-Operation OperationOf(Call call) {
-  switch (call) {
-    case Call::kOpen:
-      return Operation::kOpen;
-    case Call::kWrite:
-      return Operation::kWrite;
-    case Call::kRead:
-      return Operation::kRead;
-    case Call::kFlush:
-      return Operation::kFlush;
-    case Call::kClose:
-      return Operation::kClose;
-    case Call::kTruncate:
-      return Operation::kTruncate;
-    case Call::kUnlink:
-      break;
-  }
-  return Operation::kUnlink;
-}
-
 struct ChainCall {
-  Call call;
+  FileCall call;
   bool lastRead;    // a read that asks for one byte more than is left, without waiting
   uint32_t length;  // of a read or write (-direct: whole blocks)
   int64_t offset;   // in the file
@@ -137,6 +118,7 @@ struct Slot {
   bool mayWait = false;     // verify: the data was not at hand: reads wait for it
   ErrorCode closeCode = 0;  // verify: a close that failed, which fails nothing
   bool here = false;        // verify: its reads are made here, not sent (ReadHere)
+  bool leftOver = false;    // its calls are made one at a time when it is retired
   int descriptor = -1;      // then: the file's ordinary descriptor
   Crc32 crc;
   ReadBuffer buffer;      // verify: what its reads bring; -direct: what its writes take
@@ -151,11 +133,12 @@ std::string Failed(const char* what, int negativeCode) {
   return std::string(what) + ": " + SystemErrorText(static_cast<ErrorCode>(-negativeCode));
 }
 
-class UringEngine : public BatchEngine {
+class UringEngine : public FileEngine {
  public:
   explicit UringEngine(const EngineSettings& settings)
       : depth_(settings.depth),
         direct_(settings.direct),
+        fileSystem_(settings.fileSystem),
         timed_(settings.timed),
         faults_(settings.faults),
         slots_(settings.depth) {
@@ -169,12 +152,16 @@ class UringEngine : public BatchEngine {
     io_uring_queue_exit(&ring_);
   }
 
-  // Sets up the ring: "", or why the system cannot give it.
+  // Sets up the ring: "", or why the system cannot give it; `refusal` (not
+  // 0) refuses it as setting up the ring would have with that code.
   std::string SetUp(ErrorCode refusal);
   // Makes the ring; null, or the call that failed with `ringError_`.
   const char* MakeRing();
   // Readies the engine for the thread that runs the phases.
   void Start();
+  FileCall OpenCall() const {
+    return phase_.work == Work::kVerify ? FileCall::kOpenForRead : FileCall::kOpenForWrite;
+  }
 
   void Begin(const Phase& phase) override;
   FileJob* NextJob() override;
@@ -207,7 +194,7 @@ class UringEngine : public BatchEngine {
   // Makes the reads of the slot's chain, one call at a time, as if the
   // ring had sent them; then plans what follows.
   void ReadHere(uint32_t index);
-  void Fail(FileJob& job, Call call, int32_t result);
+  void Fail(FileJob& job, FileCall call, int32_t result);
   // Gives the slot the buffer freed last, of at least `bytes` bytes.
   void TakeBuffer(Slot& slot, uint32_t bytes);
   // Puts a finished slot's buffer back on top of the free ones.
@@ -224,10 +211,10 @@ class UringEngine : public BatchEngine {
   bool ready_ = false;  // the ring exists
   bool started_ = false;
   int ringError_ = 0;
-  std::thread::id owner_;  // the thread that made the ring, its submitter
   const uint32_t depth_;
   const bool direct_;  // unbuffered I/O will be asked for
   uint32_t block_ = 0;  // of the phase's unbuffered transfers; 0: none
+  FileSystem* const fileSystem_;
   TimedFileSystem* const timed_;
   EngineFaults* const faults_;
   std::vector<Slot> slots_;
@@ -342,7 +329,6 @@ const char* UringEngine::MakeRing() {
   }
   if (ringError_ < 0) return "io_uring_setup";
   ready_ = true;
-  owner_ = std::this_thread::get_id();
   ringError_ = io_uring_register_files_sparse(&ring_, depth_);
   if (ringError_ < 0) {
     std::vector<int> empty(depth_, -1);  // kernels before 5.19 take a table of empty places
@@ -367,12 +353,6 @@ void UringEngine::Start() {
   // completions together, instead of the two switching at every call.
   sched_param none{};
   sched_setscheduler(0, SCHED_BATCH, &none);
-  // A tester run by another thread than the one that made its engine gets
-  // a ring of its own thread.
-  if (owner_ == std::this_thread::get_id()) return;
-  io_uring_queue_exit(&ring_);
-  ready_ = false;
-  if (MakeRing() != nullptr) broken_ = static_cast<ErrorCode>(-ringError_);
 }
 
 void UringEngine::Begin(const Phase& phase) {
@@ -395,7 +375,7 @@ FileJob* UringEngine::NextJob() {
     return nullptr;
   }
   FileJob& job = SlotOf(tail_).job;
-  job.leftToTester = job.opened = job.sizeError = false;
+  job.opened = job.sizeError = false;
   job.code = 0;
   job.crc = 0;
   return &job;
@@ -405,21 +385,22 @@ void UringEngine::Submit() {
   uint32_t index = static_cast<uint32_t>(tail_ % depth_);
   Slot& slot = slots_[index];
   slot.done = 0;
-  slot.open = slot.finished = slot.readsOver = slot.mayWait = slot.here = false;
+  slot.open = slot.finished = slot.readsOver = slot.mayWait = slot.here = slot.leftOver = false;
   slot.closeCode = 0;
   slot.crc.Reset();
   FileJob& job = slot.job;
   if (broken_ != 0) {
     // No ring: every file fails with the reason.
     job.code = broken_;
-    job.failedCall = Operation::kOpen;
+    job.failedCall = OpenCall();
     slot.finished = true;
     ++tail_;
     return;
   }
   if (job.dir == kInvalidDir || job.path.size() > MaxPathLength()) {
-    // Nowhere to make its calls: the tester's own fail with the reason.
-    job.leftToTester = slot.finished = true;
+    // Nowhere to send its calls: made one at a time, they fail with the
+    // reason.
+    slot.leftOver = slot.finished = true;
     ++tail_;
     return;
   }
@@ -491,7 +472,7 @@ void UringEngine::ReadHere(uint32_t index) {
     got = ::read(slot.descriptor, slot.buffer.bytes.get(), call.length);
   } while (got < 0 && errno == EINTR);
   call.result = got < 0 ? -errno : static_cast<int32_t>(got);
-  if (timing_) timed_->RecordCall(Operation::kRead, static_cast<uint64_t>(Now() - start));
+  if (timing_) timed_->RecordCall(FileCall::kRead, static_cast<uint64_t>(Now() - start));
   slot.pending = 0;
   ChainDone(index);
   // Unless the chain ended with it and gave it back.
@@ -500,37 +481,37 @@ void UringEngine::ReadHere(uint32_t index) {
 
 void UringEngine::PlanChain(Slot& slot) {
   uint32_t count = 0;
-  auto add = [&](Call call, int64_t offset, uint32_t length, bool lastRead) {
+  auto add = [&](FileCall call, int64_t offset, uint32_t length, bool lastRead) {
     slot.calls[count++] = {call, lastRead, length, offset, 0, 0};
   };
   const int64_t size = slot.job.entry->size;
   switch (phase_.work) {
     case Work::kRemove:
-      add(Call::kUnlink, 0, 0, false);
+      add(FileCall::kDeleteFile, 0, 0, false);
       break;
     case Work::kCreate: {
-      if (!slot.job.opened) add(Call::kOpen, 0, 0, false);
+      if (!slot.job.opened) add(OpenCall(), 0, 0, false);
       int64_t at = slot.done;
       // Unbuffered: one write a chain, from the slot's one buffer, filled
       // up to a whole block with zeros; the file is then cut to its size.
       const uint32_t transfers = block_ == 0 ? kMaxChainTransfers : 1;
       for (uint32_t n = 0; at < size && n < transfers; ++n) {
         uint32_t length = static_cast<uint32_t>(std::min<int64_t>(size - at, largestTransfer_));
-        add(Call::kWrite, at, static_cast<uint32_t>(WholeBlocks(length)), false);
+        add(FileCall::kWrite, at, static_cast<uint32_t>(WholeBlocks(length)), false);
         at += length;
       }
       if (at == size) {
         if (WholeBlocks(static_cast<uint64_t>(size)) != static_cast<uint64_t>(size)) {
-          add(Call::kTruncate, size, 0, false);
+          add(FileCall::kSetFileSize, size, 0, false);
         }
-        if (phase_.flush) add(Call::kFlush, 0, 0, false);
-        add(Call::kClose, 0, 0, false);
+        if (phase_.flush) add(FileCall::kFlush, 0, 0, false);
+        add(FileCall::kClose, 0, 0, false);
       }
       break;
     }
     case Work::kVerify: {
       if (!slot.job.opened) {
-        add(Call::kOpen, 0, 0, false);
+        add(OpenCall(), 0, 0, false);
         // Reads made here need the descriptor the open gives.
         if (slot.here) break;
       }
@@ -541,9 +522,9 @@ void UringEngine::PlanChain(Slot& slot) {
       // file is closed once the read has said what it holds.
       int64_t remaining = size - slot.done;
       if (remaining >= largestTransfer_) {
-        add(Call::kRead, slot.done, largestTransfer_, false);
+        add(FileCall::kRead, slot.done, largestTransfer_, false);
       } else {
-        add(Call::kRead, slot.done, static_cast<uint32_t>(WholeBlocks(remaining + 1)), true);
+        add(FileCall::kRead, slot.done, static_cast<uint32_t>(WholeBlocks(remaining + 1)), true);
       }
       break;
     }
@@ -553,7 +534,7 @@ void UringEngine::PlanChain(Slot& slot) {
 }
 
 void UringEngine::PlanClose(Slot& slot) {
-  slot.calls[0] = {Call::kClose, false, 0, 0, 0, 0};
+  slot.calls[0] = {FileCall::kClose, false, 0, 0, 0, 0};
   slot.callCount = 1;
   AskFaults(slot);
 }
@@ -562,20 +543,13 @@ void UringEngine::AskFaults(Slot& slot) {
   if (faults_ == nullptr) return;
   for (uint32_t i = 0; i < slot.callCount; ++i) {
     ChainCall& call = slot.calls[i];
-    static const EngineCall kNames[] = {EngineCall::kOpenForWrite, EngineCall::kWrite,
-                                        EngineCall::kRead,         EngineCall::kFlush,
-                                        EngineCall::kClose,        EngineCall::kDeleteFile,
-                                        EngineCall::kSetFileSize};
-    EngineCall name = call.call == Call::kOpen && phase_.work == Work::kVerify
-                          ? EngineCall::kOpenForRead
-                          : kNames[static_cast<int>(call.call)];
-    call.fault = faults_->Before(name, slot.job.path.c_str(), call.length);
+    call.fault = faults_->Before(call.call, slot.job.path.c_str(), call.length);
   }
 }
 
 void UringEngine::QueueChain(uint32_t index) {
   Slot& slot = slots_[index];
-  if (slot.here && slot.calls[0].call == Call::kRead) {
+  if (slot.here && slot.calls[0].call == FileCall::kRead) {
     ReadHere(index);
     return;
   }
@@ -602,7 +576,8 @@ void UringEngine::QueueChain(uint32_t index) {
       sqe->len = static_cast<uint32_t>(-static_cast<int32_t>(call.fault));
     } else {
       switch (call.call) {
-        case Call::kOpen:
+        case FileCall::kOpenForWrite:
+        case FileCall::kOpenForRead:
           if (slot.here) {
             io_uring_prep_openat(sqe, dir, name, kReadFlags | O_CLOEXEC | unbuffered, 0);
             break;
@@ -612,7 +587,7 @@ void UringEngine::QueueChain(uint32_t index) {
                                           unbuffered,
                                       0666, index);
           break;
-        case Call::kWrite: {
+        case FileCall::kWrite: {
           // Every chunk is one run of the pattern ring, written from where
           // it lies.
           uint64_t ringAt =
@@ -632,21 +607,21 @@ void UringEngine::QueueChain(uint32_t index) {
           sqe->flags |= IOSQE_FIXED_FILE;
           break;
         }
-        case Call::kTruncate:
+        case FileCall::kSetFileSize:
           io_uring_prep_rw(kOpFtruncate, sqe, static_cast<int>(index), nullptr, 0,
                            static_cast<uint64_t>(call.offset));
           sqe->flags |= IOSQE_FIXED_FILE;
           break;
-        case Call::kRead:
+        case FileCall::kRead:
           io_uring_prep_read(sqe, static_cast<int>(index), slot.buffer.bytes.get(), call.length,
                              static_cast<uint64_t>(call.offset));
           sqe->flags |= IOSQE_FIXED_FILE;
           break;
-        case Call::kFlush:
+        case FileCall::kFlush:
           io_uring_prep_fsync(sqe, static_cast<int>(index), 0);
           sqe->flags |= IOSQE_FIXED_FILE;
           break;
-        case Call::kClose:
+        case FileCall::kClose:
           if (slot.here) {
             io_uring_prep_close(sqe, slot.descriptor);
             slot.descriptor = -1;
@@ -654,7 +629,7 @@ void UringEngine::QueueChain(uint32_t index) {
           }
           io_uring_prep_close_direct(sqe, index);
           break;
-        case Call::kUnlink:
+        case FileCall::kDeleteFile:
           io_uring_prep_unlinkat(sqe, dir, name, 0);
           break;
       }
@@ -729,18 +704,17 @@ void UringEngine::OnCompletion(uint64_t userData, int32_t result, int64_t now) {
   call.result = result;
   // A name that is taken goes to the checked reuse, which counts its own
   // open, as the calls one at a time count one.
-  bool reused = call.call == Call::kOpen && result == -EEXIST && phase_.work == Work::kCreate;
+  bool reused = call.call == FileCall::kOpenForWrite && result == -EEXIST;
   if (timing_ && result != -ECANCELED && !reused) {
-    timed_->RecordCall(OperationOf(call.call),
-                       static_cast<uint64_t>(std::max<int64_t>(0, now - slot.submitted)));
+    timed_->RecordCall(call.call, static_cast<uint64_t>(std::max<int64_t>(0, now - slot.submitted)));
   }
   if (--slot.pending == 0) ChainDone(index);
 }
 
-void UringEngine::Fail(FileJob& job, Call call, int32_t result) {
+void UringEngine::Fail(FileJob& job, FileCall call, int32_t result) {
   if (job.code != 0) return;
   job.code = static_cast<ErrorCode>(-result);
-  job.failedCall = OperationOf(call);
+  job.failedCall = call;
 }
 
 void UringEngine::ReadCameBack(Slot& slot, const ChainCall& call) {
@@ -774,17 +748,18 @@ void UringEngine::ChainDone(uint32_t index) {
     // Not made: an earlier call of the chain failed or came up short.
     if (call.result == -ECANCELED) break;
     switch (call.call) {
-      case Call::kOpen:
+      case FileCall::kOpenForWrite:
+        case FileCall::kOpenForRead:
         if (call.result >= 0) {
           slot.open = job.opened = true;
           if (slot.here) slot.descriptor = call.result;
         } else if (call.result == -EEXIST && phase_.work == Work::kCreate) {
-          job.leftToTester = true;  // something is there: the checked reuse decides
+          slot.leftOver = true;  // something is there: the checked reuse decides
         } else {
           Fail(job, call.call, call.result);
         }
         break;
-      case Call::kWrite:
+      case FileCall::kWrite:
         // A call that moves nothing without an error means there is no room.
         // An unbuffered write that comes up short leaves no whole block to
         // go on from: the device had no room for it.
@@ -794,15 +769,15 @@ void UringEngine::ChainDone(uint32_t index) {
           slot.done = std::min<int64_t>(slot.done + call.result, job.entry->size);
         }
         break;
-      case Call::kRead:
+      case FileCall::kRead:
         ReadCameBack(slot, call);
         break;
-      case Call::kFlush:
-      case Call::kTruncate:
-      case Call::kUnlink:
+      case FileCall::kFlush:
+      case FileCall::kSetFileSize:
+      case FileCall::kDeleteFile:
         if (call.result < 0) Fail(job, call.call, call.result);
         break;
-      case Call::kClose:
+      case FileCall::kClose:
         slot.open = false;
         // A close that fails loses data written, not data read.
         if (call.result < 0 && phase_.work == Work::kVerify) {
@@ -815,7 +790,7 @@ void UringEngine::ChainDone(uint32_t index) {
   }
   // A file being written is closed by the chain of its last bytes; one
   // being read once its reads are over.
-  bool stop = job.leftToTester || job.code != 0 || job.sizeError || abandoning_ || slot.readsOver ||
+  bool stop = slot.leftOver || job.code != 0 || job.sizeError || abandoning_ || slot.readsOver ||
               phase_.work == Work::kRemove;
   bool more = slot.open;
   if (stop && more) PlanClose(slot);
@@ -854,15 +829,21 @@ void UringEngine::RetireReady() {
       if (broken_ == 0) break;
       // The ring takes no more calls: the file fails with its reason.
       if (job.code == 0) job.code = broken_;
-      job.leftToTester = false;
+      slot.leftOver = false;
     }
     ++head_;
     job.crc = slot.crc.Value();
-    if (timing_ && !job.leftToTester) {
+    if (timing_ && !slot.leftOver) {
       // Failures are listed in the order of the files, up to the one that
       // ends the phase, as when the calls are made one at a time.
       if (job.code != 0) timed_->RecordFailure(job.failedCall, job.path, job.code);
-      if (slot.closeCode != 0) timed_->RecordFailure(Operation::kClose, job.path, slot.closeCode);
+      if (slot.closeCode != 0) timed_->RecordFailure(FileCall::kClose, job.path, slot.closeCode);
+    }
+    phase_.sink->Starting(job);
+    if (slot.leftOver) {
+      job.opened = false;
+      job.code = 0;
+      MakeFileCalls(*fileSystem_, phase_, job);
     }
     if (phase_.sink->Retire(job) < 0) failed_ = true;
   }
@@ -922,10 +903,9 @@ void UringEngine::Cleanup() {
 
 }  // namespace
 
-std::unique_ptr<BatchEngine> MakeUringEngine(const EngineSettings& settings, ErrorCode refusal,
-                                             std::string* error) {
+std::unique_ptr<FileEngine> MakeUringEngine(const EngineSettings& settings, std::string* error) {
   auto engine = std::make_unique<UringEngine>(settings);
-  *error = engine->SetUp(refusal);
+  *error = engine->SetUp(settings.refusal);
   if (!error->empty()) return nullptr;
   return engine;
 }

@@ -6,16 +6,15 @@
 #include <memory>
 #include <string>
 
-#include "engine/batch_engine.h"
+#include "engine/file_engine.h"
 
 namespace dtk {
 
 // Sets up a ring for `settings.depth` files in flight and checks that the
 // kernel has every operation the engine uses. Null, with `*error` saying
-// why, where it cannot be had; `refusal` (not 0) refuses it as if setting
-// up the ring had failed with that code.
-std::unique_ptr<BatchEngine> MakeUringEngine(const EngineSettings& settings, ErrorCode refusal,
-                                             std::string* error);
+// why, where it cannot be had (`settings.refusal`, not 0, refuses it as if
+// setting up the ring had failed with that code).
+std::unique_ptr<FileEngine> MakeUringEngine(const EngineSettings& settings, std::string* error);
 
 }  // namespace dtk
 

@@ -21,7 +21,7 @@ int RunDtkInGroup(int argc, const char* const* argv, RunEnvironment& environment
         "start more processes instead\n";
   }
   // The engine too: none runs when one process cannot have it.
-  if (error.empty()) error = EngineRefusal(commandLine);
+  if (error.empty()) error = EngineRefusal(commandLine, environment);
   bool leadRefused = group.Any(group.isLead() && !error.empty());
   if (group.Any(!error.empty())) {
     if (!error.empty() && (group.isLead() || !leadRefused)) console.Error(error);

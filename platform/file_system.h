@@ -43,6 +43,25 @@ struct EntryPlace {
   size_t pathLength;
 };
 
+// The calls of FileSystem on the tree, by name: the one list that the
+// timer, the engines and the tests' fault double name them by.
+enum class FileCall : uint8_t {
+  kMakeDirectory,
+  kOpenDirectory,
+  kFlushDirectory,
+  kCloseDirectory,
+  kOpenForWrite,
+  kOpenForRead,
+  kWrite,
+  kRead,
+  kSetFileSize,
+  kFlush,
+  kClose,
+  kDeleteFile,
+  kRemoveDirectory,
+  kCount
+};
+
 // How a file's data travels: through the system's file cache, or around it
 // to the device and back (-direct). Unbuffered transfers must each start
 // at a file offset and a memory address that are multiples of the block

@@ -10,8 +10,6 @@ const PhaseText kCreateText = {"Create", "directories", "DtkTest Error!\n"};
 const PhaseText kVerifyText = {"Verify", "CRC Errors", "Verify Error!\n"};
 const PhaseText kRemoveText = {"Remove", "directories", "Remove Error!\n"};
 
-int64_t SystemClock::Now() { return static_cast<int64_t>(std::time(nullptr)); }
-
 void PrintStartLine(Console& console, int64_t time) {
   char stamp[kTimeStampSize];
   console.ErrorF("%s Start\n", FormatTimeStamp(stamp, static_cast<std::time_t>(time)));

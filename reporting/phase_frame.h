@@ -7,21 +7,10 @@
 #include <new>
 
 #include "reporting/console.h"
+#include "support/clock.h"
 #include "support/relaxed.h"
 
 namespace dtk {
-
-// The calendar clock, in whole seconds since 1970; tests pin it.
-class Clock {
- public:
-  virtual ~Clock() = default;
-  virtual int64_t Now() = 0;
-};
-
-class SystemClock : public Clock {
- public:
-  int64_t Now() override;
-};
 
 // What tells one phase's lines apart.
 struct PhaseText {

@@ -17,7 +17,7 @@
 #include <unistd.h>
 #endif
 
-#include "engine/batch_engine.h"
+#include "engine/file_engine.h"
 #include "engine/tester.h"
 #include "fault_file_system.h"
 #include "platform/process.h"
@@ -60,7 +60,7 @@ class EngineTest : public ::testing::Test {
   // the test where the system cannot give it.
   void UseEngine(EngineKind kind) {
     std::string why;
-    engine = MakeBatchEngine({kind, kDefaultEngineDepth, nullptr, &fs}, &why);
+    engine = MakeFileEngine({kind, kDefaultEngineDepth, &fs, nullptr, &fs}, &why);
     if (!why.empty()) GTEST_SKIP() << why;
     test.set_engine(engine.get());
   }
@@ -88,7 +88,7 @@ class EngineTest : public ::testing::Test {
   // Paths joined with "/", which every system takes.
   DtkTest test{fs, console, clock, kPosixPathStyle};
   FileList plan;
-  std::unique_ptr<BatchEngine> engine;
+  std::unique_ptr<FileEngine> engine;
 };
 
 // A test run with each engine: what is printed, made and left is the same.

@@ -94,10 +94,8 @@ ErrorCode FaultFileSystem::ProbeDirectIo(const EntryPlace& at, uint32_t* blockSi
   return playedBlockSize_ != 0 ? 0 : inner_.ProbeDirectIo(at, blockSize);
 }
 
-ErrorCode FaultFileSystem::Before(EngineCall call, const char* path, uint32_t count) {
-  static const Op kOps[] = {Op::kOpenForWrite, Op::kOpenForRead, Op::kWrite,      Op::kRead,
-                            Op::kFlush,        Op::kClose,       Op::kDeleteFile, Op::kSetFileSize};
-  return Record(kOps[static_cast<int>(call)], path, count);
+ErrorCode FaultFileSystem::Before(FileCall call, const char* path, uint32_t count) {
+  return Record(call, path, count);
 }
 
 }  // namespace dtk

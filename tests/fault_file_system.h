@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/batch_engine.h"
+#include "engine/file_engine.h"
 #include "platform/file_system.h"
 
 namespace dtk {
@@ -29,23 +29,9 @@ constexpr ErrorCode kInvalidArgument = 87;  // ERROR_INVALID_PARAMETER
 constexpr ErrorCode kInvalidArgument = EINVAL;
 #endif
 
-enum class Op {
-  kMakeDirectory,
-  kOpenDirectory,
-  kFlushDirectory,
-  kCloseDirectory,
-  kOpenForWrite,
-  kOpenForRead,
-  kWrite,
-  kRead,
-  kSetFileSize,
-  kFlush,
-  kClose,
-  kDeleteFile,
-  kRemoveDirectory,
-  kWriteWholeFile,
-  kCount
-};
+// The double's calls are the file system's own, and its reports.
+using Op = FileCall;
+constexpr FileCall kWriteWholeFile = FileCall::kCount;
 
 class FaultFileSystem : public FileSystem, public EngineFaults {
  public:
@@ -127,9 +113,9 @@ class FaultFileSystem : public FileSystem, public EngineFaults {
   }
   ErrorCode ProbeDirectIo(const EntryPlace& at, uint32_t* blockSize) override;
   ErrorCode WriteWholeFile(const char* path, std::string_view text) override {
-    return Or(Record(Op::kWriteWholeFile, path), [&] { return inner_.WriteWholeFile(path, text); });
+    return Or(Record(kWriteWholeFile, path), [&] { return inner_.WriteWholeFile(path, text); });
   }
-  ErrorCode Before(EngineCall call, const char* path, uint32_t count) override;
+  ErrorCode Before(FileCall call, const char* path, uint32_t count) override;
 
  private:
   // A fault (`code` for the `nth` call of `op`, or for every call on
@@ -163,7 +149,7 @@ class FaultFileSystem : public FileSystem, public EngineFaults {
   std::vector<Rule> faults_;
   std::vector<Rule> actions_;
   std::vector<Call> calls_;
-  int seen_[static_cast<int>(Op::kCount)] = {};
+  int seen_[static_cast<int>(FileCall::kCount) + 1] = {};
   uint32_t readLimit_ = 0;
   uint32_t playedBlockSize_ = 0;  // 0: unbuffered I/O is the inner file system's
   ErrorCode directRefusal_ = 0;

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "driver/run.h"
-#include "engine/batch_engine.h"
+#include "engine/file_engine.h"
 #include "platform/process.h"
 #include "test_util.h"
 
@@ -114,7 +114,7 @@ TEST_P(ChildTest, EndsAsTheUserAsks) {
   if (c.options.find("--as") != npos) GTEST_SKIP() << "no sanitizer starts in a bounded space";
 #endif
   std::string why;
-  if (c.options.find("uring") != npos && MakeBatchEngine({EngineKind::kUring}, &why) == nullptr)
+  if (c.options.find("uring") != npos && MakeFileEngine({EngineKind::kUring}, &why) == nullptr)
     GTEST_SKIP() << why;
   TempDir dir, reports;
   std::vector<std::string> args = {DTK_BINARY};

@@ -22,7 +22,7 @@
 #include <sys/mount.h>
 #endif
 
-#include "engine/batch_engine.h"
+#include "engine/file_engine.h"
 #include "engine/tester.h"
 #include "engine/timed_file_system.h"
 #include "fault_file_system.h"
@@ -37,7 +37,7 @@ constexpr auto npos = std::string::npos;
 
 bool UringAvailable() {
   std::string why;
-  return MakeBatchEngine({EngineKind::kUring}, &why) != nullptr;
+  return MakeFileEngine({EngineKind::kUring}, &why) != nullptr;
 }
 
 nlohmann::json ReadReport(const std::string& path) {
@@ -59,9 +59,10 @@ class EngineRunTest : public ::testing::TestWithParam<EngineKind> {
   void SetUp() override {
     if (GetParam() == EngineKind::kUring && !UringAvailable()) GTEST_SKIP() << "no io_uring";
   }
-  ToolRun Run(std::vector<const char*> words, FileSystem& fs = SystemFileSystem()) {
+  ToolRun Run(std::vector<const char*> words, FaultFileSystem* faults = nullptr) {
     words.insert(words.end(), {"-engine", EngineName(GetParam())});
-    return RunInProcess(std::move(words), fs);
+    if (faults == nullptr) return RunInProcess(std::move(words));
+    return RunInProcess(std::move(words), *faults, 0, faults);
   }
 };
 
@@ -119,9 +120,9 @@ TEST(RunTest, RefusedRunsTouchNothing) {
   EXPECT_EQ(report["settings"]["direct"], true);
   EXPECT_TRUE(report["directBlockSize"].is_null() && report["phases"].empty());
 
-  ForceUringRefusal(EPERM);  // as a kernel with io_uring turned off says
-  ToolRun refused = RunInProcess({T, "-ENGINE", "Uring", "-depth", "4096"});
-  ForceUringRefusal(0);
+  // As a kernel with io_uring turned off says.
+  ToolRun refused =
+      RunInProcess({T, "-ENGINE", "Uring", "-depth", "4096"}, SystemFileSystem(), 0, nullptr, EPERM);
   EXPECT_EQ(refused.status, 1);
   const std::string prefix = "E Engine error!: uring is not available: ";
   EXPECT_EQ(refused.lines.substr(0, prefix.size()), prefix) << refused.lines;
@@ -219,7 +220,7 @@ TEST_P(EngineRunTest, TreeLeftByAStoppedRunIsCleanedUpLater) {
   const char* T = dir.path().c_str();
   FaultFileSystem stopping(SystemFileSystem());
   stopping.AtCall(Op::kOpenForWrite, 31, [] { RequestStop(2); });
-  ToolRun run = Run({T, "-filesize", "2", "-maxDirFiles", "4", "-noRemove"}, stopping);
+  ToolRun run = Run({T, "-filesize", "2", "-maxDirFiles", "4", "-noRemove"}, &stopping);
   ClearStopRequest();
   EXPECT_EQ(run.status, 130);
   EXPECT_EQ(run.lines.substr(run.lines.find("No.31\n")), "No.31\nE TS Finish\nE DtkTest Error!\n");
@@ -370,7 +371,7 @@ TEST_P(EngineRunTest, AWholeRunPrintsEveryLineAndReportsEveryCall) {
   words.insert(words.end(), {"-SYNC", "-report", reportPath.c_str()});
   FaultFileSystem counting(SystemFileSystem());
   auto wallStart = std::chrono::steady_clock::now();
-  ToolRun run = Run(words, counting);
+  ToolRun run = Run(words, &counting);
   double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wallStart).count();
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.lines, lines);

@@ -97,12 +97,15 @@ TestConfig Config(int64_t total, int64_t min, int64_t max, uint32_t dirFiles, ui
   return {total, min, max, dirFiles, dirLevel};
 }
 
-ToolRun RunInProcess(std::vector<const char*> words, FileSystem& fs, uint64_t memory) {
+ToolRun RunInProcess(std::vector<const char*> words, FileSystem& fs, uint64_t memory,
+                     EngineFaults* engineFaults, ErrorCode uringRefusal) {
   words.insert(words.begin(), "dtk");
   MemoryConsole console;
   FixedClock clock;
   MtDefaultRandom sizes;
   RunEnvironment environment{fs, console, clock, sizes, kPosixOptionRules, kPosixPathStyle, memory};
+  environment.engineFaults = engineFaults;
+  environment.uringRefusal = uringRefusal;
   int status = RunDtk(static_cast<int>(words.size()), words.data(), environment);
   // A thread of a run of several hands its lines on together.
   std::string lines;

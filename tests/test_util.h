@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/file_engine.h"
 #include "platform/file_system.h"
 #include "reporting/phase_frame.h"
 #include "tree/planner.h"
@@ -92,8 +93,11 @@ struct ToolRun {
   int status;
   std::string lines;  // time stamps masked, every line tagged with its stream
 };
+// `engineFaults` sees the calls an engine makes past `fs`; `uringRefusal`
+// refuses io_uring as the system would with that code.
 ToolRun RunInProcess(std::vector<const char*> words, FileSystem& fs = SystemFileSystem(),
-                     uint64_t memory = 0);
+                     uint64_t memory = 0, EngineFaults* engineFaults = nullptr,
+                     ErrorCode uringRefusal = 0);
 
 #ifndef _WIN32
 struct ChildResult {

@@ -16,7 +16,7 @@
 #include <tuple>
 #include <vector>
 
-#include "engine/batch_engine.h"
+#include "engine/file_engine.h"
 #include "gtest/gtest.h"
 #include "tests/test_util.h"
 
@@ -33,7 +33,7 @@ TEST(UringTmpfsTest, VerifyFindsWhatOneCallAtATimeFindsAndLeavesNoDescriptor) {
   struct statfs about;
   std::string why;
   if (statfs("/dev/shm", &about) != 0 || about.f_type != kTmpfsMagic ||
-      MakeBatchEngine({EngineKind::kUring}, &why) == nullptr) {
+      MakeFileEngine({EngineKind::kUring}, &why) == nullptr) {
     GTEST_SKIP() << "needs io_uring and tmpfs at /dev/shm";
   }
   char pattern[] = "/dev/shm/dtk-test.XXXXXX";

@@ -1,14 +1,15 @@
-// Engines that keep many files' calls in flight at once. The tester walks
-// the tree, hands each file to the engine as a job and is handed it back,
-// done, in the order it gave them: so it prints every line, counts and
-// marks what was made exactly as when it makes the calls itself, one at a
-// time (the sync engine, which is the tester alone).
+// Engines make the calls of the files of a phase. The tester walks the tree
+// and hands each file to its engine as a job, and is handed it back, done,
+// in the order it gave them: it prints every line, counts and marks what
+// was made the same way whichever engine made the calls. The sync engine
+// makes a file's calls at once, one at a time; the uring engine keeps many
+// files' calls in flight.
 //
 // Directories are not jobs: the tester makes, opens, flushes and removes
 // them itself, after the engine has finished every job given before
 // (Drain), so that no job is in flight in a directory it closes.
-#ifndef DTK_ENGINE_BATCH_ENGINE_H_
-#define DTK_ENGINE_BATCH_ENGINE_H_
+#ifndef DTK_ENGINE_FILE_ENGINE_H_
+#define DTK_ENGINE_FILE_ENGINE_H_
 
 #include <cstdint>
 #include <memory>
@@ -41,15 +42,11 @@ struct FileJob {
   uint32_t expected = 0;        // verify: the CRC it should have
 
   // Told by the engine.
-  // The engine made none of the file's calls: the tester makes them itself,
-  // as the sync engine does (a name that is taken, a place that cannot be
-  // reached).
-  bool leftToTester = false;
-  bool opened = false;                      // the file was opened (for create: made)
-  ErrorCode code = 0;                       // 0, or why the file failed
-  Operation failedCall = Operation::kOpen;  // the call that failed, when `code` is not 0
-  bool sizeError = false;                   // verify: the file is shorter or longer than planned
-  uint32_t crc = 0;                         // verify: the CRC of what was read
+  bool opened = false;                         // the file was opened (for create: made)
+  ErrorCode code = 0;                          // 0, or why the file failed
+  FileCall failedCall = FileCall::kOpenForWrite;  // the call that failed, when `code` is not 0
+  bool sizeError = false;  // verify: the file is shorter or longer than planned
+  uint32_t crc = 0;        // verify: the CRC of what was read
 
   EntryPlace place() const {
     return {dir, dirError, path.c_str() + nameOffset, path.c_str(), path.size()};
@@ -60,35 +57,25 @@ struct FileJob {
 class FileJobSink {
  public:
   virtual ~FileJobSink() = default;
-  // `job` is done, or left to the sink; jobs come back in the order they
-  // were given. 0 to go on; -1 ends the phase at this job.
+  // `job`'s calls are about to be made (the sync engine), or have been
+  // (the uring engine): its line comes first.
+  virtual void Starting(const FileJob& job) = 0;
+  // `job` is done; jobs come back in the order they were given. 0 to go
+  // on; -1 ends the phase at this job.
   virtual int Retire(FileJob& job) = 0;
 };
 
-// The calls an engine makes itself, past the FileSystem, named as a test
-// double of the file system counts them.
-enum class EngineCall {
-  kOpenForWrite,
-  kOpenForRead,
-  kWrite,
-  kRead,
-  kFlush,
-  kClose,
-  kDeleteFile,
-  kSetFileSize
-};
-
-// Sees each call an engine is about to make; a test double fails some of
-// them. A FileSystem that is also EngineFaults sees the engine's calls too.
+// Sees each call an engine is about to make past the file system; a test
+// double fails some of them.
 class EngineFaults {
  public:
   virtual ~EngineFaults() = default;
   // Before `call` on the file `path`, moving `count` bytes: 0 to make it,
   // or the error it fails with instead, without being made.
-  virtual ErrorCode Before(EngineCall call, const char* path, uint32_t count) = 0;
+  virtual ErrorCode Before(FileCall call, const char* path, uint32_t count) = 0;
 };
 
-class BatchEngine {
+class FileEngine {
  public:
   enum class Work { kCreate, kVerify, kRemove };
   // What a phase's jobs are.
@@ -101,14 +88,16 @@ class BatchEngine {
     const uint8_t* pattern = nullptr;
     uint32_t patternSize = 0;
     bool flush = false;
-    // The most one read or write moves.
+    // The tester's transfer buffer, and the most one read or write moves.
+    uint8_t* buffer = nullptr;
     uint32_t transferSize = 0;
     // With unbuffered I/O (-direct), the block size that every transfer's
-    // length and offset are a multiple of; 0: through the file cache.
+    // length and offset are a multiple of (and the buffer is aligned to);
+    // 0: through the file cache.
     uint32_t directBlockSize = 0;
   };
 
-  virtual ~BatchEngine() = default;
+  virtual ~FileEngine() = default;
 
   // Starts a phase; the engine holds no job.
   virtual void Begin(const Phase& phase) = 0;
@@ -132,23 +121,24 @@ class BatchEngine {
 struct EngineSettings {
   EngineKind kind = EngineKind::kSync;
   uint32_t depth = kDefaultEngineDepth;  // files in flight at once
-  TimedFileSystem* timed = nullptr;      // records the engine's own calls; may be null
-  EngineFaults* faults = nullptr;        // may be null
-  bool direct = false;                   // the phases will ask for unbuffered I/O
+  // The file system of the tester's calls, through which the engine makes
+  // those of a file's calls it does not make itself.
+  FileSystem* fileSystem = nullptr;
+  TimedFileSystem* timed = nullptr;  // records the engine's own calls; may be null
+  EngineFaults* faults = nullptr;    // may be null
+  bool direct = false;             // the phases will ask for unbuffered I/O
+  // For tests: the uring engine is refused as if the system had refused
+  // io_uring with this code (0: as the system says).
+  ErrorCode refusal = 0;
 };
 
 // Makes the engine `settings` ask for, one per tester: testers that run in
-// threads of their own each get one (the uring engine's ring then belongs
-// to the thread that runs the tester's first phase, and a tester's phases
-// run in that thread). The sync engine is no object: null, with `*error`
-// empty. An engine the system cannot give is null with `*error` saying
-// why. Throws std::bad_alloc when memory runs out, the ring's included.
-std::unique_ptr<BatchEngine> MakeBatchEngine(const EngineSettings& settings, std::string* error);
-
-// For tests: from now on the uring engine is refused as if the system
-// had refused io_uring with `code` (0 undoes it).
-void ForceUringRefusal(ErrorCode code);
+// threads of their own each get one, made by the thread that runs the
+// tester's phases. An engine the system cannot give is null with `*error`
+// saying why. Throws std::bad_alloc when memory runs out, the ring's
+// included.
+std::unique_ptr<FileEngine> MakeFileEngine(const EngineSettings& settings, std::string* error);
 
 }  // namespace dtk
 
-#endif  // DTK_ENGINE_BATCH_ENGINE_H_
+#endif  // DTK_ENGINE_FILE_ENGINE_H_
