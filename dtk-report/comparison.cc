@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <initializer_list>
+#include <iterator>
 #include <map>
 #include <set>
 #include <tuple>
@@ -15,9 +16,56 @@ constexpr const char* kAbsent = "-";
 // The attributes of a run by name; what groups runs.
 using AttributeMap = std::map<std::string, std::string>;
 
-AttributeMap ByName(const RunInput& run) {
+AttributeMap ByName(const std::vector<Attribute>& attributes) {
   AttributeMap map;
-  for (const Attribute& attribute : run.attributes) map[attribute.name] = attribute.value;
+  for (const Attribute& attribute : attributes) map[attribute.name] = attribute.value;
+  return map;
+}
+
+constexpr std::pair<const char*, GroupKey> kGroupKeys[] = {{"target", GroupKey::kTarget},
+                                                           {"fileSystem", GroupKey::kFileSystem},
+                                                           {"engine", GroupKey::kEngine},
+                                                           {"settings", GroupKey::kSettings},
+                                                           {"host", GroupKey::kHost}};
+
+const char* KeyName(GroupKey key) {
+  return std::find_if(std::begin(kGroupKeys), std::end(kGroupKeys),
+                      [&](const auto& known) { return known.second == key; })
+      ->first;
+}
+
+// The value of a key other than settings; none where the run lacks it. A
+// setting is looked up among settings only, and the rest among the others,
+// so that a setting named "target" is no target.
+std::optional<std::string> KeyValue(const RunInput& run, GroupKey key) {
+  if (key == GroupKey::kHost) return run.host;
+  if (key == GroupKey::kFileSystem && !run.hasFileSystem) return std::nullopt;
+  const char* name = key == GroupKey::kTarget   ? "target"
+                     : key == GroupKey::kEngine ? "engine"
+                                                : "file system";
+  for (const Attribute& attribute : run.attributes) {
+    if (attribute.name == name && attribute.setting == (key == GroupKey::kEngine)) {
+      return attribute.value;
+    }
+  }
+  return std::nullopt;
+}
+
+// What groups a run with others under `keys`: all its attributes when
+// there are none.
+AttributeMap GroupedBy(const RunInput& run, const AttributeMap& all,
+                       const std::vector<GroupKey>& keys) {
+  if (keys.empty()) return all;
+  AttributeMap map;
+  for (GroupKey key : keys) {
+    if (key != GroupKey::kSettings) {
+      map[KeyName(key)] = KeyValue(run, key).value_or(kAbsent);
+      continue;
+    }
+    for (const Attribute& attribute : run.attributes) {
+      if (attribute.setting) map[std::string("settings.") + attribute.name] = attribute.value;
+    }
+  }
   return map;
 }
 
@@ -45,6 +93,30 @@ bool RowBefore(const FigureKey& a, const FigureKey& b) {
 
 }  // namespace
 
+std::optional<std::vector<GroupKey>> ParseGroupKeys(const std::string& text, std::string* unknown) {
+  std::vector<GroupKey> keys;
+  for (size_t start = 0;;) {
+    size_t end = std::min(text.find(',', start), text.size());
+    std::string name = text.substr(start, end - start);
+    auto known = std::find_if(std::begin(kGroupKeys), std::end(kGroupKeys),
+                              [&](const auto& key) { return name == key.first; });
+    if (known == std::end(kGroupKeys)) {
+      *unknown = name;
+      return std::nullopt;
+    }
+    keys.push_back(known->second);
+    if (end == text.size()) return keys;
+    start = end + 1;
+  }
+}
+
+std::string MissingGroupKey(const RunInput& run, const std::vector<GroupKey>& keys) {
+  for (GroupKey key : keys) {
+    if (key != GroupKey::kSettings && !KeyValue(run, key)) return KeyName(key);
+  }
+  return std::string();
+}
+
 Spread Summarize(std::vector<double> values) {
   std::sort(values.begin(), values.end());
   size_t n = values.size();
@@ -56,17 +128,29 @@ Spread Summarize(std::vector<double> values) {
   return spread;
 }
 
-Comparison Compare(const std::vector<RunInput>& runs) {
+Comparison Compare(const std::vector<RunInput>& runs, const std::vector<GroupKey>& groupKeys) {
   Comparison comparison;
   comparison.runCount = runs.size();
 
+  // The machines are an attribute only when they group runs: a report of
+  // dtk names none.
+  bool byHost = std::find(groupKeys.begin(), groupKeys.end(), GroupKey::kHost) != groupKeys.end();
+  std::vector<std::vector<Attribute>> lists;
+  for (const RunInput& run : runs) {
+    lists.push_back(run.attributes);
+    if (byHost && run.host) lists.back().push_back({"host", *run.host});
+  }
   // Every attribute name in the order first seen, and whether its value
   // differs anywhere; a run without it counts as a value of its own.
   std::vector<Attribute> names;
   std::vector<AttributeMap> maps;
-  for (const RunInput& run : runs) maps.push_back(ByName(run));
-  for (const RunInput& run : runs) {
-    for (const Attribute& attribute : run.attributes) {
+  std::vector<AttributeMap> groupings;
+  for (size_t i = 0; i < runs.size(); ++i) {
+    maps.push_back(ByName(lists[i]));
+    groupings.push_back(GroupedBy(runs[i], maps.back(), groupKeys));
+  }
+  for (const std::vector<Attribute>& list : lists) {
+    for (const Attribute& attribute : list) {
       bool seen = std::any_of(names.begin(), names.end(),
                               [&](const Attribute& a) { return a.name == attribute.name; });
       if (!seen) names.push_back(attribute);
@@ -88,12 +172,12 @@ Comparison Compare(const std::vector<RunInput>& runs) {
     }
   }
 
-  // Columns: good runs with equal attributes together; each failed run
-  // alone, so that its figures never move a group's median.
+  // Columns: good runs alike in what groups them together; each failed
+  // run alone, so that its figures never move a group's median.
   std::vector<std::vector<size_t>> members;
   for (size_t i = 0; i < runs.size(); ++i) {
     auto group = std::find_if(members.begin(), members.end(), [&](const std::vector<size_t>& m) {
-      return runs[i].Succeeded() && runs[m[0]].Succeeded() && maps[m[0]] == maps[i];
+      return runs[i].Succeeded() && runs[m[0]].Succeeded() && groupings[m[0]] == groupings[i];
     });
     if (group == members.end()) {
       members.push_back({i});
@@ -108,7 +192,11 @@ Comparison Compare(const std::vector<RunInput>& runs) {
     column.succeeded = first.Succeeded();
     column.status = first.Status();
     for (const std::string& name : comparison.differing) {
-      column.values.push_back(valueOf(group[0], name));
+      // Runs grouped by fewer keys may differ inside their column too.
+      std::set<std::string> values;
+      for (size_t i : group) values.insert(valueOf(i, name));
+      column.values.push_back(
+          values.size() == 1 ? *values.begin() : "(" + std::to_string(values.size()) + " values)");
       column.label += (column.label.empty() ? "" : ", ") + name + " " + column.values.back();
     }
     // With nothing differing the target names the runs.

@@ -53,11 +53,25 @@ struct Comparison {
   std::vector<Row> rows;
 };
 
+// What runs may be grouped by (--group-by): the target, the file system,
+// the engine setting, every setting, or the machines of a run of dtk-mpi.
+enum class GroupKey { kTarget, kFileSystem, kEngine, kSettings, kHost };
+
+// Reads a comma-separated list of keys ("fileSystem,settings"). Returns
+// nothing when a key is unknown, with `*unknown` set to it.
+std::optional<std::vector<GroupKey>> ParseGroupKeys(const std::string& text, std::string* unknown);
+
+// The name of the first of `keys` that `run` has no value for ("host" for
+// a run of dtk, "engine" for a report without that setting), or "".
+std::string MissingGroupKey(const RunInput& run, const std::vector<GroupKey>& keys);
+
 // Groups `runs` (at least one) into columns, in the order their first
 // reports were given. Good runs with the same attributes (every setting
-// key and value, whatever keys appear) form one column; a run that failed
-// has a column of its own.
-Comparison Compare(const std::vector<RunInput>& runs);
+// key and value, whatever keys appear) form one column; with `groupKeys`,
+// good runs alike in what those keys name, which every run must have. A run
+// that failed has a column of its own. A column whose runs differ in an
+// attribute that tells columns apart reads "(N values)" for it.
+Comparison Compare(const std::vector<RunInput>& runs, const std::vector<GroupKey>& groupKeys = {});
 
 }  // namespace dtk::report
 

@@ -18,7 +18,20 @@
 namespace {
 
 constexpr const char* kUsage =
-    "usage: dtk-report [--csv] [--chart FILE.svg|FILE.png] FILE.json...\n";
+    "usage: dtk-report [--csv] [--chart FILE.svg|FILE.png] [--group-by KEYS] FILE.json...\n";
+
+// What --help prints after the usage line: each option, its value and
+// its default.
+constexpr const char* kOptionHelp =
+    "Compares the JSON reports of runs of dtk and dtk-mpi in one table.\n"
+    "  --csv             print the table as CSV (default: as text)\n"
+    "  --chart FILE      also draw a chart into FILE.svg or FILE.png (none)\n"
+    "  --group-by KEYS   group runs by KEYS, e.g. fileSystem,settings (default: all)\n"
+    "  --help, -h        print this help\n"
+    "  --version         print the version\n"
+    "  --                the words after it are reports\n"
+    "KEYS: target, fileSystem, engine, settings, host (the machines of dtk-mpi).\n"
+    "See man dtk-report.\n";
 
 int UsageError(const std::string& message) {
   std::fprintf(stderr, "dtk-report: %s\n%s", dtk::report::Escaped(message).c_str(), kUsage);
@@ -45,6 +58,7 @@ int Run(int argc, char** argv) {
   using namespace dtk::report;
   bool csv = false;
   std::optional<std::string> chart;
+  std::vector<GroupKey> keys;  // none: by every attribute
   std::vector<std::string> files;
   bool optionsEnded = false;
   for (int i = 1; i < argc; ++i) {
@@ -54,12 +68,23 @@ int Run(int argc, char** argv) {
     } else if (word == "--") {
       optionsEnded = true;
     } else if (word == "--help" || word == "-h") {
-      return WriteOutput(kUsage);
+      return WriteOutput(std::string(kUsage) + kOptionHelp);
+    } else if (word == "--version") {
+      return WriteOutput("dtk-report " DTK_VERSION "\n");
     } else if (word == "--csv") {
       csv = true;
     } else if (word == "--chart") {
       if (i + 1 == argc) return UsageError("--chart needs a file name");
       chart = argv[++i];
+    } else if (word == "--group-by") {
+      if (i + 1 == argc) return UsageError("--group-by needs keys");
+      std::string unknown;
+      std::optional<std::vector<GroupKey>> parsed = ParseGroupKeys(argv[++i], &unknown);
+      if (!parsed) {
+        return UsageError("--group-by: no key is named \"" + unknown +
+                          "\" (target, fileSystem, engine, settings, host)");
+      }
+      keys = std::move(*parsed);
     } else {
       return UsageError("unknown option " + word);
     }
@@ -77,13 +102,17 @@ int Run(int argc, char** argv) {
   for (const std::string& file : files) {
     std::string error;
     std::optional<RunInput> run = LoadRun(file, &error);
-    if (!run) {
+    if (run) {
+      std::string missing = MissingGroupKey(*run, keys);
+      if (!missing.empty()) error = "no " + missing + " to group by";
+    }
+    if (!run || !error.empty()) {
       std::fprintf(stderr, "dtk-report: %s: %s\n", Escaped(file).c_str(), Escaped(error).c_str());
       return 1;
     }
     runs.push_back(std::move(*run));
   }
-  Comparison comparison = Compare(runs);
+  Comparison comparison = Compare(runs, keys);
 
   // The chart first, so that a missing gnuplot fails the run before the
   // table is printed.

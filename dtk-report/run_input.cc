@@ -8,6 +8,7 @@
 #include <limits>
 #include <new>
 #include <nlohmann/json.hpp>
+#include <set>
 
 namespace dtk::report {
 namespace {
@@ -156,6 +157,7 @@ RunInput ReadRun(const Json& json) {
   if (fileSystem != json.end() && !fileSystem->is_null() && !fileSystem->is_string()) {
     Fail("fileSystem", "is not a string");
   }
+  run.hasFileSystem = fileSystem != json.end();
   run.attributes.push_back({"file system", fileSystem == json.end() || fileSystem->is_null()
                                                ? "unknown"
                                                : fileSystem->get<std::string>()});
@@ -164,7 +166,16 @@ RunInput ReadRun(const Json& json) {
   // dtk-mpi lists its processes; a run of dtk is one.
   size_t processes = 1;
   auto ranks = json.find("ranks");
-  if (ranks != json.end() && ranks->is_array() && !ranks->empty()) processes = ranks->size();
+  if (ranks != json.end() && ranks->is_array() && !ranks->empty()) {
+    processes = ranks->size();
+    std::set<std::string> hosts;
+    for (const Json& rank : *ranks) {
+      auto host = rank.find("host");
+      if (host != rank.end() && host->is_string()) hosts.insert(host->get<std::string>());
+    }
+    // Runs on the same machines are alike whatever ranks each one ran.
+    for (const std::string& host : hosts) run.host = run.host ? *run.host + "," + host : host;
+  }
   run.attributes.push_back({"processes", std::to_string(processes)});
   const Json& settings = Member(json, "settings", "");
   if (!settings.is_object()) Fail("settings", "is not an object");

@@ -59,6 +59,11 @@ struct RunInput {
   // target, file system, platform, version and processes, then every
   // setting in the report's order.
   std::vector<Attribute> attributes;
+  // Whether the report has a fileSystem field; null is one (unknown).
+  bool hasFileSystem = true;
+  // The machines of a run of dtk-mpi (its ranks' hosts, each once, sorted,
+  // joined by ","); none for a run of dtk, whose report names no machine.
+  std::optional<std::string> host;
   int64_t exitStatus = 0;
   std::vector<PhaseOutcome> phases;  // in the order they ran
   std::map<FigureKey, double> figures;

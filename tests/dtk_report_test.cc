@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <nlohmann/json.hpp>
+#include <regex>
 
 #include "test_util.h"
 
@@ -55,7 +56,9 @@ class DtkReportTest : public testing::Test {
       }
       if (scale >= 1000) {
         report["settings"]["direct"] = true;
-        report["ranks"] = Json::array({Json::object(), Json::object()});
+        // The same machines, named by ranks in another order.
+        Json n1 = {{"host", "n1"}}, n2 = {{"host", "n2"}};
+        report["ranks"] = scale == 1000 ? Json::array({n2, n1}) : Json::array({n1, n2});
       }
       report["phases"] = Json::array({create, verify});
       WriteWholeFile(Path(name), report.dump());
@@ -245,7 +248,39 @@ TEST_F(DtkReportTest, FullOutputAndLackOfMemoryEndWithALine) {
   }
 }
 
-const std::string kUsage = "usage: dtk-report [--csv] [--chart FILE.svg|FILE.png] FILE.json...\n";
+const std::string kUsage =
+    "usage: dtk-report [--csv] [--chart FILE.svg|FILE.png] [--group-by KEYS] FILE.json...\n";
+
+// Runs grouped by the keys given: one column for the good runs alike in
+// those, which may differ in the rest; the machines of dtk-mpi runs in any
+// order of their ranks. Each line expected begins a line of the output,
+// its runs of spaces made one.
+TEST_F(DtkReportTest, GroupByJoinsRunsAlikeInTheKeysGiven) {
+  const std::pair<Lines, Lines> cases[] = {
+      {{"--group-by", "fileSystem,settings", "@a-1", "@b-1", "@a-2"},
+       {"3 runs in 1 column", "target (2 values)", "runs 3"}},
+      {{"--group-by", "engine", "@a-1", "@b-1"}, {"2 runs in 1 column"}},
+      {{"--group-by", "settings", "@t-1", "@t-3", "@t-2"}, {"3 runs in 2 columns"}},
+      {{"--group-by", "target", "@t-1", "@t-3", "@t-f", "@t-5"},
+       {"4 runs in 2 columns", "processes (2 values) 1", "runs 3 1"}},
+      {{"--group-by", "host,settings", "@t-3", "@t-5"}, {"2 runs in 1 column", "host: n1,n2"}},
+      {{"--version"}, {"dtk-report " DTK_VERSION}},
+      {{"--help"}, {"--csv ", "--chart FILE ", "--group-by KEYS ", "--version ", "See man"}}};
+  for (const auto& [words, expected] : cases) {
+    ChildResult run = Run(words);
+    EXPECT_EQ(run.status, 0) << run.err;
+    Lines lines = LinesStartingWith(run.out, "");
+    for (std::string& line : lines) {
+      line = std::regex_replace(line, std::regex("^ +| +(?= )"), "");
+    }
+    for (const std::string& line : expected) {
+      EXPECT_TRUE(std::any_of(lines.begin(), lines.end(),
+                              [&](const std::string& l) { return l.rfind(line, 0) == 0; }))
+          << line << " in\n"
+          << run.out;
+    }
+  }
+}
 
 // With no gnuplot on the PATH: bad input fails before the chart, with its
 // message after "dtk-report: ".
@@ -267,6 +302,13 @@ TEST_F(DtkReportTest, BadInputGivesItsMessageAndWritesNothing) {
       {{}, "no report given\n" + kUsage},
       {{"--bars", "@a-1"}, "unknown option --bars\n" + kUsage},
       {{"--chart", "@chart", "@a-1"}, "@chart: a chart's name ends in .svg or .png\n" + kUsage},
+      {{"--group-by", "target,disk", "@a-1"},
+       "--group-by: no key is named \"disk\" (target, fileSystem, engine, settings, host)\n" +
+           kUsage},
+      {{"@a-1", "--group-by"}, "--group-by needs keys\n" + kUsage},
+      {{"--group-by", "target,host", "@a-1"}, "@a-1: no host to group by\n"},
+      {{"--group-by", "settings,engine", "@t-3", "@t-1"}, "@t-3: no engine to group by\n"},
+      {{"--group-by", "fileSystem", "@t-1"}, "@t-1: no fileSystem to group by\n"},
       {{"@a-1"},
        "gnuplot not found: the chart is drawn by gnuplot (on Debian: apt-get install "
        "gnuplot-nox)\n"},
@@ -278,7 +320,7 @@ TEST_F(DtkReportTest, BadInputGivesItsMessageAndWritesNothing) {
     std::string err = message.empty() ? "" : "dtk-report: " + Expand(message);
     EXPECT_EQ(run.status, message.empty() ? 0 : 1);
     EXPECT_EQ(run.err.substr(0, err.size()), err);
-    EXPECT_EQ(run.out, message.empty() ? kUsage : "");
+    EXPECT_EQ(run.out.substr(0, kUsage.size()), message.empty() ? kUsage : "");
     EXPECT_FALSE(std::filesystem::exists(Path("chart.svg"))) << "a chart was written";
   }
 }
