@@ -80,16 +80,6 @@ bool MadeEntries::empty() const {
   return files + directories == 0;
 }
 
-void DtkTest::AlignedDelete::operator()(uint8_t* bytes) const {
-  ::operator delete[](bytes, std::align_val_t(alignment));
-}
-
-DtkTest::AlignedBytes DtkTest::AllocateBytes(size_t count, size_t alignment) {
-  return AlignedBytes(
-      static_cast<uint8_t*>(::operator new[](count, std::align_val_t(alignment), std::nothrow)),
-      AlignedDelete{alignment});
-}
-
 DtkTest::DtkTest(FileSystem& fileSystem, Console& console, Clock& clock, const PathStyle& pathStyle)
     : fileSystem_(fileSystem),
       console_(console),
@@ -110,14 +100,14 @@ int DtkTest::SetUpTransferBuffer() {
   if (block == 0) {
     // Room for a page more than a transfer: the last read of a file asks
     // for a byte beyond its planned end.
-    ioBuffer_ = AllocateBytes(kIoBufferSize + kBufferAlignment);
+    ioBuffer_ = AllocateAligned(kIoBufferSize + kPageAlignment);
     ioBufferSize_ = kIoBufferSize;
   } else {
     // A transfer is the most whole blocks that fit in 128 KiB (or one
     // larger block). The last read of a file, a byte beyond its planned
     // end rounded up to whole blocks, fits in it as well.
     uint32_t transfer = block <= kIoBufferSize ? kIoBufferSize - kIoBufferSize % block : block;
-    ioBuffer_ = AllocateBytes(transfer, std::bit_ceil(std::max<size_t>(kBufferAlignment, block)));
+    ioBuffer_ = AllocateAligned(transfer, std::bit_ceil(std::max<size_t>(kPageAlignment, block)));
     ioBufferSize_ = transfer;
   }
   if (!ioBuffer_) {
@@ -129,7 +119,7 @@ int DtkTest::SetUpTransferBuffer() {
 
 int DtkTest::MakePattern(uint32_t byteCount) {
   pattern_.reset();
-  pattern_ = AllocateBytes(byteCount == 0 ? 1 : 2 * size_t{byteCount});
+  pattern_ = AllocateAligned(byteCount == 0 ? 1 : 2 * size_t{byteCount});
   if (!pattern_) return -1;
   patternSize_ = byteCount;
   uint8_t* bytes = pattern_.get();

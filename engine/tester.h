@@ -16,6 +16,7 @@
 #include "platform/path.h"
 #include "reporting/console.h"
 #include "reporting/phase_frame.h"
+#include "support/aligned_bytes.h"
 #include "support/crc32.h"
 #include "support/mt_random.h"
 #include "tree/file_list.h"
@@ -214,19 +215,6 @@ class DtkTest : private FileJobSink {
   PhaseTimes times_;
   bool stopped_ = false;
   uint32_t ioBufferSize_ = 0;
-  // The buffers start on a page boundary: the system's copies to and from
-  // them run in whole cache lines, which on some processors is several
-  // times faster than from an address 16 bytes into a line.
-  static constexpr size_t kBufferAlignment = 4096;
-  struct AlignedDelete {
-    AlignedDelete() : alignment(kBufferAlignment) {}
-    explicit AlignedDelete(size_t alignment) : alignment(alignment) {}
-    size_t alignment;  // a power of two
-    void operator()(uint8_t* bytes) const;
-  };
-  using AlignedBytes = std::unique_ptr<uint8_t[], AlignedDelete>;
-  static AlignedBytes AllocateBytes(size_t count, size_t alignment = kBufferAlignment);
-
   AlignedBytes ioBuffer_;
   MtDefaultRandom patternRandom_;
   AlignedBytes pattern_;

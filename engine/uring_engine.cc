@@ -39,6 +39,8 @@
 #include <vector>
 
 #include "engine/file_calls.h"
+#include "platform/posix_file_system.h"
+#include "support/aligned_bytes.h"
 #include "support/crc32.h"
 
 // A no-op that completes with the result it carries (Linux 6.10): how a
@@ -61,18 +63,15 @@ constexpr uint32_t kMaxChainCalls = kMaxChainTransfers + 4;
 constexpr uint32_t kMaxQueueEntries = 32768;
 // The user data of the calls that remove the files made after a failure.
 constexpr uint64_t kCleanupTag = ~uint64_t{0};
-constexpr size_t kBufferAlignment = 4096;
 // The bytes that the reads of the files in flight may bring at once (at
 // least one file's): what they bring is checked while it is still in the
 // processor's cache, as one transfer buffer's would be.
 constexpr uint64_t kReadBytesInFlight = 128 * 1024;
 
-// Files are made only where nothing is (O_EXCL; a name that is taken goes
-// to the tester's checked reuse) and never through a link; a FIFO is not
-// waited on when read. Direct descriptors take no O_CLOEXEC: they are not
-// in the process's table.
-constexpr int kCreateFlags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW;
-constexpr int kReadFlags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY;
+// Files are opened as the file system opens them (direct descriptors take
+// no O_CLOEXEC: they are not in the process's table).
+constexpr int kCreateFlags = kCreateFileFlags;
+constexpr int kReadFlags = kReadFileFlags;
 
 struct ChainCall {
   FileCall call;
@@ -83,23 +82,15 @@ struct ChainCall {
   int32_t result;
 };
 
-struct AlignedFree {
-  void operator()(uint8_t* bytes) const {
-    ::operator delete[](bytes, std::align_val_t(kBufferAlignment));
-  }
-};
-
 struct ReadBuffer {
-  std::unique_ptr<uint8_t[], AlignedFree> bytes;
+  AlignedBytes bytes;
   uint32_t capacity = 0;
   // Makes room for at least `size` bytes, aligned to a page; what was there
   // is not kept.
   void Reserve(uint32_t size) {
     if (size <= capacity) return;
-    uint32_t rounded = static_cast<uint32_t>((size + kBufferAlignment - 1) / kBufferAlignment *
-                                             kBufferAlignment);
-    bytes.reset(static_cast<uint8_t*>(
-        ::operator new[](rounded, std::align_val_t(kBufferAlignment), std::nothrow)));
+    uint32_t rounded = static_cast<uint32_t>(WholeBlocks(size, kPageAlignment));
+    bytes = AllocateAligned(rounded);
     capacity = bytes ? rounded : 0;
     if (!bytes) throw std::bad_alloc();
   }
@@ -199,10 +190,6 @@ class UringEngine : public FileEngine {
   void TakeBuffer(Slot& slot, uint32_t bytes);
   // Puts a finished slot's buffer back on top of the free ones.
   void ReleaseBuffer(Slot& slot);
-  // `bytes` rounded up to whole blocks of unbuffered I/O (as it is without).
-  uint64_t WholeBlocks(uint64_t bytes) const {
-    return block_ == 0 ? bytes : (bytes + block_ - 1) / block_ * block_;
-  }
   void RetireReady();
   void Cleanup();
   static int64_t Now();
@@ -421,13 +408,13 @@ void UringEngine::Submit() {
     // cache: so few large files are read at once.
     while (readBytes_ > 0 && readBytes_ + need > kReadBytesInFlight && !failed_) Pump();
     if (failed_) return;  // the job is not sent; the next NextJob says so
-    TakeBuffer(slot, static_cast<uint32_t>(WholeBlocks(need)));
+    TakeBuffer(slot, static_cast<uint32_t>(WholeBlocks(need, block_)));
     readBytes_ += need;
   } else if (phase_.work == Work::kCreate && block_ != 0) {
     // Unbuffered writes come from memory aligned to a block: each is
     // copied there from the pattern, one write at a time.
     TakeBuffer(slot, static_cast<uint32_t>(
-                         WholeBlocks(std::min<int64_t>(job.entry->size, largestTransfer_))));
+                         WholeBlocks(std::min<int64_t>(job.entry->size, largestTransfer_), block_)));
   }
   PlanChain(slot);
   ++tail_;
@@ -458,7 +445,7 @@ bool UringEngine::ReadsWait(const FileJob& job) {
 void UringEngine::ReadHere(uint32_t index) {
   Slot& slot = slots_[index];
   // A read asks for at most a transfer (whole blocks with -direct).
-  hereBuffer_.Reserve(static_cast<uint32_t>(WholeBlocks(largestTransfer_)));
+  hereBuffer_.Reserve(static_cast<uint32_t>(WholeBlocks(largestTransfer_, block_)));
   // The read is checked before the next is made: the file's chain takes
   // the buffer for as long as its read came back.
   std::swap(slot.buffer, hereBuffer_);
@@ -497,11 +484,11 @@ void UringEngine::PlanChain(Slot& slot) {
       const uint32_t transfers = block_ == 0 ? kMaxChainTransfers : 1;
       for (uint32_t n = 0; at < size && n < transfers; ++n) {
         uint32_t length = static_cast<uint32_t>(std::min<int64_t>(size - at, largestTransfer_));
-        add(FileCall::kWrite, at, static_cast<uint32_t>(WholeBlocks(length)), false);
+        add(FileCall::kWrite, at, static_cast<uint32_t>(WholeBlocks(length, block_)), false);
         at += length;
       }
       if (at == size) {
-        if (WholeBlocks(static_cast<uint64_t>(size)) != static_cast<uint64_t>(size)) {
+        if (WholeBlocks(static_cast<uint64_t>(size), block_) != static_cast<uint64_t>(size)) {
           add(FileCall::kSetFileSize, size, 0, false);
         }
         if (phase_.flush) add(FileCall::kFlush, 0, 0, false);
@@ -521,11 +508,8 @@ void UringEngine::PlanChain(Slot& slot) {
       // byte again, unless it takes what is at hand (RWF_NOWAIT): the
       // file is closed once the read has said what it holds.
       int64_t remaining = size - slot.done;
-      if (remaining >= largestTransfer_) {
-        add(FileCall::kRead, slot.done, largestTransfer_, false);
-      } else {
-        add(FileCall::kRead, slot.done, static_cast<uint32_t>(WholeBlocks(remaining + 1)), true);
-      }
+      add(FileCall::kRead, slot.done, NextReadSize(remaining, largestTransfer_, block_),
+          remaining < largestTransfer_);
       break;
     }
   }
@@ -589,17 +573,16 @@ void UringEngine::QueueChain(uint32_t index) {
           break;
         case FileCall::kWrite: {
           // Every chunk is one run of the pattern ring, written from where
-          // it lies.
+          // it lies, or (unbuffered) from the slot's aligned buffer.
           uint64_t ringAt =
               (job.ringStart + static_cast<uint64_t>(call.offset) % phase_.patternSize) %
               phase_.patternSize;
           const uint8_t* data = phase_.pattern + ringAt;
           if (block_ != 0) {
-            // Any run of the ring up to its size lies in one piece.
             uint32_t bytes = static_cast<uint32_t>(
                 std::min<int64_t>(job.entry->size - call.offset, largestTransfer_));
-            std::memcpy(slot.buffer.bytes.get(), data, bytes);
-            std::memset(slot.buffer.bytes.get() + bytes, 0, call.length - bytes);
+            CopyPattern(slot.buffer.bytes.get(), phase_.pattern, phase_.patternSize, ringAt, bytes,
+                        block_);
             data = slot.buffer.bytes.get();
           }
           io_uring_prep_write(sqe, static_cast<int>(index), data, call.length,
@@ -727,17 +710,16 @@ void UringEngine::ReadCameBack(Slot& slot, const ChainCall& call) {
     Fail(job, call.call, call.result);
     return;
   }
-  // The rules of a read one call at a time: a file that gives more than is
-  // left, or ends before, has the wrong size; a short read goes on.
+  // The rules of a read one call at a time.
   int64_t got = call.result;
-  int64_t remaining = job.entry->size - slot.done;
-  if (got > remaining || (got == 0 && remaining > 0)) {
+  ReadStep step = AfterRead(got, job.entry->size - slot.done, call.length, block_);
+  if (step == ReadStep::kSizeError) {
     job.sizeError = true;
     return;
   }
   if (got > 0) slot.crc.Update(static_cast<uint32_t>(got), slot.buffer.bytes.get());
   slot.done += got;
-  if (got == 0 || (got == remaining && got < call.length)) slot.readsOver = true;
+  if (step == ReadStep::kDone) slot.readsOver = true;
 }
 
 void UringEngine::ChainDone(uint32_t index) {

@@ -104,7 +104,7 @@ ErrorCode AfterOpen(int fd, IoMode mode) {
 // truncated. The common case, nothing there, takes one call.
 ErrorCode CreateOrReuse(int dir, const char* name, int extra, int* fd) {
   *fd = RetryOnInterrupt([&] {
-    return ::openat(dir, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | extra, 0666);
+    return ::openat(dir, name, kCreateFileFlags | O_CLOEXEC | extra, 0666);
   });
   if (*fd >= 0) return 0;
   if (errno != EEXIST) return LastError();
@@ -209,7 +209,7 @@ ErrorCode PosixFileSystem::OpenForRead(const EntryPlace& at, FileHandle* file, I
   // on regular files it changes nothing.
   int fd = RetryOnInterrupt([&] {
     return ::openat(static_cast<int>(at.dir), at.name,
-                    O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY | OpenFlagsFor(mode));
+                    kReadFileFlags | O_CLOEXEC | OpenFlagsFor(mode));
   });
   if (fd < 0) return LastError();
   if (ErrorCode code = AfterOpen(fd, mode)) return code;

@@ -3,11 +3,19 @@
 #ifndef DTK_PLATFORM_POSIX_FILE_SYSTEM_H_
 #define DTK_PLATFORM_POSIX_FILE_SYSTEM_H_
 
+#include <fcntl.h>
 #include <sys/types.h>
 
 #include "platform/file_system.h"
 
 namespace dtk {
+
+// How a file of the tree is opened, by whoever opens it (this file system,
+// an engine of its own calls): made only where nothing is (a name that is
+// taken goes to the checked reuse) and never through a link; read without
+// waiting for a FIFO's writer or taking a terminal.
+constexpr int kCreateFileFlags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW;
+constexpr int kReadFileFlags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY;
 
 struct PosixCalls {
   ssize_t (*write)(int fd, const void* data, size_t count);
