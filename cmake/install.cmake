@@ -1,5 +1,5 @@
-# Installing the programs and the manual page (`make install`, `make
-# uninstall`), and the Debian package that carries the same files (`make
+# Installing the programs, the manual pages and the bash completion (`make
+# install`, `make uninstall`), and the Debian package that carries the same files (`make
 # package`).
 include(GNUInstallDirs)
 
@@ -11,11 +11,22 @@ configure_file(doc/dtk-report.1.in ${DTK_REPORT_MANUAL_PAGE} @ONLY)
 
 install(TARGETS dtk dtk-report RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
+# The bash completion of all three programs, under each one's name: what
+# bash-completion loads when a command is first completed.
+set(DTK_BASH_COMPLETION ${PROJECT_SOURCE_DIR}/completion/dtk.bash)
+set(DTK_BASH_COMPLETION_DIR ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
+if(NOT WIN32)
+  foreach(program dtk dtk-report)
+    install(FILES ${DTK_BASH_COMPLETION} DESTINATION ${DTK_BASH_COMPLETION_DIR} RENAME ${program})
+  endforeach()
+endif()
+
 # dtk-mpi exists only where MPI was found, and it may be defined after this
 # file is read; the rule is added once the whole project has been read.
 function(dtk_install_mpi_program)
   if(TARGET dtk-mpi)
     install(TARGETS dtk-mpi RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+    install(FILES ${DTK_BASH_COMPLETION} DESTINATION ${DTK_BASH_COMPLETION_DIR} RENAME dtk-mpi)
   endif()
 endfunction()
 cmake_language(DEFER CALL dtk_install_mpi_program)

@@ -64,10 +64,12 @@ contents=$(dpkg-deb -c "${debs[0]}")
 for program in "${programs[@]}"; do
   expect "$contents" " \.$program\$"
   expect "$contents" " \./usr/share/man/man1/${program##*/}\.1\.gz\$"
+  expect "$contents" " \./usr/share/bash-completion/completions/${program##*/}\$"
 done
 # dtk-mpi, where it was built, with the MPI library it links.
 if [ -x "$build/dtk-mpi" ]; then
   expect "$contents" ' \./usr/bin/dtk-mpi$'
+  expect "$contents" ' \./usr/share/bash-completion/completions/dtk-mpi$'
   expect "$fields" '^Depends: .*libopenmpi'
 fi
 
