@@ -1,6 +1,6 @@
 # Installing the programs, the manual pages and the bash completion (`make
-# install`, `make uninstall`), and the Debian package that carries the same files (`make
-# package`).
+# install`, `make uninstall`), and the Debian package that carries the same
+# files (`make package`).
 include(GNUInstallDirs)
 
 # The manual pages, with the version of project().
