@@ -6,6 +6,7 @@
 #include <optional>
 #include <vector>
 
+#include "driver/member_run.h"
 #include "driver/report_recorder.h"
 #include "driver/thread_run.h"
 #include "engine/tester.h"
@@ -194,70 +195,72 @@ bool RunPhases(const PhaseRun& run, PhaseHooks& hooks) {
 }
 
 int RunDtk(int argc, const char* const* argv, RunEnvironment& environment) {
-  Console& console = environment.console;
-  FileList plannedList;
   CommandLine commandLine;
-  // Every file-system call of the phases goes through the timer; it only
-  // times them when a report is asked for.
-  TimedFileSystem timed(environment.fileSystem);
-  DtkTest tester(timed, console, environment.clock, environment.pathStyle);
-  ReportRecorder recorder(timed);
-
   std::string error = ParseCommandLine(argc, argv, environment.optionRules, &commandLine);
   if (!error.empty()) {
-    console.Error(error);
-    console.Flush();
+    environment.console.Error(error);
+    environment.console.Flush();
     return kExitParameterError;
   }
-  if (commandLine.threads > 1) return RunDtkInThreads(commandLine, environment);
+  // A run is a group of members, the threads of the process: one on its own
+  // in the target, or many, each in its directory, on one console that
+  // takes their lines whole and keeps a status line below them.
+  const int count = commandLine.threads;
+  std::optional<LockedConsole> locked;
+  Console& console = count > 1 ? locked.emplace(environment.console, environment.statusTerminal)
+                               : environment.console;
+  FileSystem& fileSystem = environment.fileSystem;
   std::optional<RunReport> report;
   if (commandLine.reportPath != nullptr) report = StartRunReport(commandLine);
-  auto finish = [&](int status) {
+  auto finishEarly = [&](int status) {
+    console.Flush();
     if (!report) return status;
-    report->phases = std::move(recorder.phases());
-    return FinishRunReport(*report, status, commandLine.reportPath, environment.fileSystem,
-                           console);
+    return FinishRunReport(*report, status, commandLine.reportPath, fileSystem, console);
   };
 
-  // The engine is refused before the target is touched.
-  std::unique_ptr<FileEngine> engine;
-  std::string refusal =
-      SetUpTester(commandLine, environment, timed, tester, report ? &recorder : nullptr, &engine);
-  if (!refusal.empty()) {
+  // Every member makes its own engine; the system is asked once here,
+  // before the target is touched.
+  if (std::string refusal = EngineRefusal(commandLine, environment); !refusal.empty()) {
     console.Error(refusal);
-    console.Flush();
-    return finish(kExitParameterError);
+    return finishEarly(kExitParameterError);
   }
-
-  TreeRoot root(environment.fileSystem, commandLine.targetDir);
-  if (int refused = PrepareTarget(commandLine, root, environment.fileSystem, console)) {
-    return finish(refused);
+  TreeRoot target(fileSystem, commandLine.targetDir);
+  if (int refused = PrepareTarget(commandLine, target, fileSystem, console)) {
+    return finishEarly(refused);
   }
+  // Every member works on the target's file system.
   uint32_t directBlockSize = 0;
-  if (int refused =
-          PrepareDirectIo(commandLine, root, environment.fileSystem, console, &directBlockSize)) {
-    return finish(refused);
+  if (int refused = PrepareDirectIo(commandLine, target, fileSystem, console, &directBlockSize)) {
+    return finishEarly(refused);
   }
-  tester.set_direct(directBlockSize);
   if (report && commandLine.direct) report->directBlockSize = directBlockSize;
-  if (!PlanRun(commandLine, environment.usableMemory, environment.sizeRandom, plannedList)) {
-    if (int signal = StopRequested(); signal != 0) return finish(kExitInterrupted + signal);
+  // One plan for all members, in what the buffers of threads leave.
+  FileList plannedList;
+  uint64_t memory = environment.usableMemory;
+  uint64_t threadsMemory = count > 1 ? static_cast<uint64_t>(count) * ThreadMemoryBytes() : 0;
+  if (memory != 0) memory = memory > threadsMemory ? memory - threadsMemory : 1;
+  if (!PlanRun(commandLine, memory, environment.sizeRandom, plannedList)) {
+    if (int signal = StopRequested(); signal != 0) return finishEarly(kExitInterrupted + signal);
     console.Error("CreateFileList error!\n");
-    console.Flush();
-    return finish(kExitParameterError);
+    return finishEarly(kExitParameterError);
   }
-  if (report) {
-    PlanTotals totals = CountPlan(plannedList);
-    report->plan = ReportPlan{totals.files, totals.directories, totals.bytes};
+  if (count > 1) {
+    return RunThreads(commandLine, environment, *locked, plannedList, target, directBlockSize,
+                      finishEarly);
   }
-
-  PhaseHooks onItsOwn;
-  bool failed =
-      RunPhases({commandLine, root, plannedList, tester, report ? &recorder : nullptr}, onItsOwn);
-  console.Flush();
-  int status = failed ? kExitFailed : kExitOk;
-  if (int signal = StopRequested(); signal != 0) status = kExitInterrupted + signal;
-  return finish(status);
+  SoloGroup alone;
+  MemberOutcome outcome = RunMember({.group = alone,
+                                     .commandLine = commandLine,
+                                     .plannedList = plannedList,
+                                     .target = target,
+                                     .environment = environment,
+                                     .console = console,
+                                     .frameConsole = console,
+                                     .alone = true,
+                                     .directBlockSize = &directBlockSize});
+  if (!report) return outcome.status;
+  return WriteGroupReport(alone, commandLine, &plannedList, directBlockSize, outcome.report, {},
+                          outcome.status, fileSystem, console);
 }
 
 }  // namespace dtk

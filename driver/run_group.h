@@ -6,6 +6,7 @@
 #ifndef DTK_DRIVER_RUN_GROUP_H_
 #define DTK_DRIVER_RUN_GROUP_H_
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -18,7 +19,7 @@ class RunGroup {
 
   // What a member is called, "rank" or "thread": member N works in the
   // directory "<kind>-N" of the target, and its lines are marked
-  // "[<kind> N] ".
+  // "[<kind> N] ". Empty for a run of one on its own.
   virtual const char* kind() const = 0;
   // This member's number, 0 to size() - 1.
   virtual int member() const = 0;
@@ -44,6 +45,29 @@ class RunGroup {
   virtual void MaxToLead(const uint64_t* values, uint64_t* results, int count) = 0;
   // Every member's text, in member order, on the lead; nothing elsewhere.
   virtual std::vector<std::string> GatherToLead(const std::string& text) = 0;
+};
+
+// A run of one member on its own: every step is taken at once.
+class SoloGroup : public RunGroup {
+ public:
+  const char* kind() const override { return ""; }
+  int member() const override { return 0; }
+  int size() const override { return 1; }
+  std::string HostName() const override { return std::string(); }
+  void Barrier() override {}
+  bool Any(bool value) override { return value; }
+  int Max(int value) override { return value; }
+  uint64_t Min(uint64_t value) override { return value; }
+  void SumToLead(const uint64_t* values, uint64_t* results, int count) override {
+    std::copy(values, values + count, results);
+  }
+  void MinToLead(const uint64_t* values, uint64_t* results, int count) override {
+    std::copy(values, values + count, results);
+  }
+  void MaxToLead(const uint64_t* values, uint64_t* results, int count) override {
+    std::copy(values, values + count, results);
+  }
+  std::vector<std::string> GatherToLead(const std::string& text) override { return {text}; }
 };
 
 }  // namespace dtk

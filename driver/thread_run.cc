@@ -4,7 +4,7 @@
 #include <functional>
 #include <optional>
 
-#include "driver/in_step.h"
+#include "driver/member_run.h"
 #include "driver/thread_group.h"
 #include "engine/timed_file_system.h"
 #include "platform/process.h"
@@ -65,52 +65,11 @@ class LiveStatus {
 
 }  // namespace
 
-int RunDtkInThreads(const CommandLine& commandLine, RunEnvironment& environment) {
+int RunThreads(const CommandLine& commandLine, RunEnvironment& environment,
+               LockedConsole& console, FileList& plannedList, const TreeRoot& target,
+               uint32_t directBlockSize, const std::function<int(int)>& finishEarly) {
   const int count = commandLine.threads;
   FileSystem& fileSystem = environment.fileSystem;
-  // Every thread's lines meet here, and the status line is kept below
-  // them.
-  LockedConsole console(environment.console, environment.statusTerminal);
-  // The report of a run that ends before its threads start.
-  std::optional<RunReport> report;
-  if (commandLine.reportPath != nullptr) report = StartRunReport(commandLine);
-  auto finishEarly = [&](int status) {
-    console.Flush();
-    if (!report) return status;
-    return FinishRunReport(*report, status, commandLine.reportPath, fileSystem, console);
-  };
-
-  // Every thread makes its own engine; the system is asked once here,
-  // before the target is touched.
-  if (std::string refusal = EngineRefusal(commandLine, environment); !refusal.empty()) {
-    console.Error(refusal);
-    return finishEarly(kExitParameterError);
-  }
-  TreeRoot target(fileSystem, commandLine.targetDir);
-  if (int refused = PrepareTarget(commandLine, target, fileSystem, console)) {
-    return finishEarly(refused);
-  }
-  // Every thread works on the target's file system.
-  uint32_t directBlockSize = 0;
-  if (int refused = PrepareDirectIo(commandLine, target, fileSystem, console, &directBlockSize)) {
-    return finishEarly(refused);
-  }
-  if (report && commandLine.direct) report->directBlockSize = directBlockSize;
-  // One plan for all threads, in what their buffers leave.
-  FileList plannedList;
-  uint64_t memory = environment.usableMemory;
-  uint64_t threadsMemory = static_cast<uint64_t>(count) * ThreadMemoryBytes();
-  if (memory != 0) memory = memory > threadsMemory ? memory - threadsMemory : 1;
-  if (!PlanRun(commandLine, memory, environment.sizeRandom, plannedList)) {
-    if (int signal = StopRequested(); signal != 0) return finishEarly(kExitInterrupted + signal);
-    console.Error("CreateFileList error!\n");
-    return finishEarly(kExitParameterError);
-  }
-  if (report) {
-    PlanTotals totals = CountPlan(plannedList);
-    report->plan = ReportPlan{totals.files, totals.directories, totals.bytes};
-  }
-
   ThreadGroup::Meeting meeting(count);
   std::atomic<bool> abort{false};
   RunProgress progress(count);
@@ -119,9 +78,16 @@ int RunDtkInThreads(const CommandLine& commandLine, RunEnvironment& environment)
   auto body = [&](int k) {
     ThreadGroup group(meeting, k);
     RankConsole own(console, group.kind(), k);
-    MemberOutcome outcome = RunMemberInStep({group, commandLine, plannedList, target, environment,
-                                             own, console, false, &abort, &progress,
-                                             &directBlockSize});
+    MemberOutcome outcome = RunMember({.group = group,
+                                       .commandLine = commandLine,
+                                       .plannedList = plannedList,
+                                       .target = target,
+                                       .environment = environment,
+                                       .console = own,
+                                       .frameConsole = console,
+                                       .abort = &abort,
+                                       .progress = &progress,
+                                       .directBlockSize = &directBlockSize});
     int status = group.Max(outcome.status);
     if (commandLine.reportPath != nullptr) {
       status = group.Max(WriteGroupReport(group, commandLine, &plannedList, directBlockSize, outcome.report,

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "driver/in_step.h"
+#include "driver/member_run.h"
 #include "platform/process.h"
 
 namespace dtk {
@@ -46,9 +46,14 @@ int RunDtkInGroup(int argc, const char* const* argv, RunEnvironment& environment
     outcome.report.host = group.HostName();
     outcome.report.exitStatus = outcome.status;
   } else {
-    outcome = RunMemberInStep(
-        {group, commandLine, plannedList, target, environment, console, console, true, nullptr,
-         nullptr, nullptr});
+    outcome = RunMember({.group = group,
+                         .commandLine = commandLine,
+                         .plannedList = plannedList,
+                         .target = target,
+                         .environment = environment,
+                         .console = console,
+                         .frameConsole = console,
+                         .lockMemberDirectory = true});
   }
 
   int runStatus = group.Max(outcome.status);

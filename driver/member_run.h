@@ -1,9 +1,10 @@
-// The phases carried out in step by every member of a run group (the
-// processes of dtk-mpi, the threads of dtk -threads N), each member in its
-// own directory of the target, and the lines and the report of all of them
+// One member's run of the phases, and the report of all members. A run is a
+// group of members: one on its own (dtk), in the target itself; or many in
+// step (the threads of dtk -threads N, the processes of dtk-mpi), each in
+// its own directory of the target, the lines and the report of all of them
 // together.
-#ifndef DTK_DRIVER_IN_STEP_H_
-#define DTK_DRIVER_IN_STEP_H_
+#ifndef DTK_DRIVER_MEMBER_RUN_H_
+#define DTK_DRIVER_MEMBER_RUN_H_
 
 #include <atomic>
 #include <mutex>
@@ -72,13 +73,17 @@ struct MemberSetup {
   RunEnvironment& environment;
   Console& console;       // this member's own lines
   Console& frameConsole;  // where the lead prints the lines of the whole run
+  // A run of one member on its own: it works in the target, which the
+  // caller has prepared, and frames its phases itself on `console`; no step
+  // is taken with others.
+  bool alone = false;
   // Whether each member locks its own directory against another run (the
   // target itself is not locked by anyone then).
-  bool lockMemberDirectory;
+  bool lockMemberDirectory = false;
   // Shared by members of one process, or null. A member whose walk fails
   // sets it, which ends the create and verify walks of the others at their
   // next entry; such a member says nothing of a walk that was stopped.
-  std::atomic<bool>* abort;
+  std::atomic<bool>* abort = nullptr;
   // Where the members of one process tell a status line what they do, or
   // null.
   RunProgress* progress = nullptr;
@@ -96,25 +101,26 @@ struct MemberOutcome {
   std::vector<WholePhase> wholePhases;  // on the lead, with a report
 };
 
-// Runs the phases that the command line asks for on this member, in step
-// with the others: every member starts a phase together and the phase
-// lasts until the last one has finished it. The member makes its
-// directory ("<kind>-N") in the target before the create phase (with
+// Runs the phases that the command line asks for on this member. Unless it
+// is alone, in step with the others: every member starts a phase together
+// and the phase lasts until the last one has finished it. The member makes
+// its directory ("<kind>-N") in the target before the create phase (with
 // -noCreate it must be there, as an earlier run left it) and removes it at
 // the end of the remove phase once it is empty. The lead prints the start
 // and finish lines and the summary (or the error line) of all members
 // together on `frameConsole`; a member prints on `console` the error lines
 // of a phase that failed on it.
-MemberOutcome RunMemberInStep(const MemberSetup& setup);
+MemberOutcome RunMember(const MemberSetup& setup);
 
 // Gathers every member's own report on the lead, which writes the report
 // of the whole run with the exit status `status` (to the command line's
-// report path, printing a failure on `console`). Returns the exit status,
-// which a report that could not be written makes a failure on the lead.
+// report path, printing a failure on `console`); a member alone is the
+// run. Returns the exit status, which a report that could not be written
+// makes a failure on the lead.
 int WriteGroupReport(RunGroup& group, const CommandLine& commandLine, const FileList* plannedList,
                      uint32_t directBlockSize, const RankReport& mine, const std::vector<WholePhase>& wholePhases, int status,
                      FileSystem& fileSystem, Console& console);
 
 }  // namespace dtk
 
-#endif  // DTK_DRIVER_IN_STEP_H_
+#endif  // DTK_DRIVER_MEMBER_RUN_H_

@@ -1,4 +1,4 @@
-#include "driver/in_step.h"
+#include "driver/member_run.h"
 
 #include <algorithm>
 #include <chrono>
@@ -245,7 +245,8 @@ struct MemberParts {
         tester(timed, setup.console, setup.environment.clock, setup.environment.pathStyle),
         frame(setup.environment.clock),
         recorder(timed) {
-    tester.set_frame(&frame);
+    // Alone, the member's own frame prints its lines.
+    if (!setup.alone) tester.set_frame(&frame);
     tester.set_abort(setup.abort);
   }
   TimedFileSystem timed;
@@ -260,7 +261,7 @@ enum SetUpState { kSetUp, kRefused, kOutOfMemory };
 
 }  // namespace
 
-MemberOutcome RunMemberInStep(const MemberSetup& setup) {
+MemberOutcome RunMember(const MemberSetup& setup) {
   RunGroup& group = setup.group;
   const CommandLine& commandLine = setup.commandLine;
   RunEnvironment& environment = setup.environment;
@@ -317,39 +318,49 @@ MemberOutcome RunMemberInStep(const MemberSetup& setup) {
   } attached{setup.progress, group.member()};
   if (setup.progress != nullptr) setup.progress->Attach(group.member(), &tester);
 
-  // A directory that cannot be made stops nothing here: the first file in
-  // it fails instead, as in the create phase.
-  TreeRoot memberRoot(environment.fileSystem, setup.target,
-                      MemberDirectoryName(group.kind(), group.member()), !commandLine.noCreate);
-  InStepHooks hooks(setup, tester, timed, memberRoot);
-  if (int refused = group.Max(PrepareTarget(commandLine, memberRoot, environment.fileSystem,
-                                            setup.console, setup.lockMemberDirectory))) {
-    outcome.status = refused;
-  } else if (int refused = setup.directBlockSize != nullptr
-                               ? 0
-                               : group.Max(PrepareDirectIo(commandLine, memberRoot,
-                                                           environment.fileSystem, setup.console,
-                                                           &outcome.directBlockSize))) {
-    // The run does not start: the directory made for it goes again.
-    if (!commandLine.noCreate) memberRoot.CloseAndRemove(setup.target, timed);
-    outcome.status = refused;
-  } else {
+  auto runPhases = [&](const TreeRoot& root, PhaseHooks& hooks) {
     if (setup.directBlockSize != nullptr) outcome.directBlockSize = *setup.directBlockSize;
     tester.set_direct(outcome.directBlockSize);
-    bool failed = RunPhases(
-        {commandLine, memberRoot, setup.plannedList, tester, reporting ? &recorder : nullptr},
-        hooks);
-    // No member had anything to remove: the directory is empty.
-    if (!commandLine.noRemove && !hooks.removePhaseRan()) {
-      failed |= RemoveMemberDirectory(memberRoot, setup.target, timed, setup.console) < 0;
-    }
+    return RunPhases(
+        {commandLine, root, setup.plannedList, tester, reporting ? &recorder : nullptr}, hooks);
+  };
+  auto finished = [&](bool failed) {
     setup.console.Flush();
     outcome.status = failed ? kExitFailed : kExitOk;
     if (int signal = StopRequested(); signal != 0) outcome.status = kExitInterrupted + signal;
+  };
+  if (setup.alone) {
+    PhaseHooks onItsOwn;
+    finished(runPhases(setup.target, onItsOwn));
+  } else {
+    // A directory that cannot be made stops nothing here: the first file
+    // in it fails instead, as in the create phase.
+    TreeRoot memberRoot(environment.fileSystem, setup.target,
+                        MemberDirectoryName(group.kind(), group.member()), !commandLine.noCreate);
+    InStepHooks hooks(setup, tester, timed, memberRoot);
+    if (int refused = group.Max(PrepareTarget(commandLine, memberRoot, environment.fileSystem,
+                                              setup.console, setup.lockMemberDirectory))) {
+      outcome.status = refused;
+    } else if (int refused = setup.directBlockSize != nullptr
+                                 ? 0
+                                 : group.Max(PrepareDirectIo(commandLine, memberRoot,
+                                                             environment.fileSystem, setup.console,
+                                                             &outcome.directBlockSize))) {
+      // The run does not start: the directory made for it goes again.
+      if (!commandLine.noCreate) memberRoot.CloseAndRemove(setup.target, timed);
+      outcome.status = refused;
+    } else {
+      bool failed = runPhases(memberRoot, hooks);
+      // No member had anything to remove: the directory is empty.
+      if (!commandLine.noRemove && !hooks.removePhaseRan()) {
+        failed |= RemoveMemberDirectory(memberRoot, setup.target, timed, setup.console) < 0;
+      }
+      finished(failed);
+    }
+    outcome.wholePhases = std::move(hooks.wholePhases());
   }
   outcome.report.exitStatus = outcome.status;
   if (reporting) outcome.report.phases = std::move(recorder.phases());
-  outcome.wholePhases = std::move(hooks.wholePhases());
   return outcome;
 }
 
@@ -360,7 +371,7 @@ int WriteGroupReport(RunGroup& group, const CommandLine& commandLine, const File
   // A member without the memory for its text is listed without figures.
   std::string text;
   try {
-    text = RankJson(mine);
+    if (*group.kind() != '\0') text = RankJson(mine);
   } catch (const std::bad_alloc&) {
   }
   std::vector<std::string> texts = group.GatherToLead(text);
@@ -371,6 +382,11 @@ int WriteGroupReport(RunGroup& group, const CommandLine& commandLine, const File
   if (plannedList != nullptr) {
     PlanTotals totals = CountPlan(*plannedList);
     report.plan = ReportPlan{totals.files, totals.directories, totals.bytes};
+  }
+  // A member alone is the run.
+  if (*group.kind() == '\0') {
+    report.phases = mine.phases;
+    return FinishRunReport(report, status, commandLine.reportPath, fileSystem, console);
   }
   try {
     std::vector<RankReport>& members =
