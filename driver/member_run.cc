@@ -248,6 +248,7 @@ struct MemberParts {
     // Alone, the member's own frame prints its lines.
     if (!setup.alone) tester.set_frame(&frame);
     tester.set_abort(setup.abort);
+    if (setup.directBlockSize != nullptr) tester.set_direct(*setup.directBlockSize);
   }
   TimedFileSystem timed;
   DtkTest tester;
@@ -285,19 +286,15 @@ MemberOutcome RunMember(const MemberSetup& setup) {
   MemberOutcome outcome;
   outcome.report.rank = group.member();
   outcome.report.host = group.HostName();
+  // Deciding who says it takes no memory.
   if (int worst = group.Max(state); worst != kSetUp) {
-    if (worst == kOutOfMemory) {
-      if (group.isLead()) {
-        setup.frameConsole.ErrorF("Memory Error!: %s\n", SystemErrorText(OutOfMemoryError()));
-      }
-    } else {
-      std::vector<std::string> refusals = group.GatherToLead(refusal);
-      for (size_t k = 0; k < refusals.size(); ++k) {
-        if (!refusals[k].empty() && std::find(refusals.begin(), refusals.begin() + k,
-                                              refusals[k]) == refusals.begin() + k) {
-          setup.frameConsole.Error(refusals[k]);
-        }
-      }
+    const uint64_t none = UINT64_MAX;
+    const uint64_t member = static_cast<uint64_t>(group.member());
+    uint64_t first = group.Min(state == worst ? member : none);
+    if (first == member && worst == kOutOfMemory) {
+      setup.frameConsole.ErrorF("Memory Error!: %s\n", SystemErrorText(OutOfMemoryError()));
+    } else if (first == member) {
+      setup.frameConsole.Error(refusal);
     }
     setup.frameConsole.Flush();
     outcome.status = kExitParameterError;

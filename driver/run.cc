@@ -67,6 +67,11 @@ std::string SetUpTester(const CommandLine& commandLine, const RunEnvironment& en
                   commandLine.direct, environment.uringRefusal},
                  engine);
   tester.set_engine(engine->get());
+  // The buffers now, not as the first phase starts: a run that has no room
+  // for them touches nothing.
+  if (refusal.empty() && tester.ReserveBuffers() != 0) {
+    refusal = std::string("Memory Error!: ") + SystemErrorText(OutOfMemoryError()) + "\n";
+  }
   return refusal;
 }
 

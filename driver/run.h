@@ -73,9 +73,9 @@ int PrepareDirectIo(const CommandLine& commandLine, const TreeRoot& root, FileSy
 // Prepares `tester`, whose calls go through `timed`, for the run that
 // `commandLine` asks for: with a `recorder` (a report is asked for), its
 // calls are timed and recorded there; it is lent the engine, made into
-// `*engine`, whose own calls are timed by `timed` too. Returns "", or the
-// line for status 1 when the system cannot give the engine or memory runs
-// out.
+// `*engine`, whose own calls are timed by `timed` too; its buffers are made
+// (for the block size it was given). Returns "", or the line for status 1
+// when the system cannot give the engine or memory runs out.
 std::string SetUpTester(const CommandLine& commandLine, const RunEnvironment& environment,
                         TimedFileSystem& timed, DtkTest& tester, ReportRecorder* recorder,
                         std::unique_ptr<FileEngine>* engine);

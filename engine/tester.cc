@@ -139,7 +139,7 @@ uint32_t DtkTest::TakePattern(int64_t size) {
   return start;
 }
 
-int DtkTest::SetUpCreateBuffers() {
+int DtkTest::ReserveBuffers() {
   if (SetUpTransferBuffer() != 0) return -1;
   if (!pattern_ && MakePattern(kPatternSize) < 0) return -1;
   return 0;
@@ -286,7 +286,7 @@ uint32_t DtkTest::PatternCrc(uint32_t ringStart, int64_t size) {
 
 int DtkTest::Create(FileList& plannedList, const TreeRoot& root) {
   stopped_ = false;
-  if (SetUpCreateBuffers() != 0) return NoMemory();
+  if (ReserveBuffers() != 0) return NoMemory();
   created_ = PhaseCounters();
   made_ = MadeEntries();
   crcsKnown_ = 0;

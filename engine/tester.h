@@ -132,6 +132,10 @@ class DtkTest : private FileJobSink {
   // through the cache, as at first.
   void set_direct(uint32_t blockSize);
   uint32_t directBlockSize() const { return directBlockSize_; }
+  // Makes the transfer buffer (for the block size set now) and the data
+  // pattern, which the phases otherwise make when they first need them:
+  // 0, or -1 when memory is exhausted.
+  int ReserveBuffers();
   // Borrows `observer` (may be null) until it is replaced.
   void set_observer(TestObserver* observer) { observer_ = observer; }
   // Borrows `frame` until it is replaced; null puts back the tester's own,
@@ -160,7 +164,6 @@ class DtkTest : private FileJobSink {
 
  private:
   int SetUpTransferBuffer();
-  int SetUpCreateBuffers();
   // Says that memory is exhausted and returns -1.
   int NoMemory();
   // Runs a walk; memory exhausted on the way ends it with its reason.

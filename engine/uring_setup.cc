@@ -22,6 +22,9 @@ std::string Failed(const char* what, int negativeCode) {
 std::string ProbeKernel(bool direct) {
   io_uring ring;
   int result = io_uring_queue_init(4, &ring, 0);
+  // A ring's memory is memory like any other: running out of it is not a
+  // refusal of io_uring.
+  if (result == -ENOMEM) throw std::bad_alloc();
   if (result < 0) return Failed("io_uring_setup", result);
   std::string missing;
   io_uring_probe* probe = io_uring_get_probe_ring(&ring);
@@ -82,8 +85,6 @@ std::string UringEngine::SetUp(ErrorCode refusal) {
     return lacking;
   }
   const char* failed = MakeRing();
-  // The ring's memory is memory like any other: running out of it is not a
-  // refusal of io_uring.
   if (failed != nullptr && ringError_ == -ENOMEM) throw std::bad_alloc();
   if (failed != nullptr) return Failed(failed, ringError_);
   return "";

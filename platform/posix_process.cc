@@ -3,6 +3,9 @@
 // never hold a stop up.
 #include <errno.h>
 #include <fcntl.h>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 #include <poll.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -159,6 +162,17 @@ void InstallStopHandlers() {
   ::sigaction(SIGINT, &action, nullptr);
   ::sigaction(SIGTERM, &action, nullptr);
   ::sigaction(SIGHUP, &action, nullptr);
+#if defined(__GLIBC__)
+  // Under a limit of address space (ulimit -v) the C library's arenas, one
+  // for each of up to eight threads a processor, would take most of it
+  // before any is used (64 MiB each): threads share as many as there are
+  // processors, and the run's memory goes where the plan expects it.
+  struct rlimit space {};
+  if (::getrlimit(RLIMIT_AS, &space) == 0 && space.rlim_cur != RLIM_INFINITY) {
+    long processors = ::sysconf(_SC_NPROCESSORS_ONLN);
+    ::mallopt(M_ARENA_MAX, processors > 0 ? static_cast<int>(processors) : 1);
+  }
+#endif
   // Every level of the tree holds its directory open while the walk is
   // below it.
   struct rlimit files {};

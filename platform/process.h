@@ -53,9 +53,10 @@ uint64_t UsableMemoryBytes(const MemoryLimitSources& sources = MemoryLimitSource
 // Sets the process up for a run: a full disk quota or a closed pipe become
 // errors of the call that met them instead of killing the process
 // (SIGXFSZ, SIGPIPE ignored); the first Ctrl-C, SIGTERM or SIGHUP only asks
-// the run to stop, a second one ends the process at once; and the process
+// the run to stop, a second one ends the process at once; the process
 // may hold as many open files as the system lets it (one directory per
-// level of the tree, per thread).
+// level of the tree, per thread); and under a limit of address space its
+// threads share the C library's arenas.
 void InstallStopHandlers();
 // Puts the standard streams back as they were before the run (a stop
 // request may have made them non-blocking); called before the process ends.
