@@ -9,10 +9,21 @@ ARGS ?= -verify
 
 all: build
 
-$(BUILD)/CMakeCache.txt:
-	cmake -S . -B $(BUILD) $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+# A build folder is configured once CMake has written its generator's file
+# there. A cache without that file is what a configuration that failed (a
+# compiler or library not installed yet) or was stopped left behind; CMake
+# would take the compilers and paths it cached then, so the cache goes and
+# the folder is configured afresh.
+clear_failed = if [ -f $(1)/CMakeCache.txt ] && [ ! -f $(1)/build.ninja ] && \
+                  [ ! -f $(1)/Makefile ]; then \
+                 echo "$(1): configured again, as its last configuration did not finish"; \
+                 rm -rf $(1)/CMakeCache.txt $(1)/CMakeFiles; \
+               fi
+# Configures the build folder $(1) with the CMake options $(2), once.
+configure = $(clear_failed); [ -f $(1)/CMakeCache.txt ] || cmake -S . -B $(1) $(GENERATOR) $(2)
 
-build: $(BUILD)/CMakeCache.txt
+build:
+	@$(call configure,$(BUILD),-DCMAKE_BUILD_TYPE=RelWithDebInfo)
 	cmake --build $(BUILD) --parallel
 
 # Installs the tools and libraries the build and tests need on Debian.
@@ -22,8 +33,7 @@ deps:
 test: deps
 	$(MAKE) build
 	cd $(BUILD) && ctest --output-on-failure --parallel 2
-	@if [ "$(CI)" = true ] || [ -n "$(WINDOWS_TOOLS)" ]; then $(MAKE) test-windows; \
-	else echo "Windows build not tested: x86_64-w64-mingw32-g++-posix or wine is missing"; fi
+	@if [ "$(CI)" = true ] || [ -n "$(WINDOWS_TOOLS)" ]; then $(MAKE) test-windows; fi
 
 # Runs the tool on a fresh temporary directory (or on DIR) and removes the
 # temporary directory afterwards.
@@ -63,11 +73,9 @@ WINDOWS_BUILD ?= build-windows
 WINDOWS_TOOLS := $(shell command -v x86_64-w64-mingw32-g++-posix >/dev/null 2>&1 && \
                    command -v wine >/dev/null 2>&1 && echo yes)
 
-$(WINDOWS_BUILD)/CMakeCache.txt:
-	cmake -S . -B $(WINDOWS_BUILD) $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-	  -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DDTK_LINUX_DTK=$(abspath $(BUILD))/dtk
-
-windows: $(WINDOWS_BUILD)/CMakeCache.txt
+windows:
+	@$(call configure,$(WINDOWS_BUILD),-DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DDTK_LINUX_DTK=$(abspath $(BUILD))/dtk)
 	cmake --build $(WINDOWS_BUILD) --parallel
 
 # Runs the Windows unit tests and whole runs of dtk.exe under Wine, one of
@@ -79,8 +87,7 @@ test-windows: build windows
 # UndefinedBehaviorSanitizer.
 ASAN_BUILD ?= build-asan
 test-sanitize: deps
-	@[ -f $(ASAN_BUILD)/CMakeCache.txt ] || cmake -S . -B $(ASAN_BUILD) $(GENERATOR) \
-	  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDTK_SANITIZE=ON
+	@$(call configure,$(ASAN_BUILD),-DCMAKE_BUILD_TYPE=RelWithDebInfo -DDTK_SANITIZE=ON)
 	cmake --build $(ASAN_BUILD) --parallel
 	cd $(ASAN_BUILD) && ctest --output-on-failure --parallel 2
 
@@ -90,8 +97,8 @@ test-sanitize: deps
 TSAN_BUILD ?= build-tsan
 TSAN_TESTS ?= *Thread*:*RankConsole*
 test-tsan: deps
-	@[ -f $(TSAN_BUILD)/CMakeCache.txt ] || cmake -S . -B $(TSAN_BUILD) $(GENERATOR) \
-	  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDTK_SANITIZE_THREAD=ON -DDTK_BUILD_BENCH=OFF
+	@$(call configure,$(TSAN_BUILD),-DCMAKE_BUILD_TYPE=RelWithDebInfo -DDTK_SANITIZE_THREAD=ON \
+	  -DDTK_BUILD_BENCH=OFF)
 	cmake --build $(TSAN_BUILD) --parallel --target dtk_tests
 	TSAN_OPTIONS="halt_on_error=1 $(TSAN_OPTIONS)" \
 	  ./$(TSAN_BUILD)/tests/dtk_tests --gtest_filter='$(TSAN_TESTS)'
@@ -104,9 +111,8 @@ FUZZ_SECONDS ?= 30
 FUZZERS := command_line_fuzzer
 fuzz:
 	@./scripts/install-deps.sh clang libclang-rt-14-dev
-	@[ -f $(FUZZ_BUILD)/CMakeCache.txt ] || cmake -S . -B $(FUZZ_BUILD) $(GENERATOR) \
-	  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
-	  -DDTK_BUILD_FUZZERS=ON -DDTK_BUILD_TESTS=OFF
+	@$(call configure,$(FUZZ_BUILD),-DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
+	  -DDTK_BUILD_FUZZERS=ON -DDTK_BUILD_TESTS=OFF)
 	cmake --build $(FUZZ_BUILD) --target $(FUZZERS)
 	@for fuzzer in $(FUZZERS); do \
 	  corpus=$(FUZZ_BUILD)/corpus/$$fuzzer; mkdir -p $$corpus; \
@@ -129,6 +135,7 @@ clean:
 RUNS ?= 11
 
 bench: deps
+	@$(call clear_failed,$(BUILD))
 	cmake -S . -B $(BUILD) $(GENERATOR) -DDTK_BUILD_BENCH=ON
 	cmake --build $(BUILD) --parallel
 	./$(BUILD)/bench/dtk_bench
