@@ -95,7 +95,7 @@ test-sanitize: deps
 # group, the shared console, the fault double they share) under
 # ThreadSanitizer (build-tsan/): only dtk and the unit tests are built.
 TSAN_BUILD ?= build-tsan
-TSAN_TESTS ?= *Thread*:*RankConsole*
+TSAN_TESTS ?= *Thread*:*MemberConsole*
 test-tsan: deps
 	@$(call configure,$(TSAN_BUILD),-DCMAKE_BUILD_TYPE=RelWithDebInfo -DDTK_SANITIZE_THREAD=ON \
 	  -DDTK_BUILD_BENCH=OFF)

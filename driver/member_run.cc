@@ -120,7 +120,7 @@ class InStepHooks : public PhaseHooks {
                                   .count());
     uint64_t longest = 0;
     group_.MaxToLead(&nanoseconds, &longest, 1);
-    const uint64_t mine[4] = {counters.files, counters.second,
+    const uint64_t mine[4] = {counters.files, counters.directoriesOrErrors,
                               static_cast<uint64_t>(counters.bytes), result < 0 ? 1u : 0u};
     uint64_t sums[4] = {};
     group_.SumToLead(mine, sums, 4);
@@ -226,7 +226,7 @@ RunProgress::Sample RunProgress::Take() const {
                                     : phase == &kVerifyText ? tester->verified()
                                                             : tester->removed();
     sample.entries += uint64_t{counters.files.get()} +
-                      (phase == &kVerifyText ? 0 : uint64_t{counters.second.get()});
+                      (phase == &kVerifyText ? 0 : uint64_t{counters.directoriesOrErrors.get()});
     sample.bytes += static_cast<uint64_t>(counters.bytes.get());
   }
   return sample;

@@ -23,7 +23,7 @@ void ReportRecorder::EndPhase(int result, const PhaseCounters& counters, bool st
   phase.seconds = std::chrono::duration<double>(elapsed).count();
   phase.status = result == 0 ? "ok" : stopRequested ? "interrupted" : "failed";
   phase.files = counters.files;
-  phase.second = counters.second;
+  phase.directoriesOrErrors = counters.directoriesOrErrors;
   phase.bytes = counters.bytes;
   for (int k = 0; k < kOperationCount; ++k) {
     Operation operation = static_cast<Operation>(k);

@@ -186,7 +186,7 @@ bool RunPhases(const PhaseRun& run, PhaseHooks& hooks) {
   if (commandLine.verifyRequested && hooks.Everywhere(StopRequested() == 0)) {
     failed |= runPhase("verify", kVerifyText, tester.verified(),
                        [&] { return tester.Verify(plannedList, root); }) < 0;
-    failed |= tester.verified().second != 0;
+    failed |= tester.verified().directoriesOrErrors != 0;
   }
   // A remove phase with nothing to remove prints nothing and is no phase.
   if (!commandLine.noRemove &&

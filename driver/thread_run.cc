@@ -8,7 +8,7 @@
 #include "driver/thread_group.h"
 #include "engine/timed_file_system.h"
 #include "platform/process.h"
-#include "reporting/rank_console.h"
+#include "reporting/member_console.h"
 #include "reporting/status_line.h"
 
 namespace dtk {
@@ -77,7 +77,7 @@ int RunThreads(const CommandLine& commandLine, RunEnvironment& environment,
   int runStatus = kExitOk;
   auto body = [&](int k) {
     ThreadGroup group(meeting, k);
-    RankConsole own(console, group.kind(), k);
+    MemberConsole own(console, group.kind(), k);
     MemberOutcome outcome = RunMember({.group = group,
                                        .commandLine = commandLine,
                                        .plannedList = plannedList,

@@ -258,7 +258,7 @@ int DtkTest::Retire(FileJob& job) {
   ++verified_.files;
   verified_.bytes += entry.size;
   if (job.crc != job.expected) {
-    ++verified_.second;
+    ++verified_.directoriesOrErrors;
     console_.Error("CRC Error!\n");
     if (observer_ != nullptr) observer_->OnCrcMismatch(job.path.c_str(), job.expected, job.crc);
   }
@@ -317,7 +317,7 @@ int DtkTest::CreateTree(FileList& plannedList, const TreeRoot& root) {
       bool madeNow = fileSystem_.MakeDirectory(at) == 0;
       child->error = fileSystem_.OpenDirectory(at, &child->handle);
       made_.lastDirectoryMade = madeNow || child->isOpen();
-      ++created_.second;
+      ++created_.directoriesOrErrors;
       return 0;
     }
     return SubmitJob(entry, path, nameOffset, parent, TakePattern(entry.size), 0);
@@ -427,7 +427,7 @@ int DtkTest::Removed(const FileEntry& entry, const std::string& path, ErrorCode 
     return -1;
   }
   if (directory) {
-    ++removed_.second;
+    ++removed_.directoriesOrErrors;
   } else {
     ++removed_.files;
     removed_.bytes += entry.size;

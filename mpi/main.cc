@@ -10,7 +10,7 @@
 #include "mpi/mpi_group.h"
 #include "mpi/mpi_run.h"
 #include "platform/process.h"
-#include "reporting/rank_console.h"
+#include "reporting/member_console.h"
 
 int main(int argc, char** argv) {
   MPI_Init(&argc, &argv);
@@ -30,9 +30,9 @@ int main(int argc, char** argv) {
     // As in dtk: a file or pipe (which is what mpirun gives) gets the lines
     // in blocks, flushed at the end of every phase.
     dtk::StreamConsole stdio(dtk::WriteStandardStream, dtk::IsTerminal(1), dtk::IsTerminal(2));
-    std::optional<dtk::RankConsole> rankConsole;
+    std::optional<dtk::MemberConsole> memberConsole;
     dtk::Console& console = group.isLead() ? static_cast<dtk::Console&>(stdio)
-                                           : rankConsole.emplace(stdio, group.kind(), group.rank());
+                                           : memberConsole.emplace(stdio, group.kind(), group.rank());
     dtk::SystemClock clock;
     dtk::RunEnvironment environment{dtk::SystemFileSystem(),
                                     console,

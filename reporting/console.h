@@ -117,7 +117,7 @@ class StreamConsole : public Console {
 
 // One console that many threads print on: each call has the console to
 // itself while it lasts. Lines that are never printed (the progress lines
-// a RankConsole holds back) never get here and cost no lock. With a
+// a MemberConsole holds back) never get here and cost no lock. With a
 // terminal, it keeps a status line below the last line printed: the
 // status line is erased before any other line is printed, so that no line
 // is ever mixed with it.

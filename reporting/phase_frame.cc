@@ -24,7 +24,7 @@ void PrintSummary(Console& console, const PhaseText& text, const PhaseCounters& 
                   uint32_t secs) {
   char bytes[kInt64Size];
   SpeedFigures speed = ComputeSpeed(counters.bytes, secs);
-  console.OutputF("%s %u files, %u %s\n", text.word, counters.files.get(), counters.second.get(),
+  console.OutputF("%s %u files, %u %s\n", text.word, counters.files.get(), counters.directoriesOrErrors.get(),
                   text.secondCount);
   console.OutputF("%s filesize %s bytes\n", text.word, FormatInt64(bytes, counters.bytes));
   console.OutputF("%s time %u sec\n", text.word, secs);
@@ -32,7 +32,7 @@ void PrintSummary(Console& console, const PhaseText& text, const PhaseCounters& 
                   speed.tenths, speed.bytesPerSecond);
 }
 
-void PrintSummary(Console& console, const PhaseText& text, uint64_t files, uint64_t second,
+void PrintSummary(Console& console, const PhaseText& text, uint64_t files, uint64_t directoriesOrErrors,
                   int64_t bytes, uint32_t secs) {
   // The same lines with every figure in full.
   char filesText[kInt64Size];
@@ -43,7 +43,7 @@ void PrintSummary(Console& console, const PhaseText& text, uint64_t files, uint6
   const int64_t d = static_cast<int64_t>(secs == 0 ? 1 : secs);
   console.OutputF("%s %s files, %s %s\n", text.word,
                   FormatInt64(filesText, static_cast<int64_t>(files)),
-                  FormatInt64(secondText, static_cast<int64_t>(second)), text.secondCount);
+                  FormatInt64(secondText, static_cast<int64_t>(directoriesOrErrors)), text.secondCount);
   console.OutputF("%s filesize %s bytes\n", text.word, FormatInt64(bytesText, bytes));
   console.OutputF("%s time %u sec\n", text.word, secs);
   console.OutputF(

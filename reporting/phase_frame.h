@@ -27,7 +27,7 @@ extern const PhaseText kRemoveText;
 // keeps them; another thread may read them meanwhile (a status line).
 struct PhaseCounters {
   Relaxed<uint32_t> files = 0;
-  Relaxed<uint32_t> second = 0;  // directories, or CRC errors
+  Relaxed<uint32_t> directoriesOrErrors = 0;  // directories, or CRC errors (verify)
   Relaxed<int64_t> bytes = 0;
 };
 
@@ -47,7 +47,7 @@ void PrintSummary(Console& console, const PhaseText& text, const PhaseCounters& 
                   uint32_t secs);
 // The same lines with every figure in full, also beyond 32 bits, for the
 // sums of many processes.
-void PrintSummary(Console& console, const PhaseText& text, uint64_t files, uint64_t second,
+void PrintSummary(Console& console, const PhaseText& text, uint64_t files, uint64_t directoriesOrErrors,
                   int64_t bytes, uint32_t secs);
 
 // What happens around a phase's walk: the clock readings and the lines that

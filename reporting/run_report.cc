@@ -29,10 +29,10 @@ Json PhaseJson(const PhaseReport& phase) {
   json["files"] = phase.files;
   uint64_t entries = phase.files;
   if (phase.IsVerify()) {
-    json["crcErrors"] = phase.second;
+    json["crcErrors"] = phase.directoriesOrErrors;
   } else {
-    json["directories"] = phase.second;
-    entries += phase.second;
+    json["directories"] = phase.directoriesOrErrors;
+    entries += phase.directoriesOrErrors;
   }
   json["bytes"] = phase.bytes;
   json["bytesPerSecond"] = PerSecond(static_cast<double>(phase.bytes), phase.seconds);
@@ -91,7 +91,7 @@ PhaseReport PhaseFromJson(const Json& json) {
   phase.start = json.at("start").get<std::string>();
   phase.seconds = json.at("seconds").get<double>();
   phase.files = json.at("files").get<uint64_t>();
-  phase.second = json.at(phase.IsVerify() ? "crcErrors" : "directories").get<uint64_t>();
+  phase.directoriesOrErrors = json.at(phase.IsVerify() ? "crcErrors" : "directories").get<uint64_t>();
   phase.bytes = json.at("bytes").get<int64_t>();
   for (const auto& [name, op] : json.at("operations").items()) {
     LatencySummary summary;
@@ -274,7 +274,7 @@ PhaseReport CombinePhases(const std::vector<RankReport>& ranks, size_t index) {
       whole.status = phase.status;
     }
     whole.files += phase.files;
-    whole.second += phase.second;
+    whole.directoriesOrErrors += phase.directoriesOrErrors;
     whole.bytes += phase.bytes;
     for (const FailureEntry& failure : phase.failures) {
       if (whole.failures.size() < kMaxListed) {

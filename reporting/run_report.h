@@ -50,7 +50,7 @@ struct PhaseReport {
   std::string start;   // ISO 8601 local time with milliseconds and offset
   double seconds = 0;  // steady clock
   uint64_t files = 0;
-  uint64_t second = 0;  // directories (create, remove) or CRC errors (verify)
+  uint64_t directoriesOrErrors = 0;  // directories (create, remove) or CRC errors (verify)
   int64_t bytes = 0;
   std::vector<LatencySummary> operations;  // kinds with at least one call
   std::vector<FailureEntry> failures;

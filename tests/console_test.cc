@@ -9,7 +9,7 @@
 #include <string>
 
 #include "reporting/phase_frame.h"
-#include "reporting/rank_console.h"
+#include "reporting/member_console.h"
 #include "test_util.h"
 
 namespace dtk {
@@ -98,9 +98,9 @@ TEST(ConsoleTest, StreamsSharingAFileKeepTheOrderOfTheLines) {
 
 // The console of a process other than rank 0 in dtk-mpi: quiet while all
 // goes well, its error lines marked with its rank and handed on whole.
-TEST(RankConsoleTest, ProgressStaysQuietUntilAnErrorNamesItsEntry) {
+TEST(MemberConsoleTest, ProgressStaysQuietUntilAnErrorNamesItsEntry) {
   MemoryConsole lines;
-  RankConsole console(lines, "rank", 3);
+  MemberConsole console(lines, "rank", 3);
   console.ProgressF("CreateFile %s (%s bytes) No.%u\n", "T/rank-3/file-0", "10", 1u);
   console.Progress("CreateFile T/rank-3/");
   console.Progress("file-1 (20 bytes) No.2\n");

@@ -119,7 +119,7 @@ TEST_P(BothEngines, PatternIsTheGeneratorOutputLaidDownAsARingIn128KiBTransfers)
   fs.LimitReads(50000);  // short reads are continued, not errors
   ASSERT_EQ(Verify(), 0);
   EXPECT_EQ(test.verified().files, 7u);
-  EXPECT_EQ(test.verified().second, 0u);
+  EXPECT_EQ(test.verified().directoriesOrErrors, 0u);
   EXPECT_EQ(fs.CountOf(Op::kOpenForRead), 14);
   EXPECT_EQ(fs.CountOf(Op::kClose), 21);
   std::mt19937 generator;  // MT19937 with the default seed 5489
@@ -275,7 +275,7 @@ TEST_P(DirectBlockTest, EveryTransferIsWholeAlignedBlocksAndTheFilesHoldThePlan)
   EXPECT_EQ(fs.CountOf(Op::kFlush), static_cast<int>(c.sizes.size()));
   // The verify phase finds each file's planned bytes (its CRC) and no more.
   ASSERT_EQ(Verify(), 0) << console.Transcript();
-  EXPECT_EQ(test.verified().second, 0u);
+  EXPECT_EQ(test.verified().directoriesOrErrors, 0u);
   for (size_t i = 0; i < c.sizes.size(); ++i) {
     EXPECT_EQ(std::filesystem::file_size(dir / ("file-" + std::to_string(i))),
               static_cast<uintmax_t>(c.sizes[i]));

@@ -122,7 +122,7 @@ TEST(RunReportTest, PhasesOfAllRanksCombine) {
   ranks[2].phases[0].failuresNotListed = 4;
   PhaseReport whole = CombinePhases(ranks, 0);
   EXPECT_EQ(whole.name + " " + whole.status + " " + whole.start, "create failed first");
-  EXPECT_EQ((std::array<int64_t, 4>{int64_t(whole.files), int64_t(whole.second), whole.bytes,
+  EXPECT_EQ((std::array<int64_t, 4>{int64_t(whole.files), int64_t(whole.directoriesOrErrors), whole.bytes,
                                     int64_t(whole.failuresNotListed)}),
             (std::array<int64_t, 4>{11, 3, 3000, 4}));
   ASSERT_EQ(whole.failures.size(), 3u);

@@ -74,7 +74,7 @@ class FileList {
   uint32_t fileCount() const { return fileCount_; }
   uint32_t dirCount() const { return dirCount_; }
 
-  // What a walk yields for each entry: a pointer-like handle (`entry->name`,
+  // What a walk yields for each entry: a pointer-like handle (`entry->size`,
   // `*entry`) that also stands for the entry itself
   // (`for (const FileEntry& entry : list)`). As with a list of owning
   // pointers, a walk over a const list may still change the entries, though

@@ -1,13 +1,13 @@
-#include "reporting/rank_console.h"
+#include "reporting/member_console.h"
 
 namespace dtk {
 
-RankConsole::RankConsole(Console& inner, std::string_view kind, int number)
+MemberConsole::MemberConsole(Console& inner, std::string_view kind, int number)
     : inner_(inner), prefix_("[" + std::string(kind) + " " + std::to_string(number) + "] ") {}
 
-RankConsole::~RankConsole() { Flush(); }
+MemberConsole::~MemberConsole() { Flush(); }
 
-std::string RankConsole::Prefixed(std::string_view text, bool& atLineStart) const {
+std::string MemberConsole::Prefixed(std::string_view text, bool& atLineStart) const {
   std::string lines;
   lines.reserve(text.size() + prefix_.size());
   for (char c : text) {
@@ -18,13 +18,13 @@ std::string RankConsole::Prefixed(std::string_view text, bool& atLineStart) cons
   return lines;
 }
 
-void RankConsole::Progress(std::string_view text) {
+void MemberConsole::Progress(std::string_view text) {
   // A line may arrive in pieces; a new line replaces the one held.
   if (!heldProgress_.empty() && heldProgress_.back() == '\n') heldProgress_.clear();
   heldProgress_.append(text);
 }
 
-void RankConsole::Error(std::string_view text) {
+void MemberConsole::Error(std::string_view text) {
   if (!heldProgress_.empty()) {
     if (!errorAtLineStart_) pendingError_ += Prefixed("\n", errorAtLineStart_);
     pendingError_ += Prefixed(heldProgress_, errorAtLineStart_);
@@ -39,11 +39,11 @@ void RankConsole::Error(std::string_view text) {
   inner_.Flush();
 }
 
-void RankConsole::Output(std::string_view text) {
+void MemberConsole::Output(std::string_view text) {
   inner_.Output(Prefixed(text, outputAtLineStart_));
 }
 
-void RankConsole::Flush() {
+void MemberConsole::Flush() {
   if (!pendingError_.empty()) {
     inner_.Error(pendingError_);
     pendingError_.clear();

@@ -3,8 +3,8 @@
 // N): it keeps quiet while all goes well and prints its error lines, each
 // marked with the member, so that they can be told apart where the lines of
 // all members meet.
-#ifndef DTK_REPORTING_RANK_CONSOLE_H_
-#define DTK_REPORTING_RANK_CONSOLE_H_
+#ifndef DTK_REPORTING_MEMBER_CONSOLE_H_
+#define DTK_REPORTING_MEMBER_CONSOLE_H_
 
 #include <string>
 #include <string_view>
@@ -13,11 +13,11 @@
 
 namespace dtk {
 
-class RankConsole : public Console {
+class MemberConsole : public Console {
  public:
   // Borrows `inner` for its whole life; marks lines "[<kind> <number>] ".
-  RankConsole(Console& inner, std::string_view kind, int number);
-  ~RankConsole() override;
+  MemberConsole(Console& inner, std::string_view kind, int number);
+  ~MemberConsole() override;
 
   // Prefixes every line with the mark and hands on only whole lines, each
   // in one call, flushed: lines of others printing on `inner` at the same
@@ -46,4 +46,4 @@ class RankConsole : public Console {
 
 }  // namespace dtk
 
-#endif  // DTK_REPORTING_RANK_CONSOLE_H_
+#endif  // DTK_REPORTING_MEMBER_CONSOLE_H_
