@@ -62,10 +62,14 @@ std::string SetUpTester(const CommandLine& commandLine, const RunEnvironment& en
     }
     tester.set_observer(recorder);
   }
-  std::string refusal =
-      MakeEngine({commandLine.engine, commandLine.depth, &timed, &timed, environment.engineFaults,
-                  commandLine.direct, environment.uringRefusal},
-                 engine);
+  std::string refusal = MakeEngine({.kind = commandLine.engine,
+                                    .depth = commandLine.depth,
+                                    .fileSystem = &timed,
+                                    .timed = &timed,
+                                    .faults = environment.engineFaults,
+                                    .direct = commandLine.direct,
+                                    .refusal = environment.uringRefusal},
+                                   engine);
   tester.set_engine(engine->get());
   // The buffers now, not as the first phase starts: a run that has no room
   // for them touches nothing.
@@ -78,8 +82,10 @@ std::string SetUpTester(const CommandLine& commandLine, const RunEnvironment& en
 std::string EngineRefusal(const CommandLine& commandLine, const RunEnvironment& environment) {
   if (commandLine.engine == EngineKind::kSync) return "";
   std::unique_ptr<FileEngine> engine;
-  return MakeEngine({commandLine.engine, commandLine.depth, nullptr, nullptr, nullptr,
-                     commandLine.direct, environment.uringRefusal},
+  return MakeEngine({.kind = commandLine.engine,
+                     .depth = commandLine.depth,
+                     .direct = commandLine.direct,
+                     .refusal = environment.uringRefusal},
                     &engine);
 }
 
