@@ -128,13 +128,11 @@ TEST(CommandLineTest, WordsGiveTheirFieldsOrTheirMessage) {
 }
 
 TEST(CommandLineTest, HelpHasALineForEveryOptionAndVersionNamesTheProgram) {
-  auto text = [](std::vector<const char*> words, const char* program = "dtk") {
-    words.insert(words.begin(), program);
-    return HelpOrVersionText(static_cast<int>(words.size()), words.data(), kPosixOptionRules,
-                             program);
-  };
-  EXPECT_EQ(text({"T", "--version"}, "dtk-mpi"), "dtk-mpi " DTK_VERSION "\n");
-  std::string help = text({"-h"});
+  const char* version[] = {"dtk-mpi", "--version"};
+  EXPECT_EQ(HelpOrVersionText(2, version, kPosixOptionRules, "dtk-mpi"),
+            "dtk-mpi " DTK_VERSION "\n");
+  const char* words[] = {"dtk", "-h"};
+  std::string help = HelpOrVersionText(2, words, kPosixOptionRules, "dtk");
   for (int k = 0; k < kOptionCount; ++k) {
     EXPECT_NE(help.find(std::string("\n  -") + kOptionNames[k] + " "), std::string::npos)
         << kOptionNames[k];

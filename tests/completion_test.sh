@@ -5,10 +5,7 @@
 #
 # Usage: completion_test.sh COMPLETION_SCRIPT
 library=/usr/share/bash-completion/bash_completion
-if [ ! -f "$library" ]; then
-  echo "skipped: bash-completion is not installed"
-  exit 77
-fi
+[ -f "$library" ] || { echo "skipped: bash-completion is not installed" && exit 77; }
 source "$library"
 source "$1"
 work=$(mktemp -d "${TMPDIR:-/tmp}/dtk-completion.XXXXXX") || exit 1

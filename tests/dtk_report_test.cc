@@ -259,7 +259,6 @@ TEST_F(DtkReportTest, GroupByJoinsRunsAlikeInTheKeysGiven) {
   const std::pair<Lines, Lines> cases[] = {
       {{"fileSystem,settings", "@a-1", "@b-1", "@a-2"},
        {"3 runs in 1 column", "\ntarget (2 values)\nruns 3\n"}},
-      {{"engine", "@a-1", "@b-1"}, {"2 runs in 1 column"}},
       {{"settings", "@t-1", "@t-3", "@t-2"}, {"3 runs in 2 columns"}},
       {{"target", "@t-1", "@t-3", "@t-f", "@t-5"},
        {"4 runs in 2 columns", "\nprocesses (2 values) 1\n"}},
