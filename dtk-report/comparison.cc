@@ -84,8 +84,8 @@ bool RowBefore(const FigureKey& a, const FigureKey& b) {
     int phase = Rank(key.phase, {"create", "verify", "remove"});
     int operation = key.operation.empty()
                         ? -1
-                        : Rank(key.operation, {"mkdir", "open", "write", "read", "flush", "close",
-                                               "unlink", "rmdir"});
+                        : Rank(key.operation, {"mkdir", "opendir", "open", "write", "read",
+                                               "flush", "close", "unlink", "rmdir", "truncate"});
     return std::tuple(phase, key.phase, operation, key.operation, key.figure);
   };
   return order(a) < order(b);

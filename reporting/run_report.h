@@ -18,7 +18,7 @@ namespace dtk {
 // One kind of call in one phase; times in microseconds unless named
 // otherwise.
 struct LatencySummary {
-  std::string name;  // "mkdir", "open", "write", "read", "flush", "close", "unlink", "rmdir"
+  std::string name;  // "mkdir", "opendir", "open", "write", "read", "flush", "close", ...
   uint64_t count = 0;
   double seconds = 0;  // all calls together
   double meanMicros = 0;
