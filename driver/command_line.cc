@@ -43,7 +43,8 @@ enum Option {
   kEngine,
   kDepth,
   kThreads,
-  kDirect
+  kDirect,
+  kInterval
 };
 
 bool IsOptionWord(const char* word, const OptionRules& rules) {
@@ -51,10 +52,10 @@ bool IsOptionWord(const char* word, const OptionRules& rules) {
 }
 
 // The value of an option of dtk's own that counts something: decimal
-// digits only, from 1 to `most`; -1 for anything else. Unlike the options
-// of the original command line, a value that cannot be taken is an error,
-// never a plain word.
-int32_t StrictCount(const char* text, int32_t most) {
+// digits only, from `least` to `most`; -1 for anything else. Unlike the
+// options of the original command line, a value that cannot be taken is
+// an error, never a plain word.
+int32_t StrictCount(const char* text, int32_t least, int32_t most) {
   int64_t value = 0;
   if (*text == '\0') return -1;
   for (; *text != '\0'; ++text) {
@@ -62,7 +63,7 @@ int32_t StrictCount(const char* text, int32_t most) {
     value = value * 10 + (*text - '0');
     if (value > most) return -1;
   }
-  return value >= 1 ? static_cast<int32_t>(value) : -1;
+  return value >= least ? static_cast<int32_t>(value) : -1;
 }
 
 // Whether a report's file name can only name a directory: empty, ending
@@ -103,6 +104,7 @@ constexpr const char* kOptionHelp =
     "  -threads COUNT       threads at once, 1 to 1024, each in TARGET/thread-K (1)\n"
     "  -engine sync|uring   how the files' calls are made (sync)\n"
     "  -depth COUNT         files in flight with -engine uring, 1 to 4096 (32)\n"
+    "  -interval MS         with -report, a sample of each phase every MS ms, 10 to 60000 (1000)\n"
     "  --help, -h           print this help\n"
     "  --version            print the version\n";
 
@@ -123,7 +125,7 @@ const OptionRules& NativeOptionRules() {
 const char* const kOptionNames[] = {"verify",      "filesize",    "maxDirLevel", "maxDirFiles",
                                     "minFileSize", "maxFileSize", "noCreate",    "noRemove",
                                     "sync",        "report",      "engine",      "depth",
-                                    "threads",     "direct"};
+                                    "threads",     "direct",      "interval"};
 const int kOptionCount = sizeof(kOptionNames) / sizeof(kOptionNames[0]);
 
 int32_t ConvertNumber(const char* text) {
@@ -179,12 +181,14 @@ std::string ParseCommandLine(int argc, const char* const* argv, const OptionRule
       result->reportPath = argv[++i];
       continue;
     }
-    if (option == kDepth || option == kThreads) {
-      int32_t value = StrictCount(argv[i + 1], option == kDepth ? static_cast<int32_t>(kMaxEngineDepth)
-                                                                : kMaxThreads);
+    if (option == kDepth || option == kThreads || option == kInterval) {
+      int32_t value = option == kDepth     ? StrictCount(argv[i + 1], 1, static_cast<int32_t>(kMaxEngineDepth))
+                      : option == kThreads ? StrictCount(argv[i + 1], 1, kMaxThreads)
+                                           : StrictCount(argv[i + 1], kMinIntervalMs, kMaxIntervalMs);
       if (value < 0) return std::string("Parameter error! (") + name + ")\n";
       if (option == kDepth) result->depth = static_cast<uint32_t>(value);
       if (option == kThreads) result->threads = value;
+      if (option == kInterval) result->intervalMs = static_cast<uint32_t>(value);
       ++i;
       continue;
     }

@@ -27,6 +27,12 @@ const OptionRules& NativeOptionRules();        // Windows: the C runtime's _mbsi
 // The most threads -threads takes.
 constexpr int32_t kMaxThreads = 1024;
 
+// The time between the samples of a phase's timeline: at first, and the
+// least and most -interval takes, in milliseconds.
+constexpr uint32_t kDefaultIntervalMs = 1000;
+constexpr int32_t kMinIntervalMs = 10;
+constexpr int32_t kMaxIntervalMs = 60000;
+
 // What the command line asks for.
 struct CommandLine {
   const char* targetDir = nullptr;  // the word itself, as typed
@@ -42,6 +48,8 @@ struct CommandLine {
   // Threads that run the phases at once, each on the whole plan in its own
   // directory "thread-K" of the target; 1 runs them in the target itself.
   int32_t threads = 1;
+  // With a report: the time between the samples of each phase's timeline.
+  uint32_t intervalMs = kDefaultIntervalMs;
   TestConfig config;
   // Set by a word asking for the help or the version, after which nothing
   // more is read: such a command line needs no target.

@@ -244,7 +244,7 @@ struct MemberParts {
       : timed(setup.environment.fileSystem),
         tester(timed, setup.console, setup.environment.clock, setup.environment.pathStyle),
         frame(setup.environment.clock),
-        recorder(timed) {
+        recorder(timed, setup.sampler, setup.samplerSlot) {
     // Alone, the member's own frame prints its lines.
     if (!setup.alone) tester.set_frame(&frame);
     tester.set_abort(setup.abort);

@@ -14,6 +14,7 @@
 #include "driver/command_line.h"
 #include "driver/run.h"
 #include "driver/run_group.h"
+#include "driver/timeline_sampler.h"
 #include "engine/tester.h"
 #include "reporting/console.h"
 #include "reporting/run_report.h"
@@ -91,6 +92,10 @@ struct MemberSetup {
   // caller for all members, or null when each member finds out in its own
   // directory (and a file system that refuses -direct fails them all).
   const uint32_t* directBlockSize = nullptr;
+  // With a report: what samples the timelines of the members of this
+  // process, and this member's place in it.
+  TimelineSampler* sampler = nullptr;
+  int samplerSlot = 0;
 };
 
 // What a member's part of the run came to.

@@ -4,7 +4,7 @@
 
 namespace dtk {
 
-void ReportRecorder::BeginPhase(const char* name) {
+void ReportRecorder::BeginPhase(const char* name, const PhaseCounters& counters) {
   timed_.Clear();
   PhaseReport phase;
   phase.name = name;
@@ -14,6 +14,13 @@ void ReportRecorder::BeginPhase(const char* name) {
   phases_.push_back(std::move(phase));
   inPhase_ = true;
   start_ = std::chrono::steady_clock::now();
+  if (sampler_ != nullptr) {
+    sampler_->BeginPhase(member_, counters, phases_.back().IsVerify(), timed_);
+  }
+}
+
+void ReportRecorder::EndTimeline() {
+  if (sampler_ != nullptr && !phases_.empty()) phases_.back().timeline = sampler_->EndPhase(member_);
 }
 
 void ReportRecorder::EndPhase(int result, const PhaseCounters& counters, bool stopRequested) {

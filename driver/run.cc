@@ -9,6 +9,7 @@
 #include "driver/member_run.h"
 #include "driver/report_recorder.h"
 #include "driver/thread_run.h"
+#include "driver/timeline_sampler.h"
 #include "engine/tester.h"
 #include "engine/timed_file_system.h"
 #include "platform/process.h"
@@ -170,12 +171,14 @@ bool RunPhases(const PhaseRun& run, PhaseHooks& hooks) {
   auto runPhase = [&](const char* name, const PhaseText& text, const PhaseCounters& counters,
                       auto&& phase) {
     hooks.BeginPhase(text);
-    if (run.recorder != nullptr) run.recorder->BeginPhase(name);
+    if (run.recorder != nullptr) run.recorder->BeginPhase(name, counters);
     int result = hooks.EndWalk(text, phase());
     if (run.recorder != nullptr) {
       run.recorder->EndPhase(result, counters, StopRequested() != 0 || tester.stopped());
     }
-    return hooks.EndPhase(text, counters, result);
+    result = hooks.EndPhase(text, counters, result);
+    if (run.recorder != nullptr) run.recorder->EndTimeline();
+    return result;
   };
 
   tester.set_sync(commandLine.sync);
@@ -255,9 +258,13 @@ int RunDtk(int argc, const char* const* argv, RunEnvironment& environment) {
     console.Error("CreateFileList error!\n");
     return finishEarly(kExitParameterError);
   }
+  // A report has the timeline of every phase.
+  std::optional<TimelineSampler> sampler;
+  if (report) sampler.emplace(count, std::chrono::milliseconds(commandLine.intervalMs));
+  TimelineSampler* samples = sampler ? &*sampler : nullptr;
   if (count > 1) {
     return RunThreads(commandLine, environment, *locked, plannedList, target, directBlockSize,
-                      finishEarly);
+                      samples, finishEarly);
   }
   SoloGroup alone;
   MemberOutcome outcome = RunMember({.group = alone,
@@ -268,7 +275,8 @@ int RunDtk(int argc, const char* const* argv, RunEnvironment& environment) {
                                      .console = console,
                                      .frameConsole = console,
                                      .alone = true,
-                                     .directBlockSize = &directBlockSize});
+                                     .directBlockSize = &directBlockSize,
+                                     .sampler = samples});
   if (!report) return outcome.status;
   return WriteGroupReport(alone, commandLine, &plannedList, directBlockSize, outcome.report, {},
                           outcome.status, fileSystem, console);

@@ -67,7 +67,8 @@ class LiveStatus {
 
 int RunThreads(const CommandLine& commandLine, RunEnvironment& environment,
                LockedConsole& console, FileList& plannedList, const TreeRoot& target,
-               uint32_t directBlockSize, const std::function<int(int)>& finishEarly) {
+               uint32_t directBlockSize, TimelineSampler* sampler,
+               const std::function<int(int)>& finishEarly) {
   const int count = commandLine.threads;
   FileSystem& fileSystem = environment.fileSystem;
   ThreadGroup::Meeting meeting(count);
@@ -87,7 +88,9 @@ int RunThreads(const CommandLine& commandLine, RunEnvironment& environment,
                                        .frameConsole = console,
                                        .abort = &abort,
                                        .progress = &progress,
-                                       .directBlockSize = &directBlockSize});
+                                       .directBlockSize = &directBlockSize,
+                                       .sampler = sampler,
+                                       .samplerSlot = k});
     int status = group.Max(outcome.status);
     if (commandLine.reportPath != nullptr) {
       status = group.Max(WriteGroupReport(group, commandLine, &plannedList, directBlockSize, outcome.report,

@@ -9,6 +9,7 @@
 
 #include "driver/command_line.h"
 #include "driver/run.h"
+#include "driver/timeline_sampler.h"
 #include "engine/tester.h"
 #include "reporting/console.h"
 #include "tree/file_list.h"
@@ -30,7 +31,8 @@ uint64_t ThreadMemoryBytes();
 // `finishEarly(1)`.
 int RunThreads(const CommandLine& commandLine, RunEnvironment& environment,
                LockedConsole& console, FileList& plannedList, const TreeRoot& target,
-               uint32_t directBlockSize, const std::function<int(int)>& finishEarly);
+               uint32_t directBlockSize, TimelineSampler* sampler,
+               const std::function<int(int)>& finishEarly);
 
 }  // namespace dtk
 

@@ -37,7 +37,9 @@ void TimedFileSystem::AddFailure(Operation operation, std::string_view path, Err
 }
 
 void TimedFileSystem::RecordCall(FileCall call, uint64_t nanoseconds) {
-  if (enabled_) (*latencies_)[static_cast<int>(OperationOf(call))].Record(nanoseconds);
+  if (!enabled_) return;
+  (*latencies_)[static_cast<int>(OperationOf(call))].Record(nanoseconds);
+  RaiseSampleMax(nanoseconds);
 }
 
 void TimedFileSystem::RecordFailure(FileCall call, std::string_view path, ErrorCode code) {
@@ -71,8 +73,9 @@ ErrorCode TimedFileSystem::Timed(FileCall fileCall, const char* path, intptr_t h
   ErrorCode code = call();
   auto elapsed = std::chrono::steady_clock::now() - start;
   auto nanoseconds = std::chrono::duration_cast<std::chrono::nanoseconds>(elapsed).count();
-  (*latencies_)[static_cast<int>(operation)].Record(
-      nanoseconds < 0 ? 0 : static_cast<uint64_t>(nanoseconds));
+  const uint64_t took = nanoseconds < 0 ? 0 : static_cast<uint64_t>(nanoseconds);
+  (*latencies_)[static_cast<int>(operation)].Record(took);
+  RaiseSampleMax(took);
   if (code != 0) {
     if (path != nullptr) {
       AddFailure(operation, path, code);

@@ -5,6 +5,7 @@
 #define DTK_ENGINE_TIMED_FILE_SYSTEM_H_
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -47,6 +48,9 @@ class TimedFileSystem : public FileSystem {
   void RecordCall(FileCall call, uint64_t nanoseconds);
   // A failure of such a call, listed as this file system's own are.
   void RecordFailure(FileCall call, std::string_view path, ErrorCode code);
+  // The time of the slowest call since the last time this was asked, in
+  // nanoseconds (0: none), for a timeline's sample; another thread may ask.
+  uint64_t TakeSampleMax() { return sampleMax_.exchange(0, std::memory_order_relaxed); }
 
   ErrorCode OpenTarget(const char* path, DirHandle* dir) override;
   ErrorCode LockDirectory(DirHandle dir) override;
@@ -79,8 +83,17 @@ class TimedFileSystem : public FileSystem {
   void Opened(intptr_t handle, const char* path);
   void Closed(intptr_t handle);
 
+  // Keeps the slowest call since TakeSampleMax.
+  void RaiseSampleMax(uint64_t nanoseconds) {
+    uint64_t seen = sampleMax_.load(std::memory_order_relaxed);
+    while (nanoseconds > seen &&
+           !sampleMax_.compare_exchange_weak(seen, nanoseconds, std::memory_order_relaxed)) {
+    }
+  }
+
   FileSystem& inner_;
   bool enabled_ = false;
+  std::atomic<uint64_t> sampleMax_{0};
   std::unique_ptr<std::array<LatencyHistogram, kOperationCount>> latencies_;
   std::vector<Failure> failures_;
   uint64_t failuresNotListed_ = 0;

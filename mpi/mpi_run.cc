@@ -1,5 +1,7 @@
 #include "mpi/mpi_run.h"
 
+#include <chrono>
+#include <optional>
 #include <string>
 
 #include "driver/member_run.h"
@@ -46,6 +48,10 @@ int RunDtkInGroup(int argc, const char* const* argv, RunEnvironment& environment
     outcome.report.host = group.HostName();
     outcome.report.exitStatus = outcome.status;
   } else {
+    std::optional<TimelineSampler> sampler;
+    if (commandLine.reportPath != nullptr) {
+      sampler.emplace(1, std::chrono::milliseconds(commandLine.intervalMs));
+    }
     outcome = RunMember({.group = group,
                          .commandLine = commandLine,
                          .plannedList = plannedList,
@@ -53,7 +59,8 @@ int RunDtkInGroup(int argc, const char* const* argv, RunEnvironment& environment
                          .environment = environment,
                          .console = console,
                          .frameConsole = console,
-                         .lockMemberDirectory = true});
+                         .lockMemberDirectory = true,
+                         .sampler = sampler ? &*sampler : nullptr});
   }
 
   int runStatus = group.Max(outcome.status);

@@ -64,6 +64,18 @@ Json PhaseJson(const PhaseReport& phase) {
     json["crcMismatches"] = std::move(mismatches);
     json["crcMismatchesNotListed"] = phase.crcMismatchesNotListed;
   }
+  if (!phase.timeline.empty()) {
+    Json timeline = Json::array();
+    for (const TimelineSample& sample : phase.timeline) {
+      timeline.push_back({{"t", sample.t},
+                          {"seconds", sample.seconds},
+                          {"files", sample.files},
+                          {"directories", sample.directories},
+                          {"bytes", sample.bytes},
+                          {"maxMicros", sample.maxMicros}});
+    }
+    json["timeline"] = std::move(timeline);
+  }
   return json;
 }
 
@@ -123,6 +135,14 @@ PhaseReport PhaseFromJson(const Json& json) {
           {mismatch.at("path").get<std::string>(), hex("expected"), hex("actual")});
     }
     phase.crcMismatchesNotListed = json.at("crcMismatchesNotListed").get<uint64_t>();
+  }
+  if (auto timeline = json.find("timeline"); timeline != json.end()) {
+    for (const Json& sample : *timeline) {
+      phase.timeline.push_back(
+          {sample.at("t").get<double>(), sample.at("seconds").get<double>(),
+           sample.at("files").get<uint64_t>(), sample.at("directories").get<uint64_t>(),
+           sample.at("bytes").get<int64_t>(), sample.at("maxMicros").get<double>()});
+    }
   }
   return phase;
 }
@@ -292,8 +312,45 @@ PhaseReport CombinePhases(const std::vector<RankReport>& ranks, size_t index) {
       }
     }
     whole.crcMismatchesNotListed += phase.crcMismatchesNotListed;
+    if (whole.timeline.size() < phase.timeline.size()) {
+      whole.timeline.resize(phase.timeline.size());
+    }
+    for (size_t k = 0; k < phase.timeline.size(); ++k) {
+      TimelineSample& sum = whole.timeline[k];
+      const TimelineSample& sample = phase.timeline[k];
+      // The longest rank's end of a sample, where some ranks ended sooner.
+      sum.t = std::max(sum.t, sample.t);
+      sum.seconds = std::max(sum.seconds, sample.seconds);
+      sum.files += sample.files;
+      sum.directories += sample.directories;
+      sum.bytes += sample.bytes;
+      sum.maxMicros = std::max(sum.maxMicros, sample.maxMicros);
+    }
   }
   return whole;
+}
+
+bool AddSample(std::vector<TimelineSample>& timeline, const TimelineSample& sample) {
+  timeline.push_back(sample);
+  if (timeline.size() < kMaxTimelineSamples) return false;
+  // Neighbours merge two by two: the later one's end, their length, their
+  // sums and their slowest call; an odd last one stays as it is.
+  size_t kept = 0;
+  for (size_t k = 0; k < timeline.size(); k += 2) {
+    TimelineSample merged = timeline[k];
+    if (k + 1 < timeline.size()) {
+      const TimelineSample& next = timeline[k + 1];
+      merged.t = next.t;
+      merged.seconds += next.seconds;
+      merged.files += next.files;
+      merged.directories += next.directories;
+      merged.bytes += next.bytes;
+      merged.maxMicros = std::max(merged.maxMicros, next.maxMicros);
+    }
+    timeline[kept++] = merged;
+  }
+  timeline.resize(kept);
+  return true;
 }
 
 }  // namespace dtk

@@ -38,6 +38,24 @@ struct FailureEntry {
   std::string message;  // SystemErrorText(code)
 };
 
+// What a phase finished in one stretch of its time: a sample of its
+// timeline.
+struct TimelineSample {
+  double t = 0;        // seconds from the phase's start to the end of the sample
+  double seconds = 0;  // the sample's length
+  uint64_t files = 0;
+  uint64_t directories = 0;  // 0 in the verify phase
+  int64_t bytes = 0;
+  double maxMicros = 0;  // the slowest call that ended in the sample; 0: none
+};
+
+// The most samples a timeline keeps: past it, neighbouring samples merge
+// two by two and the samples to come are twice as long.
+constexpr size_t kMaxTimelineSamples = 10000;
+// Adds `sample` to `timeline`, merging neighbours once it is full; true when
+// they merged.
+bool AddSample(std::vector<TimelineSample>& timeline, const TimelineSample& sample);
+
 struct CrcMismatchEntry {
   std::string path;
   uint32_t expected = 0;
@@ -57,6 +75,7 @@ struct PhaseReport {
   uint64_t failuresNotListed = 0;
   std::vector<CrcMismatchEntry> crcMismatches;
   uint64_t crcMismatchesNotListed = 0;
+  std::vector<TimelineSample> timeline;  // none where no timeline was kept
 
   bool IsVerify() const { return name == "verify"; }
 };
@@ -117,9 +136,12 @@ std::optional<RankReport> ParseRankJson(std::string_view text);
 // The phase `index` of every rank (or thread) in `ranks` taken together: counts and
 // bytes added, the worst status ("failed", then "interrupted", then "ok"),
 // and the failures and CRC mismatches of every rank in rank order, the first
-// 1000 of each listed and the rest counted. Name, start and seconds are
-// those of the first rank; there are no operations, which come from the
-// ranks' latency histograms added together. Every rank must have the phase.
+// 1000 of each listed and the rest counted; the timelines added sample by
+// sample (the k-th samples of all ranks cover the same time since the
+// phase's start, which they share), the slowest call of each sample the
+// slowest of any. Name, start and seconds are those of the first rank;
+// there are no operations, which come from the ranks' latency histograms
+// added together. Every rank must have the phase.
 PhaseReport CombinePhases(const std::vector<RankReport>& ranks, size_t index);
 
 // `bytes` as text that is valid UTF-8: every well-formed UTF-8 sequence is

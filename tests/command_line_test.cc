@@ -82,6 +82,9 @@ TEST(CommandLineTest, WordsGiveTheirFieldsOrTheirMessage) {
       {{"T", "-depth", "abc"}, "Parameter error! (depth)\n"},
       {{"T", "-depth", "4097"}, "Parameter error! (depth)\n"},
       {{"T", "-depth", " 5"}, "Parameter error! (depth)\n"},
+      {{"T", "-interval", "9"}, "Parameter error! (interval)\n"},
+      {{"T", "-Interval", "60001"}, "Parameter error! (Interval)\n"},
+      {{"T", "-interval", "abc"}, "Parameter error! (interval)\n"},
       {{"T", "-engine", ""}, "Parameter error! (engine)\n"},
       {{"T", "/Threads", "8"}, "T" + kDefaults + "-|-|8", true},
       // Flags take no value word.

@@ -274,6 +274,30 @@ TEST(ProgramRobustnessTest, AStatusLineIsDrawnOnATerminalAndLeavesNoTrace) {
       "\r(Create|Verify|Remove)  (100\\.0|[1-9]?[0-9]\\.[0-9])% [^\r\n]* left\033\\[K");
   EXPECT_TRUE(std::regex_search(bytes, drawn)) << bytes.substr(0, 2000);
 }
+
+// A run stopped for 1.5 s (SIGSTOP) shows its stop in the create phase's
+// timeline, samples of nothing for as long; the samples add up to the
+// phase all the same.
+TEST(ProgramRobustnessTest, AStoppedProcessShowsItsStopInTheTimeline) {
+  TempDir dir, reports;
+  Child child({DTK_BINARY, dir.path(), "-filesize", "4", "-maxFileSize", "800", "-interval",
+               "100", "-report", reports / "r.json"});
+  ASSERT_TRUE(child.ReadUntil("CreateFile "));
+  child.Signal(SIGSTOP);
+  usleep(1500000);
+  child.Signal(SIGCONT);
+  ASSERT_EQ(child.Finish().status, 0);
+  const nlohmann::json create = nlohmann::json::parse(ReadWholeFile(reports / "r.json"))["phases"][0];
+  double still = 0, longest = 0;
+  int64_t files = 0;
+  for (const auto& sample : create["timeline"]) {
+    still = sample["files"] == 0 ? still + sample["seconds"].get<double>() : 0;
+    longest = std::max(longest, still);
+    files += sample["files"].get<int64_t>();
+  }
+  EXPECT_GE(longest, 1.3) << create["timeline"];
+  EXPECT_EQ(files, create["files"]);
+}
 #endif
 
 }  // namespace

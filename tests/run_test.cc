@@ -445,7 +445,21 @@ TEST_P(EngineRunTest, AWholeRunPrintsEveryLineAndReportsEveryCall) {
       callSeconds += op["seconds"].get<double>();
       op = op["count"];
     }
-    for (const char* varying : {"start", "seconds", "bytesPerSecond", "entriesPerSecond"}) {
+    // The timeline's samples follow one another to the phase's end and add
+    // up to its counts.
+    nlohmann::json sums = {{"files", 0}, {"directories", 0}, {"bytes", 0}}, sum = sums;
+    double t = 0;
+    for (const auto& sample : phase["timeline"]) {
+      t += sample["seconds"].get<double>();
+      EXPECT_NEAR(sample["t"].get<double>(), t, 1e-6);
+      for (auto& [name, total] : sum.items()) total = total.get<int64_t>() + sample[name].get<int64_t>();
+    }
+    EXPECT_NEAR(t, seconds, 0.05);
+    for (const char* count : {"files", "bytes"}) sums[count] = phase[count];
+    sums["directories"] = phase.contains("directories") ? phase["directories"] : nlohmann::json(0);
+    EXPECT_EQ(sum, sums) << phase["name"];
+    for (const char* varying :
+         {"start", "seconds", "bytesPerSecond", "entriesPerSecond", "timeline"}) {
       phase.erase(varying);
     }
     EXPECT_EQ(phase, expected[i]);
@@ -629,6 +643,9 @@ TEST(ThreadRunTest, EachThreadMakesASingleRunsTreeThatLaterRunsFindAgain) {
   ASSERT_EQ(json["threads"].size(), 3u);
   for (int i = 0; i < 2; ++i) {
     EXPECT_EQ(json["phases"][i]["files"], 66);
+    int64_t sampled = 0;  // the threads' timelines added up
+    for (const auto& sample : json["phases"][i]["timeline"]) sampled += sample["files"].get<int64_t>();
+    EXPECT_EQ(sampled, 66);
     EXPECT_EQ(json["phases"][i]["bytes"], 3145728);
     for (int k = 0; k < 3; ++k) {
       const auto& thread = json["threads"][k];
