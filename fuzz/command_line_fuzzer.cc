@@ -53,7 +53,8 @@ void Check(const std::vector<std::string>& words, const dtk::OptionRules& rules)
   if (asks) return;
   Require(line.threads >= 1 && line.threads <= dtk::kMaxThreads);
   Require(line.depth >= 1 && line.depth <= dtk::kMaxEngineDepth);
-  Require(line.intervalMs >= dtk::kMinIntervalMs && line.intervalMs <= dtk::kMaxIntervalMs);
+  Require(static_cast<int32_t>(line.intervalMs) >= dtk::kMinIntervalMs &&
+          static_cast<int32_t>(line.intervalMs) <= dtk::kMaxIntervalMs);
   Require(line.reportPath == nullptr || line.reportPath[0] != '\0');
   // The target is one of the words themselves, not a copy.
   Require(std::any_of(argv.begin() + 1, argv.end(),
