@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <set>
 #include <sstream>
 #include <system_error>
 
@@ -35,12 +37,14 @@ namespace {
 namespace fs = std::filesystem;
 
 // The canvas in pixels: a band for the title, the legend below it, a row
-// of bar charts, and rows of latency charts.
+// of bar charts, rows of latency charts, and with timelines a legend of
+// the runs and a row for each phase.
 constexpr int kWidth = 1200;
 constexpr int kTitleHeight = 70;
 constexpr int kBarsHeight = 380;
 constexpr int kLatencyHeight = 300;
 constexpr int kLatencyPerRow = 3;
+constexpr int kTimelineHeight = 280;
 constexpr int kLegendLineHeight = 22;
 constexpr int kLegendPerLine = 2;
 
@@ -147,6 +151,93 @@ std::vector<Panel> LatencyPanels(const Comparison& comparison) {
     if (any) panels.push_back(std::move(panel));
   }
   return panels;
+}
+
+// The timelines of one phase, drawn as two charts side by side: the
+// entries and the bytes per second of each run over time.
+struct PhaseTimelines {
+  std::string phase;
+  std::string dataName;
+  // A block for each timeline drawn (gnuplot's `index`), blocks apart by
+  // two empty lines: each sample's start and end with its entries and
+  // bytes per second, so that a sample is a level over the time it spans
+  // and a phase shorter than one sample still shows.
+  std::string data;
+  std::vector<size_t> blockRuns;  // the run of each block, whose colour it has
+  DisplayUnit entriesUnit;
+  DisplayUnit bytesUnit;
+};
+
+// A sample's entries (files and directories; files for verify) and bytes
+// per second; nothing for a sample without length, whose rate is no
+// number, or one so short that its rate is beyond a double.
+std::optional<std::pair<double, double>> Rates(const std::string& phase,
+                                               const TimelineSample& sample) {
+  if (!(sample.seconds > 0)) return std::nullopt;
+  double entries = static_cast<double>(sample.files) +
+                   (phase == "verify" ? 0 : static_cast<double>(sample.directories));
+  std::pair<double, double> rates{entries / sample.seconds,
+                                  static_cast<double>(sample.bytes) / sample.seconds};
+  if (!std::isfinite(rates.first) || !std::isfinite(rates.second)) return std::nullopt;
+  return rates;
+}
+
+// The timelines of `runs` by phase, in the order of the table's rows;
+// only phases with a sample to draw.
+std::vector<PhaseTimelines> Timelines(const std::vector<RunInput>& runs) {
+  using Timeline = std::pair<size_t, const std::vector<TimelineSample>*>;  // run, samples
+  std::map<std::string, std::vector<Timeline>, decltype(&PhaseBefore)> byPhase(&PhaseBefore);
+  for (size_t r = 0; r < runs.size(); ++r) {
+    for (const PhaseOutcome& phase : runs[r].phases) {
+      if (!phase.timeline.empty()) byPhase[phase.name].push_back({r, &phase.timeline});
+    }
+  }
+  std::vector<PhaseTimelines> all;
+  for (const auto& [name, timelines] : byPhase) {
+    double mostEntries = 0, mostBytes = 0;
+    for (const Timeline& timeline : timelines) {
+      for (const TimelineSample& sample : *timeline.second) {
+        if (auto rates = Rates(name, sample)) {
+          mostEntries = std::max(mostEntries, rates->first);
+          mostBytes = std::max(mostBytes, rates->second);
+        }
+      }
+    }
+    PhaseTimelines phase{name,
+                         "timeline-" + std::to_string(all.size() + 1) + ".dat",
+                         "",
+                         {},
+                         ChooseUnit(mostEntries, "/s"),
+                         ChooseUnit(mostBytes, "B/s")};
+    for (const auto& [run, samples] : timelines) {
+      std::string block;
+      for (const TimelineSample& sample : *samples) {
+        auto rates = Rates(name, sample);
+        if (!rates) continue;
+        std::string values = " " + ExactNumber(rates->first / phase.entriesUnit.divisor) + " " +
+                             ExactNumber(rates->second / phase.bytesUnit.divisor) + "\n";
+        block += ExactNumber(sample.t - sample.seconds) + values + ExactNumber(sample.t) + values;
+      }
+      if (block.empty()) continue;
+      phase.data += (phase.blockRuns.empty() ? "" : "\n\n") + block;
+      phase.blockRuns.push_back(run);
+    }
+    if (!phase.blockRuns.empty()) all.push_back(std::move(phase));
+  }
+  return all;
+}
+
+// The plot command of one chart of a phase's timelines: the data file's
+// `column` of each block, in its run's colour.
+std::string TimelinePlot(const PhaseTimelines& timelines, const std::string& dataPath, int column) {
+  std::string plot = "plot ";
+  for (size_t b = 0; b < timelines.blockRuns.size(); ++b) {
+    plot += (b == 0 ? Quoted(dataPath) : "''") + " index " + std::to_string(b) +
+            " using 1:" + std::to_string(column) + " with lines lw 1.5 lc " +
+            std::to_string(timelines.blockRuns[b] + 1) + " notitle";
+    plot += b + 1 < timelines.blockRuns.size() ? ", " : "\n";
+  }
+  return plot;
 }
 
 // The plot command of a panel: one series for each column, in the column's
@@ -345,8 +436,8 @@ std::optional<ChartFormat> ChartFormatFor(const std::string& path) {
   return std::nullopt;
 }
 
-GnuplotInput MakeGnuplotInput(const Comparison& comparison, ChartFormat format,
-                              const std::string& directory) {
+GnuplotInput MakeGnuplotInput(const Comparison& comparison, const std::vector<RunInput>& runs,
+                              ChartFormat format, const std::string& directory) {
   std::vector<Panel> bars;
   if (auto panel = BarPanel(comparison, Figure::kBytesPerSecond, "Bytes per second by phase",
                             "bytes per second", "bytes.dat")) {
@@ -357,13 +448,26 @@ GnuplotInput MakeGnuplotInput(const Comparison& comparison, ChartFormat format,
     bars.push_back(std::move(*panel));
   }
   std::vector<Panel> latencies = LatencyPanels(comparison);
+  std::vector<PhaseTimelines> timelines = Timelines(runs);
+  std::set<size_t> timelineRuns;
+  for (const PhaseTimelines& phase : timelines) {
+    timelineRuns.insert(phase.blockRuns.begin(), phase.blockRuns.end());
+  }
   size_t columns = comparison.columns.size();
 
+  auto legendHeightFor = [](size_t entries) {
+    return 20 +
+           kLegendLineHeight * static_cast<int>((entries + kLegendPerLine - 1) / kLegendPerLine);
+  };
   int barsHeight = bars.empty() ? 0 : kBarsHeight;
   int latencyRows = static_cast<int>((latencies.size() + kLatencyPerRow - 1) / kLatencyPerRow);
-  int legendLines = static_cast<int>((columns + kLegendPerLine - 1) / kLegendPerLine);
-  int legendHeight = 20 + kLegendLineHeight * legendLines;
-  int height = kTitleHeight + barsHeight + kLatencyHeight * latencyRows + legendHeight;
+  int legendHeight = legendHeightFor(columns);
+  // The runs' legend has a line of its own for its title.
+  int runLegendHeight =
+      timelines.empty() ? 0 : kLegendLineHeight + legendHeightFor(timelineRuns.size());
+  int timelinesHeight = runLegendHeight + kTimelineHeight * static_cast<int>(timelines.size());
+  int height =
+      kTitleHeight + barsHeight + kLatencyHeight * latencyRows + legendHeight + timelinesHeight;
 
   GnuplotInput input;
   input.chartName = format == ChartFormat::kSvg ? "chart.svg" : "chart.png";
@@ -426,31 +530,75 @@ GnuplotInput MakeGnuplotInput(const Comparison& comparison, ChartFormat format,
             kWidth / kLatencyPerRow, kLatencyHeight);
       describe(latencies[i]);
     }
+    top -= kLatencyHeight * latencyRows;
+  }
+  if (!timelines.empty()) {
+    script += "unset logscale y\nset xrange [*:*]\nset yrange [0:*]\nset xtics autofreq\n";
+    // Room above the highest level, which would otherwise run along the
+    // border.
+    script += "set grid xtics ytics\nset offsets 0, 0, graph 0.05, 0\nset xlabel 't [s]'\n";
+    top -= runLegendHeight;
+    for (size_t i = 0; i < timelines.size(); ++i) {
+      const PhaseTimelines& phase = timelines[i];
+      input.dataFiles.push_back({phase.dataName, phase.data});
+      std::string dataPath = JoinPath(directory, phase.dataName);
+      int y = top - static_cast<int>(i + 1) * kTimelineHeight;
+      place(0, y, kWidth / 2, kTimelineHeight);
+      script += "set title " + Quoted(phase.phase + ": entries per second over time") + "\n";
+      script +=
+          "set ylabel " + Quoted("entries per second [" + phase.entriesUnit.name + "]") + "\n";
+      script += TimelinePlot(phase, dataPath, 2);
+      place(kWidth / 2, y, kWidth / 2, kTimelineHeight);
+      script += "set title " + Quoted(phase.phase + ": bytes per second over time") + "\n";
+      script += "set ylabel " + Quoted("bytes per second [" + phase.bytesUnit.name + "]") + "\n";
+      script += TimelinePlot(phase, dataPath, 3);
+    }
   }
 
-  // The legend: a plot of nothing but its key, across the canvas below the
-  // title, a filled box in each column's colour.
-  place(0, height - kTitleHeight - legendHeight, kWidth, legendHeight);
-  script +=
-      "unset title\nunset xlabel\nunset ylabel\nunset logscale y\nunset border\n"
-      "unset tics\nunset grid\nset xrange [0:1]\nset yrange [0:1]\n";
-  script += "set key center center horizontal maxcols " + std::to_string(kLegendPerLine) +
-            " reverse Left width 4 samplen 3\n";
-  script += "plot ";
+  // A legend: a plot of nothing but its key, across the canvas, with an
+  // entry ("NaN with ... title ...") for each series named.
+  auto legend = [&](int y, int legendHeight, const std::string& title,
+                    const std::vector<std::string>& entries) {
+    place(0, y, kWidth, legendHeight);
+    script +=
+        "unset title\nunset xlabel\nunset ylabel\nunset logscale y\nunset border\n"
+        "unset tics\nunset grid\nset xrange [0:1]\nset yrange [0:1]\nset key default\n";
+    script += "set key center center horizontal maxcols " + std::to_string(kLegendPerLine) +
+              " reverse Left width 4 samplen 3" + (title.empty() ? "" : " title " + Quoted(title)) +
+              "\n";
+    script += "plot ";
+    for (size_t e = 0; e < entries.size(); ++e) {
+      script += entries[e] + (e + 1 < entries.size() ? ", " : "\n");
+    }
+  };
+  // The runs drawn over time, each in its own colour, named by its file,
+  // above their charts.
+  if (!timelines.empty()) {
+    std::vector<std::string> entries;
+    for (size_t r : timelineRuns) {
+      entries.push_back("NaN with lines lw 3 lc " + std::to_string(r + 1) + " title " +
+                        Quoted(runs[r].file));
+    }
+    legend(top, runLegendHeight, "Over time, a line for each run:", entries);
+  }
+  // The columns below the title, a filled box in each column's colour.
+  std::vector<std::string> entries;
   for (size_t c = 0; c < columns; ++c) {
     const Column& column = comparison.columns[c];
     std::string label = "#" + std::to_string(c + 1) + ": " + column.label;
     if (column.files.size() > 1) {
       label += " (" + std::to_string(column.files.size()) + " runs: median, min-max)";
     }
-    script += "NaN with boxes fill solid 0.8 lc " + std::to_string(c + 1) + " title " +
-              Quoted(label) + (c + 1 < columns ? ", " : "\n");
+    entries.push_back("NaN with boxes fill solid 0.8 lc " + std::to_string(c + 1) + " title " +
+                      Quoted(label));
   }
+  legend(height - kTitleHeight - legendHeight, legendHeight, "", entries);
   script += "unset multiplot\n";
   return input;
 }
 
-std::string DrawChart(const Comparison& comparison, const std::string& path, ChartFormat format) {
+std::string DrawChart(const Comparison& comparison, const std::vector<RunInput>& runs,
+                      const std::string& path, ChartFormat format) {
   fs::path gnuplot = FindGnuplot();
   if (gnuplot.empty()) {
     return "gnuplot not found: the chart is drawn by gnuplot (on Debian: apt-get install "
@@ -460,9 +608,9 @@ std::string DrawChart(const Comparison& comparison, const std::string& path, Cha
   TemporaryDirectory directory(&error);
   if (error) return "cannot make a temporary directory: " + Escaped(error.message());
 #ifdef _WIN32
-  GnuplotInput input = MakeGnuplotInput(comparison, format, directory.path().string());
+  GnuplotInput input = MakeGnuplotInput(comparison, runs, format, directory.path().string());
 #else
-  GnuplotInput input = MakeGnuplotInput(comparison, format, "");
+  GnuplotInput input = MakeGnuplotInput(comparison, runs, format, "");
 #endif
   input.dataFiles.push_back({"chart.gp", input.script});
   for (const auto& [name, contents] : input.dataFiles) {

@@ -1,7 +1,8 @@
 // The comparison as a chart, drawn by gnuplot: bytes and entries per second
 // of each phase as bars for each column (with min-max whiskers for groups),
-// and the latency percentiles of each kind of call as a line for each
-// column.
+// the latency percentiles of each kind of call as a line for each column,
+// and, for runs whose reports have timelines, the entries and bytes per
+// second of each phase over time as a line for each run.
 #ifndef DTK_REPORT_CHART_H_
 #define DTK_REPORT_CHART_H_
 
@@ -31,18 +32,20 @@ struct GnuplotInput {
   std::vector<std::pair<std::string, std::string>> dataFiles;  // name in `directory`, contents
   std::string chartName;
 };
-GnuplotInput MakeGnuplotInput(const Comparison& comparison, ChartFormat format,
-                              const std::string& directory);
+GnuplotInput MakeGnuplotInput(const Comparison& comparison, const std::vector<RunInput>& runs,
+                              ChartFormat format, const std::string& directory);
 
-// Draws the chart of `comparison` into the file `path`, in the format its
-// extension names, by running gnuplot (found on the PATH) on a script and
-// data files in a fresh temporary directory, which is removed afterwards.
+// Draws the chart of `comparison` and the timelines of `runs`, the runs
+// compared, into the file `path`, in the format its extension names, by
+// running gnuplot (found on the PATH) on a script and data files in a
+// fresh temporary directory, which is removed afterwards.
 // Returns an empty text, or why there is no chart: gnuplot missing (with
 // the package to install) or failing (with what it said), the file not
 // writable, or a stop requested (StopRequested), which ends gnuplot. The
 // finished chart is written to `path` by WriteOutputFile, never through a
 // link that another user put there.
-std::string DrawChart(const Comparison& comparison, const std::string& path, ChartFormat format);
+std::string DrawChart(const Comparison& comparison, const std::vector<RunInput>& runs,
+                      const std::string& path, ChartFormat format);
 
 }  // namespace dtk::report
 

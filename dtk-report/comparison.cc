@@ -79,9 +79,11 @@ int Rank(const std::string& name, std::initializer_list<const char*> known) {
   return rank;
 }
 
+int PhaseRank(const std::string& phase) { return Rank(phase, {"create", "verify", "remove"}); }
+
 bool RowBefore(const FigureKey& a, const FigureKey& b) {
   auto order = [](const FigureKey& key) {
-    int phase = Rank(key.phase, {"create", "verify", "remove"});
+    int phase = PhaseRank(key.phase);
     int operation = key.operation.empty()
                         ? -1
                         : Rank(key.operation, {"mkdir", "opendir", "open", "write", "read",
@@ -92,6 +94,10 @@ bool RowBefore(const FigureKey& a, const FigureKey& b) {
 }
 
 }  // namespace
+
+bool PhaseBefore(const std::string& a, const std::string& b) {
+  return std::tuple(PhaseRank(a), a) < std::tuple(PhaseRank(b), b);
+}
 
 std::optional<std::vector<GroupKey>> ParseGroupKeys(const std::string& text, std::string* unknown) {
   std::vector<GroupKey> keys;

@@ -53,6 +53,10 @@ struct Comparison {
   std::vector<Row> rows;
 };
 
+// Phases in the order they run, create, verify, remove, then others by
+// name: the order of the rows, and of the chart's timelines.
+bool PhaseBefore(const std::string& a, const std::string& b);
+
 // What runs may be grouped by (--group-by): the target, the file system,
 // the engine setting, every setting, or the machines of a run of dtk-mpi.
 enum class GroupKey { kTarget, kFileSystem, kEngine, kSettings, kHost };

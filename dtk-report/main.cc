@@ -18,13 +18,15 @@
 namespace {
 
 constexpr const char* kUsage =
-    "usage: dtk-report [--csv] [--chart FILE.svg|FILE.png] [--group-by KEYS] FILE.json...\n";
+    "usage: dtk-report [--csv [--timeline]] [--chart FILE.svg|FILE.png] [--group-by KEYS] "
+    "FILE.json...\n";
 
 // What --help prints after the usage line: each option, its value and
 // its default.
 constexpr const char* kOptionHelp =
     "Compares the JSON reports of runs of dtk and dtk-mpi in one table.\n"
     "  --csv             print the table as CSV (default: as text)\n"
+    "  --timeline        with --csv: print the samples of the timelines instead\n"
     "  --chart FILE      also draw a chart into FILE.svg or FILE.png (none)\n"
     "  --group-by KEYS   group runs by KEYS, e.g. fileSystem,settings (default: all)\n"
     "  --help, -h        print this help\n"
@@ -57,6 +59,7 @@ int Stopped(int signal) { return 128 + signal; }
 int Run(int argc, char** argv) {
   using namespace dtk::report;
   bool csv = false;
+  bool timeline = false;
   std::optional<std::string> chart;
   std::vector<GroupKey> keys;  // none: by every attribute
   std::vector<std::string> files;
@@ -73,6 +76,8 @@ int Run(int argc, char** argv) {
       return WriteOutput("dtk-report " DTK_VERSION "\n");
     } else if (word == "--csv") {
       csv = true;
+    } else if (word == "--timeline") {
+      timeline = true;
     } else if (word == "--chart") {
       if (i + 1 == argc) return UsageError("--chart needs a file name");
       chart = argv[++i];
@@ -90,6 +95,8 @@ int Run(int argc, char** argv) {
     }
   }
   if (files.empty()) return UsageError("no report given");
+  // Samples over time have no place in the text table's columns.
+  if (timeline && !csv) return UsageError("--timeline goes with --csv");
   std::optional<ChartFormat> format;
   if (chart) {
     format = ChartFormatFor(*chart);
@@ -118,14 +125,16 @@ int Run(int argc, char** argv) {
   // table is printed.
   if (chart) {
     if (int signal = dtk::StopRequested()) return Stopped(signal);
-    std::string error = DrawChart(comparison, *chart, *format);
+    std::string error = DrawChart(comparison, runs, *chart, *format);
     if (int signal = dtk::StopRequested()) return Stopped(signal);
     if (!error.empty()) {
       std::fprintf(stderr, "dtk-report: %s\n", error.c_str());
       return 1;
     }
   }
-  std::string table = csv ? CsvTable(comparison) : TextTable(comparison);
+  std::string table = timeline ? TimelineCsv(runs)
+                      : csv    ? CsvTable(comparison)
+                               : TextTable(comparison);
   if (int signal = dtk::StopRequested()) return Stopped(signal);
   return WriteOutput(table);
 }

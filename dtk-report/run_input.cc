@@ -71,6 +71,12 @@ uint64_t WholeNumber(const Json& value, const std::string& where, uint64_t most)
   return value.get<uint64_t>();
 }
 
+// A figure that must be there, such as those of a timeline's sample.
+double Number(const Json& object, const char* key, const std::string& where) {
+  if (Member(object, key, where).is_null()) Fail(where + key, "is not a number");
+  return *OptionalNumber(object, key, where);
+}
+
 // Whether the JSON `text` nests arrays and objects deeper than
 // kMostLevels, strings and their escapes passed over; such a text never
 // reaches the parser, so no part of it recurses without bound.
@@ -138,6 +144,23 @@ void ReadPhase(const Json& json, const std::string& where, RunInput* run) {
         std::optional<double> value = OptionalNumber(op, Describe(figure).field, opWhere + ".");
         if (value) run->figures[{outcome.name, name, figure}] = *value;
       }
+    }
+  }
+  auto timeline = json.find("timeline");
+  if (timeline != json.end() && !timeline->is_null()) {
+    if (!timeline->is_array()) Fail(where + ".timeline", "is not an array");
+    constexpr uint64_t kMost = std::numeric_limits<uint64_t>::max();
+    for (size_t i = 0; i < timeline->size(); ++i) {
+      const Json& sample = (*timeline)[i];
+      std::string at = where + ".timeline[" + std::to_string(i) + "]";
+      if (!sample.is_object()) Fail(at, "is not an object");
+      at += ".";
+      outcome.timeline.push_back(
+          {Number(sample, "t", at), Number(sample, "seconds", at),
+           WholeNumber(Member(sample, "files", at), at + "files", kMost),
+           WholeNumber(Member(sample, "directories", at), at + "directories", kMost),
+           WholeNumber(Member(sample, "bytes", at), at + "bytes", kMost),
+           Number(sample, "maxMicros", at)});
     }
   }
   run->phases.push_back(std::move(outcome));

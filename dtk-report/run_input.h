@@ -48,10 +48,23 @@ struct Attribute {
   bool setting = false;  // a key of the report's `settings`
 };
 
+// What a phase finished in one stretch of its time, as the report's
+// `timeline` has it.
+struct TimelineSample {
+  double t = 0;        // seconds from the phase's start to the sample's end
+  double seconds = 0;  // the sample's length
+  uint64_t files = 0;
+  uint64_t directories = 0;
+  uint64_t bytes = 0;
+  double maxMicros = 0;  // the slowest call that ended in it; 0: none
+};
+
 struct PhaseOutcome {
   std::string name;
   std::string status;  // "ok", "failed", "interrupted", ...
   uint64_t crcErrors = 0;
+  // In the report's order; none in reports of versions without timelines.
+  std::vector<TimelineSample> timeline;
 };
 
 struct RunInput {
@@ -79,7 +92,8 @@ struct RunInput {
 // why, with the position in the text where the JSON parser stopped.
 // Missing phases, operations and figures are simply absent; a value of the
 // wrong type is an error, and so are a count that is not a whole number
-// that its type holds, a figure below 0, a text nested deeper than 64
+// that its type holds (a timeline's files, directories and bytes too), a
+// figure or a timeline's time below 0, a text nested deeper than 64
 // levels and a lack of memory. Nothing it is given ends the process.
 std::optional<RunInput> ParseRun(std::string_view text, std::string* error);
 

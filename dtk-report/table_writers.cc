@@ -76,6 +76,11 @@ std::string CsvField(const std::string& text) {
   return quoted + "\"";
 }
 
+void AddCsvLine(const std::vector<std::string>& fields, std::string* text) {
+  for (size_t i = 0; i < fields.size(); ++i) *text += (i == 0 ? "" : ",") + CsvField(fields[i]);
+  *text += "\n";
+}
+
 }  // namespace
 
 std::string TextTable(const Comparison& comparison) {
@@ -172,10 +177,23 @@ std::string CsvTable(const Comparison& comparison) {
                                       ExactNumber(cell.spread->median),
                                       ExactNumber(cell.spread->min),
                                       ExactNumber(cell.spread->max)};
-      for (size_t i = 0; i < fields.size(); ++i) {
-        text += (i == 0 ? "" : ",") + CsvField(fields[i]);
+      AddCsvLine(fields, &text);
+    }
+  }
+  return text;
+}
+
+std::string TimelineCsv(const std::vector<RunInput>& runs) {
+  std::string text = "run,phase,t,seconds,files,directories,bytes,maxMicros\n";
+  for (const RunInput& run : runs) {
+    for (const PhaseOutcome& phase : run.phases) {
+      for (const TimelineSample& sample : phase.timeline) {
+        AddCsvLine({CsvText(run.file), CsvText(phase.name), ExactNumber(sample.t),
+                    ExactNumber(sample.seconds), std::to_string(sample.files),
+                    std::to_string(sample.directories), std::to_string(sample.bytes),
+                    ExactNumber(sample.maxMicros)},
+                   &text);
       }
-      text += "\n";
     }
   }
   return text;

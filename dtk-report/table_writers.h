@@ -3,6 +3,7 @@
 #define DTK_REPORT_TABLE_WRITERS_H_
 
 #include <string>
+#include <vector>
 
 #include "dtk-report/comparison.h"
 
@@ -25,6 +26,13 @@ std::string TextTable(const Comparison& comparison);
 // or a CR and is not a number gets a leading ' so that no spreadsheet
 // takes it for a formula.
 std::string CsvTable(const Comparison& comparison);
+
+// The timelines of `runs` as CSV: one line of names, then a line per sample
+// of each phase of each run, in the order given: run (its file as named),
+// phase, t, seconds, files, directories, bytes, maxMicros. The texts are
+// made safe as in CsvTable, the numbers exact. Runs without timelines have
+// no lines.
+std::string TimelineCsv(const std::vector<RunInput>& runs);
 
 }  // namespace dtk::report
 

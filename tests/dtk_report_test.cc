@@ -54,6 +54,12 @@ class DtkReportTest : public testing::Test {
         create["entriesPerSecond"] = 200 * scale;
         create["operations"]["write"]["p50Micros"] = 0.25 * scale;
       }
+      if (scale == 1) {
+        create["timeline"] = Json::parse(
+            R"([{"t":0.1,"seconds":0.1,"files":247,"directories":2,"bytes":98211,"maxMicros":8647.2},
+                {"t":0.15,"seconds":0.05,"files":0,"directories":0,"bytes":18446744073709551615,
+                 "maxMicros":0}])");
+      }
       if (scale >= 1000) {
         report["settings"]["direct"] = true;
         // The same machines, named by ranks in another order.
@@ -77,6 +83,9 @@ class DtkReportTest : public testing::Test {
     WriteWholeFile(Path("minus-crc"), phase + R"("crcErrors":-3}]})");
     WriteWholeFile(Path("huge"), phase + R"("seconds":1e400}]})");
     WriteWholeFile(Path("escape"), phase + R"("operations":{"w\u001b":{"p50Micros":-1}}}]})");
+    WriteWholeFile(Path("bad-timeline"), phase + R"("timeline":[{"t":1,"seconds":1,"files":1,)" +
+                                             R"("directories":0,"bytes":0,"maxMicros":0},{"t":2,)" +
+                                             R"("seconds":1,"files":-1}]}]})");
     // Made by hand to do harm: names that end a gnuplot string and run a
     // command, drive a terminal, start a formula.
     Json evil = Report("t-1");
@@ -152,6 +161,11 @@ verify seconds [s]       6.000 (2.000-20.00)     4000 (2000-6000)               
 2,"processes 2, direct true",2,ok,verify,ok,,seconds,s,4000,2000,6000
 3,"processes 1, direct - (failed)",1,"failed: exit 2, verify failed",verify,failed,,seconds,s,0,0,0
 )csv");
+  // The samples of the runs with timelines, exact.
+  EXPECT_EQ(Run({"--timeline", "--csv", "@t-f", "@t-1"}).out,
+            "run,phase,t,seconds,files,directories,bytes,maxMicros\n" + Path("t-1") +
+                ",create,0.1,0.1,247,2,98211,8647.2\n" + Path("t-1") +
+                ",create,0.15,0.05,0,0,18446744073709551615,0\n");
 }
 
 TEST_F(DtkReportTest, ChartHasASeriesForEachColumnAndLeavesNoTemporaries) {
@@ -166,7 +180,9 @@ TEST_F(DtkReportTest, ChartHasASeriesForEachColumnAndLeavesNoTemporaries) {
   EXPECT_NE(svg.find(">#1: target " + *dir_ / "a (2 runs: median, min-max)<"), std::string::npos);
   EXPECT_NE(svg.find(">#2: target " + *dir_ / "b<"), std::string::npos);
   EXPECT_EQ(svg.find("#3:"), std::string::npos);
-  for (const char* title : {"Bytes per second by phase", "create: write", "remove: rmdir"}) {
+  for (const char* title :
+       {"Bytes per second by phase", "create: write", "remove: rmdir",
+        ">create: entries per second over time<", ">remove: bytes per second over time<"}) {
     EXPECT_NE(svg.find(title), std::string::npos) << title;
   }
   EXPECT_EQ(temporary.List(), Lines{});
@@ -174,11 +190,18 @@ TEST_F(DtkReportTest, ChartHasASeriesForEachColumnAndLeavesNoTemporaries) {
   // Hand-made names are drawn as text and run nothing.
   std::string odd = temporary / "it's\n!odd";  // never in the script
   mkdir(odd.c_str(), 0700);
-  run = Run({"--chart", "@evil.svg", "@evil"}, {"TMPDIR=" + odd});
+  std::string evilRun = *dir_ / "it's\n!touch PWNED.json";  // named in the timelines' legend
+  std::filesystem::copy_file(Path("evil"), evilRun);
+  run = Run({"--chart", "@evil.svg", evilRun}, {"TMPDIR=" + odd});
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_FALSE(std::filesystem::exists(Path("PWNED")));
-  std::string phase = ">-c'\\x0A!touch " + Path("PWNED") + "\\x0A\\x9B\\<";  // an xtic of data
-  EXPECT_NE(ReadWholeFile(Path("evil.svg")).find(phase), std::string::npos);
+  std::string phase = ">-c'\\x0A!touch " + Path("PWNED") + "\\x0A\\x9B\\";  // " is ' in data
+  svg = ReadWholeFile(Path("evil.svg"));
+  for (const std::string& text :
+       {phase + "<", Replaced(phase, "'", "\"") + ": bytes per second over time<",
+        ">" + *dir_ / "it's\\x0A!touch PWNED.json<"}) {
+    EXPECT_NE(svg.find(text), std::string::npos) << text;
+  }
 
   // As root: a link that another user put at the chart's name in a shared
   // directory leads nowhere.
@@ -216,13 +239,17 @@ TEST_F(DtkReportTest, StopEndsGnuplotAndLeavesNoTemporaries) {
 TEST_F(DtkReportTest, TextFromReportsIsShownEscaped) {
   ChildResult table = Run({"@evil"});
   ChildResult csv = Run({"--csv", "@evil"});
+  ChildResult timeline = Run({"--csv", "--timeline", "@evil"});
   std::string target = "=x'\\x0A!touch " + Path("PWNED") + "\\x0A\\x1B[2J";
   std::string phase = "-c\"\\x0A!touch " + Path("PWNED") + "\\x0A\\x9B\\";
   EXPECT_NE(table.out.find("\ntarget: " + target + "\n"), std::string::npos) << table.err;
   EXPECT_NE(table.out.find("\n" + phase + " seconds [ms]"), std::string::npos);
   EXPECT_NE(csv.out.find("\n1,'" + target + ",1,ok,\"'" + Replaced(phase, "\"", "\"\"") + "\","),
             std::string::npos);
-  std::string shown = table.out + csv.out;
+  EXPECT_NE(
+      timeline.out.find("\n" + Path("evil") + ",\"'" + Replaced(phase, "\"", "\"\"") + "\",0.1,"),
+      std::string::npos);
+  std::string shown = table.out + csv.out + timeline.out;
   EXPECT_TRUE(std::all_of(shown.begin(), shown.end(),
                           [](char c) { return c == '\n' || (c >= ' ' && c < 127); }));
   std::string rows = table.out.substr(table.out.find("\n\n") + 2);
@@ -249,7 +276,8 @@ TEST_F(DtkReportTest, FullOutputAndLackOfMemoryEndWithALine) {
 }
 
 const std::string kUsage =
-    "usage: dtk-report [--csv] [--chart FILE.svg|FILE.png] [--group-by KEYS] FILE.json...\n";
+    "usage: dtk-report [--csv [--timeline]] [--chart FILE.svg|FILE.png] [--group-by KEYS] "
+    "FILE.json...\n";
 
 // Runs grouped by the keys given: one column for the good runs alike in
 // those, which may differ in the rest; the machines of dtk-mpi runs in any
@@ -287,6 +315,9 @@ TEST_F(DtkReportTest, BadInputGivesItsMessageAndWritesNothing) {
       {{"@escape"},
        "@escape: not a dtk report: phases[0].operations.w\\x1B.p50Micros is not a number in "
        "range\n"},
+      {{"@bad-timeline"},
+       "@bad-timeline: not a dtk report: phases[0].timeline[1].files is not a whole number in "
+       "range\n"},
       {{"/dev/zero"}, "/dev/zero: larger than 256 MiB: not a dtk report\n"},
       {{"@a-1", "@missing"}, "@missing: No such file or directory\n"},
       {{}, "no report given\n" + kUsage},
@@ -296,6 +327,7 @@ TEST_F(DtkReportTest, BadInputGivesItsMessageAndWritesNothing) {
        "--group-by: no key is named \"disk\" (target, fileSystem, engine, settings, host)\n" +
            kUsage},
       {{"@a-1", "--group-by"}, "--group-by needs keys\n" + kUsage},
+      {{"--timeline", "@a-1"}, "--timeline goes with --csv\n" + kUsage},
       {{"--group-by", "target,host", "@a-1"}, "@a-1: no host to group by\n"},
       {{"--group-by", "settings,engine", "@t-3", "@t-1"}, "@t-3: no engine to group by\n"},
       {{"--group-by", "fileSystem", "@t-1"}, "@t-1: no fileSystem to group by\n"},
