@@ -6,7 +6,7 @@
 
 _dtk_options=(-verify -filesize -minFileSize -maxFileSize -maxDirFiles -maxDirLevel -noCreate
   -noRemove -sync -direct -report -threads -engine -depth --help -h --version)
-_dtk_report_options=(--csv --chart --group-by --help -h --version --)
+_dtk_report_options=(--csv --timeline --chart --group-by --help -h --version --)
 _dtk_report_keys=(target fileSystem engine settings host)
 
 # COMPREPLY: the words of the array named $1 that begin with $cur; dtk's

@@ -30,6 +30,7 @@ dtk T -Report |$(touch PWNED).json chart.svg dir notes.txt plot.PNG run.json
 dtk T -threads |
 dtk-report --c|--chart --csv
 dtk-report --CSV|
+dtk-report --csv --t|--timeline
 dtk-report |$(touch PWNED).json dir run.json
 dtk-report --chart |chart.svg dir plot.PNG
 dtk-report --group-by target,f|target,fileSystem
