@@ -10,7 +10,8 @@
 # sides) where the file system takes it; on tmpfs the data stays in memory
 # all the same, so that row then shows only the cost of the extra copy and
 # calls. Prints the median wall time of each program,
-# their ratio, and the median CPU time (user + system) of each. Then the
+# their ratio, and the median CPU time (user + system) of each. Then what a
+# report with its timeline costs (-report -interval 100 against none). Then the
 # memory a planned file costs: the peak resident size of a run of about
 # 500,000 files at the default nesting, less that of a run of a few files,
 # per file (GNU time measures the peaks).
@@ -101,6 +102,37 @@ else
   echo
   echo "-direct not timed: $(tail -n 1 "$work/err")"
 fi
+
+# What a report with the timeline of every phase costs: dtk with -report
+# -interval 100 (a sample every 100 ms) beside dtk without -report, runs
+# alternating, both pinned.
+report_cost() {
+  local label=$1
+  shift
+  local plainWall="" reportWall="" i line
+  time_one "$dtk" "$@" >/dev/null
+  for ((i = 0; i < runs; ++i)); do
+    line=$(time_one "$dtk" "$@")
+    plainWall+="${line% *}"$'\n'
+    line=$(time_one "$dtk" "$@" -report "$work/report.json" -interval 100)
+    reportWall+="${line% *}"$'\n'
+  done
+  local pw rw
+  pw=$(printf '%s' "$plainWall" | median)
+  rw=$(printf '%s' "$reportWall" | median)
+  awk -v l="$label" -v pw="$pw" -v rw="$rw" 'BEGIN {
+    printf "| %-70s | %7.3f | %7.3f | %5.3fx |\n", l, pw, rw, rw / pw }'
+}
+
+echo
+echo "A report with a timeline sampled every 100 ms, against no report:"
+echo
+printf '| %-70s | %7s | %7s | %6s |\n' "workload" "plain" "report" "ratio"
+printf '|%s|%s|%s|%s|\n' "$(printf -- '-%.0s' {1..72})" "---------" "---------" "--------"
+report_cost "-filesize 10 -maxFileSize 200 -maxDirFiles 1000 -verify" \
+  -verify -filesize 10 -maxFileSize 200 -maxDirFiles 1000
+report_cost "-filesize 10 -maxFileSize 200 -maxDirFiles 1000 -verify -engine uring" \
+  -verify -filesize 10 -maxFileSize 200 -maxDirFiles 1000 -engine uring
 
 # Peak resident kilobytes of one run of dtk on a fresh directory; the created
 # file count goes to $work/files.
