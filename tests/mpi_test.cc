@@ -115,6 +115,9 @@ TEST_F(MpiTest, ThreeRanksRunInStepAndRankZeroPrintsTheirSums) {
     const auto& whole = json["phases"][i];
     EXPECT_EQ(whole["status"], statuses[i]);
     EXPECT_EQ(whole["files"], files[i]);
+    int64_t sampled = 0;  // the ranks' timelines added up on rank 0
+    for (const auto& sample : whole["timeline"]) sampled += sample["files"].get<int64_t>();
+    EXPECT_EQ(sampled, files[i]);
     for (int k = 0; k < 3; ++k) {
       const auto& rank = json["ranks"][k];
       EXPECT_EQ(rank["rank"], k);
