@@ -154,6 +154,7 @@ case_direct() {
   [ -f T/DIR-0/file-4 ] || fail "the tree was not kept"
   diff -r linux/T T >/dev/null || fail "the trees differ"
   grep -Eq '"directBlockSize": [1-9]' r.json || fail "the report has no block size"
+  grep -q '"timeline": \[' r.json || fail "the report has no timeline"
 }
 
 declare -F "case_$case_name" >/dev/null || { echo "no such case: $case_name" >&2; exit 1; }
