@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <memory>
 #include <random>
 #include <thread>
@@ -12,8 +13,10 @@
 
 #ifndef _WIN32
 #include <fcntl.h>
+#include <signal.h>
 #include <stdio.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 #endif
 
@@ -184,12 +187,6 @@ const FaultCase kFaultCases[] = {
     {"MemoryRunsOut", Op::kOpenForWrite, 2, kThrowBadAlloc, false, 1, "Memory Error!",
      "1 files, 1 directories"},
 #ifndef _WIN32
-    {"LinkAtAFile", Op::kCount, 0, ELOOP, false, 0, "CreateFile Error!", "", "file-0", symlink,
-     "victim"},
-    {"HardLinkAtAFile", Op::kCount, 0, EMLINK, false, 0, "CreateFile Error!", "", "file-0", link,
-     "victim"},
-    {"FifoAtAFile", Op::kCount, 0, EEXIST, false, 0, "CreateFile Error!", "", "file-0",
-     [](const char*, const char* at) { return mkfifo(at, 0600); }},
     {"LinkAtADirectory", Op::kCount, 0, ENOTDIR, false, 1, "CreateFile Error!",
      "1 files, 0 directories", "DIR-0", symlink},
     {"FileAtADirectory", Op::kCount, 0, ENOTDIR, false, 1, "CreateFile Error!",
@@ -252,6 +249,158 @@ INSTANTIATE_TEST_SUITE_P(Faults, EngineFaultTest,
                            return std::string(std::get<1>(info.param).name) + "_" +
                                   EngineName(std::get<0>(info.param));
                          });
+
+#ifndef _WIN32
+// Fails the test if it runs for ten seconds, and lets go whatever waits on
+// a FIFO at one of `paths` then (the FIFO's other end is opened and closed
+// again, as often as it takes): no FIFO is ever waited on.
+struct FifoGuard {
+  std::vector<std::string> paths;
+  std::atomic<bool> done{false};
+  std::thread thread{[this] {
+    for (int waited = 0; !done; waited += 10) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      if (waited == 10000) signal(SIGPIPE, SIG_IGN), ADD_FAILURE() << "a FIFO was waited on";
+      if (waited >= 10000) {
+        for (const auto& path : paths) close(open(path.c_str(), O_RDWR | O_NONBLOCK | O_NOFOLLOW));
+      }
+    }
+  }};
+  ~FifoGuard() { done = true, thread.join(); }
+};
+
+// What another user plants at a planned name, given a victim file outside
+// the tree: a link to it (to its directory where a thread's directory
+// goes), a second name of it, a FIFO, a device (a copy of /dev/null, made
+// only by root); why the create phase refuses it, and why the verify phase
+// does (0: it is opened for reading only, and holds the wrong size).
+struct Hostile {
+  const char* name;
+  int (*plant)(const char* victim, const char* at);
+  ErrorCode createRefusal;
+  ErrorCode verifyRefusal;
+};
+
+const Hostile kHostiles[] = {
+    {"Link", symlink, ELOOP, ELOOP},
+    {"HardLink", link, EMLINK, 0},
+    {"Fifo", [](const char*, const char* at) { return mkfifo(at, 0600); }, EEXIST, 0},
+    {"Device", [](const char*, const char* at) { return mknod(at, S_IFCHR | 0600, makedev(1, 3)); },
+     EEXIST, 0}};
+
+// Where and when it is planted, in a plan of eight files of a byte (one
+// batch of the uring engine): at the file the create phase fails at; at a
+// later one, while an earlier one fails (a directory is there), and in
+// place of a file made before that, before the remove phase; in place of a
+// file made, before the verify phase, or before the cleanup walk of a kept
+// tree (-noCreate); where a thread's directory goes, before whole runs.
+enum class Place { kCreate, kAfterAFailure, kVerify, kCleanup, kThreadDirectory };
+const char* const kPlaces[] = {"AtTheFailure", "AfterAFailure", "BeforeVerify", "BeforeCleanup",
+                               "AtAThreadsDirectory"};
+
+class HostileEntryTest
+    : public EngineTest,
+      public ::testing::WithParamInterface<std::tuple<EngineKind, Hostile, Place>> {
+ protected:
+  void SetUp() override { UseEngine(std::get<0>(GetParam())); }
+};
+
+TEST_P(HostileEntryTest, IsNeitherFollowedNorWaitedOnNorWrittenAndNothingOutsideIsTouched) {
+  const auto& [kind, hostile, place] = GetParam();
+  TempDir outside;
+  const std::string victim = outside / "file-0";
+  WriteWholeFile(victim, "precious");
+  // What an entry is, whatever reads it (its access time aside).
+  auto identity = [](const std::string& path) {
+    struct stat s {};
+    EXPECT_EQ(lstat(path.c_str(), &s), 0) << path;
+    return std::tuple(s.st_dev, s.st_ino, s.st_mode, s.st_uid, s.st_size, s.st_mtim.tv_sec,
+                      s.st_mtim.tv_nsec);
+  };
+  const auto before = identity(victim);
+  auto plant = [&](const std::string& name) {
+    std::filesystem::remove(dir / name);
+    const bool intoDirectory = name[0] == 't' && hostile.plant == symlink;
+    return hostile.plant((intoDirectory ? outside.path() : victim).c_str(), (dir / name).c_str());
+  };
+  if (plant("file-1") != 0) GTEST_SKIP() << SystemText(errno);  // a device, but not as root
+  std::filesystem::remove(dir / "file-1");
+  FifoGuard guard{{dir / "file-1", dir / "file-5", dir / "thread-1"}};
+  PlanFiles({1, 1, 1, 1, 1, 1, 1, 1});
+  const char* survivor = place == Place::kCreate             ? "file-1"
+                         : place == Place::kAfterAFailure    ? "file-5"
+                         : place == Place::kThreadDirectory ? "thread-1"
+                                                             : nullptr;
+  ASSERT_EQ(survivor != nullptr ? plant(survivor) : 0, 0);
+  const auto planted = survivor != nullptr ? identity(dir / survivor) : before;
+  std::vector<std::string> left;  // what is in the target at the end
+  std::string lines;
+  if (place == Place::kThreadDirectory) {
+    // Its thread fails in each walk (none runs without the directory), the
+    // other goes on.
+    for (const char* option : {"-sync", "-noRemove", "-noCreate"}) {
+      ToolRun run = RunInProcess({dir.path().c_str(), "-filesize", "1", "-threads", "2", "-engine",
+                                  EngineName(kind), option});
+      EXPECT_EQ(run.status, 2);
+      EXPECT_FALSE(LinesStartingWith(run.lines, "E [thread 1] ").empty()) << run.lines;
+      EXPECT_TRUE(LinesStartingWith(run.lines, "E [thread 0] ").empty()) << run.lines;
+    }
+  } else if (survivor != nullptr) {
+    // A file of someone else's at a later name stays too.
+    WriteWholeFile(dir / "file-6", "theirs");
+    EXPECT_EQ(chown((dir / "file-6").c_str(), kOtherUser, kOtherUser) == 0, geteuid() == 0);
+    const bool after = place == Place::kAfterAFailure;
+    ASSERT_TRUE(!after || std::filesystem::create_directory(dir / "file-3"));
+    EXPECT_EQ(Create(), -1);
+    lines = Lines();
+    const std::string fails = after ? "3" : "1";
+    EXPECT_EQ(lines.substr(lines.find("E CreateFile T/file-" + fails)),
+              "E CreateFile T/file-" + fails + " (1 bytes) No." + (after ? "4" : "2") +
+                  "\nE CreateFile Error!: " + SystemText(after ? EISDIR : hostile.createRefusal) +
+                  "\nE TS Finish\nE DtkTest Error!\n");
+    ASSERT_EQ(after ? plant("file-1") : 0, 0);
+    left = after ? std::vector<std::string>{"file-3/", "file-5", "file-6"}
+                 : std::vector<std::string>{"file-1", "file-6"};
+  } else {
+    ASSERT_EQ(Create(), 0);
+    ASSERT_EQ(plant("file-1"), 0);
+  }
+  if (place == Place::kVerify) {
+    console.Clear();
+    EXPECT_EQ(Verify(), -1);
+    lines = Lines();
+    const std::string error = hostile.verifyRefusal != 0
+                                  ? "CreateFile Error!: " + SystemText(hostile.verifyRefusal)
+                                  : "FileSize Error!";
+    EXPECT_EQ(lines.substr(lines.find("No.2\n")),
+              "No.2\nE " + error + "\nE TS Finish\nE Verify Error!\n");
+  }
+  if (place != Place::kThreadDirectory) {
+    EXPECT_EQ(place == Place::kCleanup ? RemovePlanned() : Remove(), 0);
+    const char* removed = place == Place::kCreate ? "1" : place == Place::kAfterAFailure ? "3" : "8";
+    EXPECT_NE(Lines().find(std::string("O Remove ") + removed + " files, 0 directories\n"),
+              std::string::npos);
+    EXPECT_EQ(dir.List(), left);
+  }
+  if (survivor != nullptr) EXPECT_EQ(identity(dir / survivor), planted);
+  if (!left.empty()) EXPECT_EQ(ReadWholeFile(dir / "file-6"), "theirs");
+  EXPECT_EQ(ReadWholeFile(victim), "precious");
+  EXPECT_EQ(identity(victim), before);
+  EXPECT_EQ(outside.List(), std::vector<std::string>{"file-0"});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Plants, HostileEntryTest,
+    ::testing::Combine(::testing::Values(EngineKind::kSync, EngineKind::kUring),
+                       ::testing::ValuesIn(kHostiles),
+                       ::testing::Values(Place::kCreate, Place::kAfterAFailure, Place::kVerify,
+                                         Place::kCleanup, Place::kThreadDirectory)),
+    [](const auto& info) {
+      return std::string(std::get<1>(info.param).name) +
+             kPlaces[static_cast<int>(std::get<2>(info.param))] + "_" +
+             EngineName(std::get<0>(info.param));
+    });
+#endif
 
 // -direct: the block arithmetic of unbuffered transfers against a file
 // system that plays any block size and refuses what is not aligned.
@@ -332,24 +481,6 @@ TEST_P(BothEngines, AFileLongerOrShorterThanPlannedStopsTheVerifyPhaseThere) {
   EXPECT_NE(Lines().find("No.1\nE ReadFile Error!: " + SystemText(EIO) + "\n"), std::string::npos);
   EXPECT_EQ(fs.CountOf(Op::kOpenForRead), fs.CountOf(Op::kClose) - fs.CountOf(Op::kOpenForWrite));
 }
-
-#ifndef _WIN32
-// A directory where a file is planned, amid files already in flight: the
-// phase ends there, and what later files were made goes again at once.
-TEST_P(BothEngines, AFailureAmidABatchLeavesWhatOneCallAtATimeLeaves) {
-  PlanFiles({1, 1, 1, 1, 1, 1, 1, 1});
-  std::filesystem::create_directory(dir / "file-3");
-  EXPECT_EQ(Create(), -1);
-  std::string lines = Lines();
-  EXPECT_EQ(lines.substr(lines.find("E CreateFile T/file-3")),
-            "E CreateFile T/file-3 (1 bytes) No.4\nE CreateFile Error!: " + SystemText(EISDIR) +
-                "\nE TS Finish\nE DtkTest Error!\n");
-  EXPECT_EQ(dir.List(), (std::vector<std::string>{"file-0", "file-1", "file-2", "file-3/"}));
-  EXPECT_EQ(Remove(), 0);
-  EXPECT_NE(Lines().find("O Remove 3 files, 0 directories\n"), std::string::npos);
-  EXPECT_EQ(dir.List(), std::vector<std::string>{"file-3/"});
-}
-#endif
 
 TEST_P(BothEngines, RemoveFailuresSayWhyAndStopButEntriesGoneSinceAreNotMissed) {
   Plan(6, 1, 1, 2, 4);  // file-0,1; DIR-0: file-2,3; DIR-0/DIR-1: file-4,5

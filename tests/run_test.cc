@@ -750,24 +750,6 @@ TEST(ThreadRunTest, AThreadsDirectoryMovedAwayIsReportedAndTheOneAtItsNameStays)
   EXPECT_EQ(dir.List(), (std::vector<std::string>{"moved/", "thread-1/"}));
 }
 
-// A link planted where a thread's directory goes leads nowhere: that
-// thread fails, nothing behind the link is touched, and the link stays.
-TEST(ThreadRunTest, ALinkAtAThreadsDirectoryIsRefused) {
-  TempDir dir;
-  TempDir outside;
-  WriteWholeFile(outside / "file-0", "theirs");
-  ASSERT_EQ(symlink(outside.path().c_str(), (dir / "thread-1").c_str()), 0);
-  ToolRun run = RunSmall(dir.path(), "-threads 2");
-  EXPECT_EQ(run.status, 2);
-  EXPECT_EQ(
-      LinesStartingWith(run.lines, "E [thread 1] CreateFile " + (dir / "thread-1/file-0 (")).size(),
-      1u)
-      << run.lines;
-  EXPECT_EQ(std::filesystem::read_symlink(dir / "thread-1"), outside.path());  // the link stays
-  EXPECT_EQ(dir.List().size(), 1u);
-  EXPECT_EQ(outside.List(), std::vector<std::string>{"file-0"});
-  EXPECT_EQ(ReadWholeFile(outside / "file-0"), "theirs");
-}
 #endif
 
 }  // namespace

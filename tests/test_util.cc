@@ -45,7 +45,7 @@ TempDir::~TempDir() {
 std::vector<std::string> TempDir::List() const {
   std::vector<std::string> paths;
   for (const auto& item : fs::recursive_directory_iterator(path_)) {
-    paths.push_back(fs::relative(item.path(), path_).generic_string() +
+    paths.push_back(item.path().lexically_relative(path_).generic_string() +
                     (item.is_directory() ? "/" : ""));
   }
   std::sort(paths.begin(), paths.end());
