@@ -202,13 +202,30 @@ TEST(RunTest, FailuresGiveStatusTwoAndAreListedInTheReport) {
   EXPECT_EQ(run.status, 2);
   EXPECT_EQ(run.lines.substr(run.lines.rfind("E ")), "E Report Error!: " + noPath + "\n");
   EXPECT_TRUE(dir.List().empty());
-  // A file that cannot be deleted stops the remove phase; a later run
-  // removes what stays.
+}
+
+// A file call that fails is listed in the report with either engine: a
+// write ends the create phase, and an unlink the remove phase, which a
+// later run finishes.
+TEST_P(EngineRunTest, FailedCallsAreListedInTheReport) {
+  TempDir dir, reports;
+  const std::string reportPath = reports / "failed.json";
   FaultFileSystem failing(SystemFileSystem());
-  failing.FailCall(Op::kDeleteFile, 2, EACCES);
-  run = RunInProcess({dir.path().c_str(), "-filesize", "1"}, failing);
+  failing.FailCall(Op::kWrite, 3, ENOSPC);
+  failing.FailCall(Op::kDeleteFile, 1, EACCES);
+  ToolRun run = Run({dir.path().c_str(), "-filesize", "1", "-report", reportPath.c_str()}, &failing);
   EXPECT_EQ(run.status, 2);
-  EXPECT_NE(run.lines.find("No.2\nE DeleteFile Error!: " + SystemText(EACCES) + "\n"), npos);
+  EXPECT_NE(run.lines.find("No.1\nE DeleteFile Error!: " + SystemText(EACCES) + "\n"), npos);
+  nlohmann::json report = ReadReport(reportPath);
+  const std::tuple<int, const char*, ErrorCode> failures[] = {{0, "write", ENOSPC},
+                                                              {1, "unlink", EACCES}};
+  for (const auto& [phase, operation, code] : failures) {
+    EXPECT_EQ(report["phases"][phase]["failures"],
+              nlohmann::json::array({{{"operation", operation},
+                                      {"path", dir / "file-2"},
+                                      {"code", code},
+                                      {"message", SystemText(code)}}}));
+  }
   EXPECT_EQ(RunInProcess({dir.path().c_str(), "-filesize", "1", "-noCreate"}).status, 0);
   EXPECT_TRUE(dir.List().empty());
 }
