@@ -10,6 +10,7 @@
 
 #include "reporting/phase_frame.h"
 #include "reporting/member_console.h"
+#include "reporting/status_line.h"
 #include "test_util.h"
 
 namespace dtk {
@@ -116,6 +117,35 @@ TEST(MemberConsoleTest, ProgressStaysQuietUntilAnErrorNamesItsEntry) {
             "[rank 3] WriteFile Error!: first\n[rank 3] second\n"
             "E [rank 3] DtkTest Error!\n"
             "O [rank 3] Remove 1 files, 0 directories\n");
+}
+
+// The status line as a user reads it: digits grouped by three, bytes and
+// rates to three digits with the prefix of 1000 they reach once rounded,
+// the share done cut (not rounded) to a tenth, the time left to the second;
+// the whole cut to the terminal's width.
+TEST(StatusLineTest, FiguresAreGroupedRoundedAndCut) {
+  const std::pair<uint64_t, const char*> grouped[] = {
+      {0, "0"}, {999, "999"}, {1000, "1,000"}, {1001, "1,001"}, {123456, "123,456"},
+      {1023045, "1,023,045"}, {UINT64_MAX, "18,446,744,073,709,551,615"}};
+  for (auto [value, text] : grouped) EXPECT_EQ(GroupedDigits(value), text);
+  const std::pair<double, const char*> bytes[] = {
+      {0, "0 B"}, {999.4, "999 B"}, {999.5, "1.00 KB"}, {1234, "1.23 KB"}, {9994, "9.99 KB"},
+      {9995, "10.0 KB"}, {99949, "99.9 KB"}, {99950, "100 KB"}, {845e6, "845 MB"},
+      {999.5e6, "1.00 GB"}, {12.3e9, "12.3 GB"}, {2e18, "2.00 EB"}};
+  for (auto [value, text] : bytes) EXPECT_EQ(ReadableBytes(value), text) << value;
+  const std::pair<double, const char*> times[] = {{0, "0:00:00"},    {59.4, "0:00:59"},
+                                                  {59.5, "0:01:00"}, {3599, "0:59:59"},
+                                                  {3600, "1:00:00"}, {360000, "100:00:00"}};
+  for (auto [seconds, text] : times) EXPECT_EQ(ClockTime(seconds), text) << seconds;
+  const std::tuple<StatusFigures, size_t, const char*> lines[] = {
+      {{"Create", 412, 1000, 12300000000, 23456.4, 845e6, 72.4}, 0,
+       "Create  41.2%  412/1,000 entries  12.3 GB  845 MB/s  23,456 entries/s  0:01:12 left"},
+      {{"Verify", 9999, 10000, 999, 0.5, 0, -1}, 0,
+       "Verify  99.9%  9,999/10,000 entries  999 B  0 B/s  1 entries/s  -:--:-- left"},
+      {{"Remove", 3, 0, 0, 0, 0, 0}, 200,
+       "Remove  100.0%  3/0 entries  0 B  0 B/s  0 entries/s  0:00:00 left"},
+      {{"Remove", 7, 5, 0, 0, 0, 0}, 15, "Remove  100.0% "}};
+  for (const auto& [figures, width, line] : lines) EXPECT_EQ(FormatStatusLine(figures, width), line);
 }
 
 }  // namespace
