@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 
 namespace dtk::report {
 
@@ -17,11 +18,14 @@ DisplayUnit ChooseUnit(double largest, const std::string& baseUnit) {
   bool time = baseUnit == "s";
   const Prefix* prefixes = time ? kTime : kRate;
   size_t count = time ? std::size(kTime) : std::size(kRate);
-  // The largest prefix that still leaves the value at least 1; the
-  // smallest one for values below all of them.
+  // The largest prefix that still leaves the value at least 1 as it is
+  // shown, to four digits (999.9996 us is 1.000 ms); the smallest one for
+  // values below all of them.
   const Prefix* chosen = &prefixes[0];
   for (size_t i = 0; i < count; ++i) {
-    if (largest >= std::pow(10.0, prefixes[i].exponent)) chosen = &prefixes[i];
+    double shown = std::strtod(
+        SignificantNumber(largest / std::pow(10.0, prefixes[i].exponent)).c_str(), nullptr);
+    if (shown >= 1) chosen = &prefixes[i];
   }
   return {std::pow(10.0, chosen->exponent), chosen->name + baseUnit};
 }
@@ -35,6 +39,10 @@ std::string SignificantNumber(double value) {
   }
   char text[64];
   std::snprintf(text, sizeof(text), "%.*f", decimals, value);
+  // Rounded up to the next power of ten, it has a digit fewer after the point.
+  if (decimals > 0 && std::abs(std::strtod(text, nullptr)) >= std::pow(10.0, 4 - decimals)) {
+    std::snprintf(text, sizeof(text), "%.*f", decimals - 1, value);
+  }
   return text;
 }
 

@@ -13,9 +13,10 @@ struct DisplayUnit {
 };
 
 // The unit, `baseUnit` with an SI prefix, in which `largest` (in the base
-// unit) is at least 1 and below 1000 where a prefix allows: seconds ("s")
-// go down to nanoseconds but not above seconds; rates ("/s", "B/s") go up to
-// tera but not below the base unit.
+// unit), as SignificantNumber shows it, is at least 1 and below 1000 where
+// a prefix allows (999.9996 us is 1.000 ms): seconds ("s") go down to
+// nanoseconds but not above seconds; rates ("/s", "B/s") go up to tera but
+// not below the base unit.
 DisplayUnit ChooseUnit(double largest, const std::string& baseUnit);
 
 // `value` with four significant digits, written without an exponent:

@@ -8,6 +8,7 @@
 #include <regex>
 #include <string>
 
+#include "dtk-report/units.h"
 #include "reporting/phase_frame.h"
 #include "reporting/member_console.h"
 #include "reporting/status_line.h"
@@ -146,6 +147,29 @@ TEST(StatusLineTest, FiguresAreGroupedRoundedAndCut) {
        "Remove  100.0%  3/0 entries  0 B  0 B/s  0 entries/s  0:00:00 left"},
       {{"Remove", 7, 5, 0, 0, 0, 0}, 15, "Remove  100.0% "}};
   for (const auto& [figures, width, line] : lines) EXPECT_EQ(FormatStatusLine(figures, width), line);
+}
+
+// A row of dtk-report's table is in the unit its largest figure is at least
+// 1 and below 1000 in, as it is shown to four digits: at, below and above
+// each prefix's boundary, from a report's microseconds too (1 ms is not
+// 1000 us); times from nanoseconds to seconds, rates from the base unit to
+// tera.
+TEST(ReportUnitsTest, TheLargestFigureOfARowIsFromOneToBelowAThousandInItsUnit) {
+  const std::tuple<double, const char*, const char*, const char*> cases[] = {
+      {0, "s", "ns", "0.000"},            {0.4e-9, "s", "ns", "0.4000"},
+      {999e-9, "s", "ns", "999.0"},       {1e-6, "s", "us", "1.000"},
+      {999.9 * 1e-6, "s", "us", "999.9"}, {1000 * 1e-6, "s", "ms", "1.000"},
+      {999.9996e-6, "s", "ms", "1.000"},  {0.9999, "s", "ms", "999.9"},
+      {1e6 * 1e-6, "s", "s", "1.000"},    {86400, "s", "s", "86400"},
+      {999, "B/s", "B/s", "999.0"},       {1000, "B/s", "kB/s", "1.000"},
+      {999999, "/s", "M/s", "1.000"},     {1.5e9, "B/s", "GB/s", "1.500"},
+      {1e12, "B/s", "TB/s", "1.000"},     {5e15, "B/s", "TB/s", "5000"}};
+  for (auto [largest, base, unit, shown] : cases) {
+    report::DisplayUnit chosen = report::ChooseUnit(largest, base);
+    EXPECT_EQ(chosen.name, unit) << largest;
+    EXPECT_EQ(report::SignificantNumber(largest / chosen.divisor), shown) << largest;
+  }
+  EXPECT_EQ(report::ExactNumber(0.1 + 0.2), "0.30000000000000004");
 }
 
 }  // namespace
