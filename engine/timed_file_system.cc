@@ -1,6 +1,8 @@
 #include "engine/timed_file_system.h"
 
 #include <chrono>
+
+#include "support/call_clock.h"
 #include <utility>
 
 namespace dtk {
@@ -8,6 +10,7 @@ namespace dtk {
 void TimedFileSystem::set_enabled(bool enabled) {
   if (enabled && latencies_ == nullptr) {
     latencies_ = std::make_unique<std::array<LatencyHistogram, kOperationCount>>();
+    CallClock::Ticks();  // the clock's rate is measured now, not in a phase
   }
   enabled_ = enabled;
 }
@@ -69,11 +72,10 @@ ErrorCode TimedFileSystem::Timed(FileCall fileCall, const char* path, intptr_t h
                                  Call&& call) {
   if (!enabled_) return call();
   const Operation operation = OperationOf(fileCall);
-  auto start = std::chrono::steady_clock::now();
+  const uint64_t start = CallClock::Ticks();
   ErrorCode code = call();
-  auto elapsed = std::chrono::steady_clock::now() - start;
-  auto nanoseconds = std::chrono::duration_cast<std::chrono::nanoseconds>(elapsed).count();
-  const uint64_t took = nanoseconds < 0 ? 0 : static_cast<uint64_t>(nanoseconds);
+  const uint64_t end = CallClock::Ticks();
+  const uint64_t took = CallClock::Nanoseconds(end > start ? end - start : 0);
   (*latencies_)[static_cast<int>(operation)].Record(took);
   RaiseSampleMax(took);
   if (code != 0) {

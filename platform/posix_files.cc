@@ -10,6 +10,7 @@
 #include <sys/mount.h>
 #include <sys/param.h>
 #endif
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -29,6 +30,40 @@ namespace {
 
 ErrorCode LastError() { return static_cast<ErrorCode>(errno); }
 
+// The calls on the tree go straight to the kernel on Linux: the C library's
+// wrappers first mark each one as a point where a thread may be cancelled,
+// which costs a few percent of a run of small files once the process has a
+// second thread (the threads of -threads N, the sampler of a timeline), and
+// dtk cancels no thread. Each sets errno and returns -1 on failure, as the
+// wrappers do.
+#if defined(__linux__)
+int OpenAt(int dir, const char* name, int flags, mode_t mode = 0) {
+  return static_cast<int>(::syscall(SYS_openat, dir, name, flags, mode));
+}
+int CloseFd(int fd) { return static_cast<int>(::syscall(SYS_close, fd)); }
+ssize_t WriteFd(int fd, const void* data, size_t count) {
+  return ::syscall(SYS_write, fd, data, count);
+}
+ssize_t ReadFd(int fd, void* data, size_t count) { return ::syscall(SYS_read, fd, data, count); }
+int UnlinkAt(int dir, const char* name, int flags) {
+  return static_cast<int>(::syscall(SYS_unlinkat, dir, name, flags));
+}
+int MkdirAt(int dir, const char* name, mode_t mode) {
+  return static_cast<int>(::syscall(SYS_mkdirat, dir, name, mode));
+}
+int SyncFd(int fd) { return static_cast<int>(::syscall(SYS_fsync, fd)); }
+#else
+int OpenAt(int dir, const char* name, int flags, mode_t mode = 0) {
+  return ::openat(dir, name, flags, mode);
+}
+int CloseFd(int fd) { return ::close(fd); }
+ssize_t WriteFd(int fd, const void* data, size_t count) { return ::write(fd, data, count); }
+ssize_t ReadFd(int fd, void* data, size_t count) { return ::read(fd, data, count); }
+int UnlinkAt(int dir, const char* name, int flags) { return ::unlinkat(dir, name, flags); }
+int MkdirAt(int dir, const char* name, mode_t mode) { return ::mkdirat(dir, name, mode); }
+int SyncFd(int fd) { return ::fsync(fd); }
+#endif
+
 // Runs a system call again while a signal interrupts it.
 template <class Call>
 auto RetryOnInterrupt(Call call) {
@@ -41,7 +76,7 @@ auto RetryOnInterrupt(Call call) {
 
 }  // namespace
 
-PosixFileSystem::PosixFileSystem() : calls_{::write, ::read} {}
+PosixFileSystem::PosixFileSystem() : calls_{WriteFd, ReadFd} {}
 
 namespace {
 
@@ -80,7 +115,7 @@ ErrorCode AfterOpen(int fd, IoMode mode) {
 #if !defined(O_DIRECT) && defined(F_NOCACHE)
   if (mode == IoMode::kDirect && ::fcntl(fd, F_NOCACHE, 1) == -1) {
     ErrorCode code = LastError();
-    ::close(fd);
+    CloseFd(fd);
     return code;
   }
 #else
@@ -95,7 +130,7 @@ ErrorCode AfterOpen(int fd, IoMode mode) {
 // truncated. The common case, nothing there, takes one call.
 ErrorCode CreateOrReuse(int dir, const char* name, int extra, int* fd) {
   *fd = RetryOnInterrupt([&] {
-    return ::openat(dir, name, kCreateFileFlags | O_CLOEXEC | extra, 0666);
+    return OpenAt(dir, name, kCreateFileFlags | O_CLOEXEC | extra, 0666);
   });
   if (*fd >= 0) return 0;
   if (errno != EEXIST) return LastError();
@@ -107,7 +142,7 @@ ErrorCode CreateOrReuse(int dir, const char* name, int extra, int* fd) {
   if (::fstatat(dir, name, &before, AT_SYMLINK_NOFOLLOW) != 0) return LastError();
   if (ErrorCode refusal = RefusalToReuse(before)) return refusal;
   int opened = RetryOnInterrupt([&] {
-    return ::openat(dir, name, O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY | extra);
+    return OpenAt(dir, name, O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY | extra);
   });
   if (opened < 0) return LastError();
   struct stat after {};
@@ -121,7 +156,7 @@ ErrorCode CreateOrReuse(int dir, const char* name, int extra, int* fd) {
     if (flags == -1 || ::fcntl(opened, F_SETFL, flags & ~O_NONBLOCK) == -1) code = LastError();
   }
   if (code != 0) {
-    ::close(opened);
+    CloseFd(opened);
     return code;
   }
   *fd = opened;
@@ -132,10 +167,10 @@ ErrorCode CreateOrReuse(int dir, const char* name, int extra, int* fd) {
 // A directory that may not be read is still opened as a place to work in
 // (O_PATH), where the system has that.
 ErrorCode OpenDirectoryAt(int dir, const char* name, int flags, DirHandle* result) {
-  int fd = RetryOnInterrupt([&] { return ::openat(dir, name, O_RDONLY | flags); });
+  int fd = RetryOnInterrupt([&] { return OpenAt(dir, name, O_RDONLY | flags); });
 #if defined(O_PATH)
   if (fd < 0 && errno == EACCES) {
-    fd = RetryOnInterrupt([&] { return ::openat(dir, name, O_PATH | flags); });
+    fd = RetryOnInterrupt([&] { return OpenAt(dir, name, O_PATH | flags); });
   }
 #endif
   if (fd < 0) {
@@ -160,7 +195,7 @@ ErrorCode PosixFileSystem::LockDirectory(DirHandle dir) {
 
 ErrorCode PosixFileSystem::MakeDirectory(const EntryPlace& at) {
   if (ErrorCode code = CheckPlace(at)) return code;
-  return ::mkdirat(static_cast<int>(at.dir), at.name, 0777) == 0 ? 0 : LastError();
+  return MkdirAt(static_cast<int>(at.dir), at.name, 0777) == 0 ? 0 : LastError();
 }
 
 ErrorCode PosixFileSystem::OpenDirectory(const EntryPlace& at, DirHandle* dir) {
@@ -172,7 +207,7 @@ ErrorCode PosixFileSystem::OpenDirectory(const EntryPlace& at, DirHandle* dir) {
 
 ErrorCode PosixFileSystem::FlushDirectory(DirHandle dir) {
   ErrorCode code =
-      RetryOnInterrupt([&] { return ::fsync(static_cast<int>(dir)); }) == 0 ? 0 : LastError();
+      RetryOnInterrupt([&] { return SyncFd(static_cast<int>(dir)); }) == 0 ? 0 : LastError();
   // Some file systems cannot flush a directory, and a directory opened only
   // as a place to work in cannot be flushed; that loses nothing.
   if (code == EINVAL || code == EBADF) code = 0;
@@ -180,7 +215,7 @@ ErrorCode PosixFileSystem::FlushDirectory(DirHandle dir) {
 }
 
 ErrorCode PosixFileSystem::CloseDirectory(DirHandle dir) {
-  return ::close(static_cast<int>(dir)) == 0 || errno == EINTR ? 0 : LastError();
+  return CloseFd(static_cast<int>(dir)) == 0 || errno == EINTR ? 0 : LastError();
 }
 
 ErrorCode PosixFileSystem::OpenForWrite(const EntryPlace& at, FileHandle* file, IoMode mode) {
@@ -199,7 +234,7 @@ ErrorCode PosixFileSystem::OpenForRead(const EntryPlace& at, FileHandle* file, I
   // O_NONBLOCK: a FIFO at the name is not waited on (it reads as empty);
   // on regular files it changes nothing.
   int fd = RetryOnInterrupt([&] {
-    return ::openat(static_cast<int>(at.dir), at.name,
+    return OpenAt(static_cast<int>(at.dir), at.name,
                     kReadFileFlags | O_CLOEXEC | OpenFlagsFor(mode));
   });
   if (fd < 0) return LastError();
@@ -245,23 +280,23 @@ ErrorCode PosixFileSystem::SetFileSize(FileHandle file, int64_t size) {
 }
 
 ErrorCode PosixFileSystem::Flush(FileHandle file) {
-  return RetryOnInterrupt([&] { return ::fsync(static_cast<int>(file)); }) == 0 ? 0 : LastError();
+  return RetryOnInterrupt([&] { return SyncFd(static_cast<int>(file)); }) == 0 ? 0 : LastError();
 }
 
 ErrorCode PosixFileSystem::Close(FileHandle file) {
   // A close interrupted by a signal has released the descriptor all the
   // same on Linux; calling it again could close someone else's.
-  return ::close(static_cast<int>(file)) == 0 || errno == EINTR ? 0 : LastError();
+  return CloseFd(static_cast<int>(file)) == 0 || errno == EINTR ? 0 : LastError();
 }
 
 ErrorCode PosixFileSystem::DeleteFile(const EntryPlace& at) {
   if (ErrorCode code = CheckPlace(at)) return code;
-  return ::unlinkat(static_cast<int>(at.dir), at.name, 0) == 0 ? 0 : LastError();
+  return UnlinkAt(static_cast<int>(at.dir), at.name, 0) == 0 ? 0 : LastError();
 }
 
 ErrorCode PosixFileSystem::RemoveDirectory(const EntryPlace& at) {
   if (ErrorCode code = CheckPlace(at)) return code;
-  return ::unlinkat(static_cast<int>(at.dir), at.name, AT_REMOVEDIR) == 0 ? 0 : LastError();
+  return UnlinkAt(static_cast<int>(at.dir), at.name, AT_REMOVEDIR) == 0 ? 0 : LastError();
 }
 
 ErrorCode PosixFileSystem::DirectoryIsAt(DirHandle dir, const EntryPlace& at) {
@@ -330,11 +365,11 @@ ErrorCode PosixFileSystem::ProbeDirectIo(const EntryPlace& at, uint32_t* blockSi
   int fd = -1;
 #if defined(O_TMPFILE)
   // A file without a name: nothing is left behind whatever happens.
-  fd = RetryOnInterrupt([&] { return ::openat(dir, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600); });
+  fd = RetryOnInterrupt([&] { return OpenAt(dir, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600); });
 #endif
   if (fd < 0) {
     fd = RetryOnInterrupt([&] {
-      return ::openat(dir, at.name, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY,
+      return OpenAt(dir, at.name, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY,
                       0600);
     });
     // No file can be made here at all (a read-only file system, a target
@@ -346,11 +381,11 @@ ErrorCode PosixFileSystem::ProbeDirectIo(const EntryPlace& at, uint32_t* blockSi
     struct stat there {};
     if (::fstat(fd, &mine) == 0 && ::fstatat(dir, at.name, &there, AT_SYMLINK_NOFOLLOW) == 0 &&
         mine.st_dev == there.st_dev && mine.st_ino == there.st_ino) {
-      ::unlinkat(dir, at.name, 0);
+      UnlinkAt(dir, at.name, 0);
     }
   }
   ErrorCode code = ProbeOpenFile(fd, blockSize);
-  ::close(fd);
+  CloseFd(fd);
   return code;
 }
 
