@@ -94,8 +94,11 @@ test-sanitize: deps
 # The tests of what runs on several threads (dtk -threads N, the thread
 # group, the shared console, the fault double they share) under
 # ThreadSanitizer (build-tsan/): only dtk and the unit tests are built.
+# Not those of the uring engine: liburing maps its rings with system calls
+# of its own, which ThreadSanitizer does not see, so a ring that one thread
+# made where another's was just unmapped looks like one ring shared.
 TSAN_BUILD ?= build-tsan
-TSAN_TESTS ?= *Thread*:*MemberConsole*
+TSAN_TESTS ?= *Thread*:*MemberConsole*-*uring*
 test-tsan: deps
 	@$(call configure,$(TSAN_BUILD),-DCMAKE_BUILD_TYPE=RelWithDebInfo -DDTK_SANITIZE_THREAD=ON \
 	  -DDTK_BUILD_BENCH=OFF)
