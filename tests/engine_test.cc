@@ -382,8 +382,12 @@ TEST_P(HostileEntryTest, IsNeitherFollowedNorWaitedOnNorWrittenAndNothingOutside
               std::string::npos);
     EXPECT_EQ(dir.List(), left);
   }
-  if (survivor != nullptr) EXPECT_EQ(identity(dir / survivor), planted);
-  if (!left.empty()) EXPECT_EQ(ReadWholeFile(dir / "file-6"), "theirs");
+  if (survivor != nullptr) {
+    EXPECT_EQ(identity(dir / survivor), planted);
+  }
+  if (!left.empty()) {
+    EXPECT_EQ(ReadWholeFile(dir / "file-6"), "theirs");
+  }
   EXPECT_EQ(ReadWholeFile(victim), "precious");
   EXPECT_EQ(identity(victim), before);
   EXPECT_EQ(outside.List(), std::vector<std::string>{"file-0"});
