@@ -8,7 +8,7 @@
 
 #include "driver/report_recorder.h"
 #include "engine/file_engine.h"
-#include "engine/timed_file_system.h"
+#include "reporting/timed_file_system.h"
 #include "platform/process.h"
 #include "reporting/format.h"
 #include "reporting/phase_frame.h"

@@ -14,7 +14,7 @@
 #include "driver/command_line.h"
 #include "driver/run.h"
 #include "driver/run_group.h"
-#include "driver/timeline_sampler.h"
+#include "reporting/timeline_sampler.h"
 #include "engine/tester.h"
 #include "reporting/console.h"
 #include "reporting/run_report.h"

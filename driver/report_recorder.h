@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "engine/tester.h"
-#include "driver/timeline_sampler.h"
-#include "engine/timed_file_system.h"
+#include "reporting/timeline_sampler.h"
+#include "reporting/timed_file_system.h"
 #include "reporting/phase_frame.h"
 #include "reporting/run_report.h"
 

@@ -11,7 +11,7 @@
 #include "driver/report_recorder.h"
 #include "engine/file_engine.h"
 #include "engine/tester.h"
-#include "engine/timed_file_system.h"
+#include "reporting/timed_file_system.h"
 #include "platform/file_system.h"
 #include "reporting/console.h"
 #include "platform/path.h"

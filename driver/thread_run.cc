@@ -6,7 +6,7 @@
 
 #include "driver/member_run.h"
 #include "driver/thread_group.h"
-#include "engine/timed_file_system.h"
+#include "reporting/timed_file_system.h"
 #include "platform/process.h"
 #include "reporting/member_console.h"
 #include "reporting/status_line.h"

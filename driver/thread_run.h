@@ -9,7 +9,7 @@
 
 #include "driver/command_line.h"
 #include "driver/run.h"
-#include "driver/timeline_sampler.h"
+#include "reporting/timeline_sampler.h"
 #include "engine/tester.h"
 #include "reporting/console.h"
 #include "tree/file_list.h"

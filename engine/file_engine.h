@@ -15,7 +15,7 @@
 #include <memory>
 #include <string>
 
-#include "engine/timed_file_system.h"
+#include "reporting/timed_file_system.h"
 #include "platform/file_system.h"
 #include "tree/file_list.h"
 

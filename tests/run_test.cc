@@ -24,7 +24,7 @@
 
 #include "engine/file_engine.h"
 #include "engine/tester.h"
-#include "engine/timed_file_system.h"
+#include "reporting/timed_file_system.h"
 #include "fault_file_system.h"
 #include "platform/process.h"
 #include "support/crc32.h"

@@ -1,7 +1,7 @@
 // The timing decorator (which failures it lists, and that it changes nothing
 // in the calls) and the log-linear latency histograms it records into:
 // bucket layout, accuracy and quantiles.
-#include "engine/timed_file_system.h"
+#include "reporting/timed_file_system.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 // The timeline of every phase: what the members of a process finished in
 // each stretch of the phase's time, taken from the counters the run keeps
 // anyway by a thread of its own that sleeps between samples.
-#ifndef DTK_DRIVER_TIMELINE_SAMPLER_H_
-#define DTK_DRIVER_TIMELINE_SAMPLER_H_
+#ifndef DTK_REPORTING_TIMELINE_SAMPLER_H_
+#define DTK_REPORTING_TIMELINE_SAMPLER_H_
 
 #include <chrono>
 #include <condition_variable>
@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "engine/timed_file_system.h"
+#include "reporting/timed_file_system.h"
 #include "reporting/phase_frame.h"
 #include "reporting/run_report.h"
 
@@ -72,4 +72,4 @@ class TimelineSampler {
 
 }  // namespace dtk
 
-#endif  // DTK_DRIVER_TIMELINE_SAMPLER_H_
+#endif  // DTK_REPORTING_TIMELINE_SAMPLER_H_

@@ -1,8 +1,8 @@
 // A file system that times every call made through it on a steady clock,
 // keeps a latency histogram per kind of call and lists the calls that
 // failed, for a report of the run. It changes nothing in what the calls do.
-#ifndef DTK_ENGINE_TIMED_FILE_SYSTEM_H_
-#define DTK_ENGINE_TIMED_FILE_SYSTEM_H_
+#ifndef DTK_REPORTING_TIMED_FILE_SYSTEM_H_
+#define DTK_REPORTING_TIMED_FILE_SYSTEM_H_
 
 #include <array>
 #include <atomic>
@@ -108,4 +108,4 @@ class TimedFileSystem : public FileSystem {
 
 }  // namespace dtk
 
-#endif  // DTK_ENGINE_TIMED_FILE_SYSTEM_H_
+#endif  // DTK_REPORTING_TIMED_FILE_SYSTEM_H_

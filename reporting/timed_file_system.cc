@@ -1,4 +1,4 @@
-#include "engine/timed_file_system.h"
+#include "reporting/timed_file_system.h"
 
 #include <chrono>
 

@@ -1,4 +1,4 @@
-#include "driver/timeline_sampler.h"
+#include "reporting/timeline_sampler.h"
 
 namespace dtk {
 namespace {
