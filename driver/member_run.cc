@@ -6,7 +6,7 @@
 #include <new>
 #include <optional>
 
-#include "driver/report_recorder.h"
+#include "reporting/report_recorder.h"
 #include "engine/file_engine.h"
 #include "reporting/timed_file_system.h"
 #include "platform/process.h"
@@ -44,12 +44,6 @@ int RemoveMemberDirectory(TreeRoot& memberRoot, const TreeRoot& target, FileSyst
   return -1;
 }
 
-int64_t SteadyNanoseconds() {
-  return std::chrono::duration_cast<std::chrono::nanoseconds>(
-             std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
-
 // Runs each phase in step on every member: a barrier before it and after
 // it, the phase's time from the one to the other. The lead prints the
 // start and finish lines and the summary (or the error line) of all
@@ -64,7 +58,7 @@ class InStepHooks : public PhaseHooks {
         frameConsole_(setup.frameConsole),
         clock_(setup.environment.clock),
         abort_(setup.abort),
-        progress_(setup.progress),
+        liveStatus_(setup.liveStatus),
         tester_(tester),
         timed_(timed),
         target_(setup.target),
@@ -86,7 +80,7 @@ class InStepHooks : public PhaseHooks {
     if (group_.isLead()) {
       PrintStartLine(frameConsole_, startTime_);
       frameConsole_.Flush();
-      if (progress_ != nullptr) progress_->BeginPhase(text);
+      if (liveStatus_ != nullptr) liveStatus_->BeginPhase(text);
     }
     // No member's line of the phase comes before its start line.
     group_.Barrier();
@@ -127,7 +121,7 @@ class InStepHooks : public PhaseHooks {
     WholePhase whole{startText_, static_cast<double>(longest) / 1e9, {}};
     if (timed_.enabled()) AddLatencies(&whole.operations);
     if (group_.isLead()) {
-      if (progress_ != nullptr) progress_->EndPhase();
+      if (liveStatus_ != nullptr) liveStatus_->EndPhase();
       PrintFinishLine(frameConsole_, endTime);
       if (sums[3] != 0) {
         frameConsole_.Error(text.errorLine);
@@ -185,7 +179,7 @@ class InStepHooks : public PhaseHooks {
   Console& frameConsole_;
   Clock& clock_;
   std::atomic<bool>* abort_;
-  RunProgress* progress_;
+  LiveStatus* liveStatus_;
   DtkTest& tester_;
   TimedFileSystem& timed_;
   const TreeRoot& target_;
@@ -198,39 +192,6 @@ class InStepHooks : public PhaseHooks {
 };
 
 }  // namespace
-
-void RunProgress::Attach(int member, const DtkTest* tester) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  testers_[static_cast<size_t>(member)] = tester;
-}
-
-void RunProgress::BeginPhase(const PhaseText& text) {
-  phaseStart_.store(SteadyNanoseconds(), std::memory_order_relaxed);
-  phase_.store(&text, std::memory_order_release);
-}
-
-void RunProgress::EndPhase() { phase_.store(nullptr, std::memory_order_release); }
-
-RunProgress::Sample RunProgress::Take() const {
-  Sample sample;
-  sample.phase = phase_.load(std::memory_order_acquire);
-  if (sample.phase == nullptr) return sample;
-  sample.seconds =
-      static_cast<double>(SteadyNanoseconds() - phaseStart_.load(std::memory_order_relaxed)) /
-      1e9;
-  std::lock_guard<std::mutex> lock(mutex_);
-  for (const DtkTest* tester : testers_) {
-    if (tester == nullptr) continue;
-    const PhaseText* phase = sample.phase;
-    const PhaseCounters& counters = phase == &kCreateText   ? tester->created()
-                                    : phase == &kVerifyText ? tester->verified()
-                                                            : tester->removed();
-    sample.entries += uint64_t{counters.files.get()} +
-                      (phase == &kVerifyText ? 0 : uint64_t{counters.directoriesOrErrors.get()});
-    sample.bytes += static_cast<uint64_t>(counters.bytes.get());
-  }
-  return sample;
-}
 
 std::string MemberDirectoryName(const char* kind, int number) {
   return std::string(kind) + "-" + std::to_string(number);
@@ -307,13 +268,16 @@ MemberOutcome RunMember(const MemberSetup& setup) {
 
   // The status line reads the tester's counters until it goes.
   struct Attached {
-    RunProgress* progress;
+    LiveStatus* status;
     int member;
     ~Attached() {
-      if (progress != nullptr) progress->Attach(member, nullptr);
+      if (status != nullptr) status->Attach(member, nullptr, nullptr, nullptr);
     }
-  } attached{setup.progress, group.member()};
-  if (setup.progress != nullptr) setup.progress->Attach(group.member(), &tester);
+  } attached{setup.liveStatus, group.member()};
+  if (setup.liveStatus != nullptr) {
+    setup.liveStatus->Attach(group.member(), &tester.created(), &tester.verified(),
+                             &tester.removed());
+  }
 
   auto runPhases = [&](const TreeRoot& root, PhaseHooks& hooks) {
     if (setup.directBlockSize != nullptr) outcome.directBlockSize = *setup.directBlockSize;

@@ -7,7 +7,6 @@
 #define DTK_DRIVER_MEMBER_RUN_H_
 
 #include <atomic>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -18,6 +17,7 @@
 #include "engine/tester.h"
 #include "reporting/console.h"
 #include "reporting/run_report.h"
+#include "reporting/status_line.h"
 #include "tree/file_list.h"
 
 namespace dtk {
@@ -27,36 +27,6 @@ struct WholePhase {
   std::string start;                       // after the barrier that started it
   double seconds = 0;                      // from that barrier to the one that ended it
   std::vector<LatencySummary> operations;  // every member's calls together
-};
-
-// What the members of a run that share one process tell a status line
-// while they run: the phase under way and each member's counters of it,
-// which another thread reads without holding the members up.
-class RunProgress {
- public:
-  explicit RunProgress(int members) : testers_(static_cast<size_t>(members)) {}
-
-  // The tester of member `member`, from before its first phase until just
-  // before it goes (then null).
-  void Attach(int member, const DtkTest* tester);
-  // From the lead: the phase `text` has begun, or is over.
-  void BeginPhase(const PhaseText& text);
-  void EndPhase();
-
-  struct Sample {
-    const PhaseText* phase = nullptr;  // null between phases
-    uint64_t entries = 0;  // files and directories (files when verifying) of all members
-    uint64_t bytes = 0;
-    double seconds = 0;  // since the phase began
-  };
-  // What the members have done of the phase under way.
-  Sample Take() const;
-
- private:
-  mutable std::mutex mutex_;  // over the testers, which come and go
-  std::vector<const DtkTest*> testers_;
-  std::atomic<const PhaseText*> phase_{nullptr};
-  std::atomic<int64_t> phaseStart_{0};  // steady clock, nanoseconds
 };
 
 // The directory of the target in which member `number` of a group of the
@@ -85,9 +55,8 @@ struct MemberSetup {
   // sets it, which ends the create and verify walks of the others at their
   // next entry; such a member says nothing of a walk that was stopped.
   std::atomic<bool>* abort = nullptr;
-  // Where the members of one process tell a status line what they do, or
-  // null.
-  RunProgress* progress = nullptr;
+  // The status line of the members of one process, or null.
+  LiveStatus* liveStatus = nullptr;
   // With -direct: the block size of unbuffered transfers, found by the
   // caller for all members, or null when each member finds out in its own
   // directory (and a file system that refuses -direct fails them all).

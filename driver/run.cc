@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "driver/member_run.h"
-#include "driver/report_recorder.h"
+#include "reporting/report_recorder.h"
 #include "driver/thread_run.h"
 #include "reporting/timeline_sampler.h"
 #include "engine/tester.h"

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "driver/command_line.h"
-#include "driver/report_recorder.h"
+#include "reporting/report_recorder.h"
 #include "engine/file_engine.h"
 #include "engine/tester.h"
 #include "reporting/timed_file_system.h"

@@ -19,52 +19,6 @@ uint64_t ThreadMemoryBytes() {
          kOperationCount * sizeof(LatencyHistogram) + kStackAndRest;
 }
 
-namespace {
-
-// The status line of a run of threads: what all threads have done of the
-// phase under way, out of what they plan; the rates over the time since
-// the line was last drawn (or since the phase began), the time left from
-// the phase's pace so far.
-class LiveStatus {
- public:
-  LiveStatus(const RunProgress& progress, const PlanTotals& plan, int threads)
-      : progress_(progress), plan_(plan), threads_(static_cast<uint64_t>(threads)) {}
-
-  // The line, at most `width` characters wide (0: any); empty between
-  // phases.
-  std::string Line(size_t width) {
-    RunProgress::Sample now = progress_.Take();
-    RunProgress::Sample before = last_.phase == now.phase ? last_ : RunProgress::Sample();
-    last_ = now;
-    if (now.phase == nullptr) return std::string();
-    StatusFigures figures;
-    figures.phase = now.phase->word;
-    figures.entries = now.entries;
-    figures.plannedEntries =
-        threads_ * (plan_.files + (now.phase == &kVerifyText ? 0 : plan_.directories));
-    figures.bytes = now.bytes;
-    double interval = now.seconds - before.seconds;
-    if (interval > 0) {
-      figures.entriesPerSecond = static_cast<double>(now.entries - before.entries) / interval;
-      figures.bytesPerSecond = static_cast<double>(now.bytes - before.bytes) / interval;
-    }
-    if (now.entries > 0 && now.entries <= figures.plannedEntries) {
-      figures.secondsLeft = now.seconds *
-                            static_cast<double>(figures.plannedEntries - now.entries) /
-                            static_cast<double>(now.entries);
-    }
-    return FormatStatusLine(figures, width);
-  }
-
- private:
-  const RunProgress& progress_;
-  PlanTotals plan_;
-  uint64_t threads_;
-  RunProgress::Sample last_;
-};
-
-}  // namespace
-
 int RunThreads(const CommandLine& commandLine, RunEnvironment& environment,
                LockedConsole& console, FileList& plannedList, const TreeRoot& target,
                uint32_t directBlockSize, TimelineSampler* sampler,
@@ -73,8 +27,8 @@ int RunThreads(const CommandLine& commandLine, RunEnvironment& environment,
   FileSystem& fileSystem = environment.fileSystem;
   ThreadGroup::Meeting meeting(count);
   std::atomic<bool> abort{false};
-  RunProgress progress(count);
-  LiveStatus liveStatus(progress, CountPlan(plannedList), count);
+  PlanTotals plan = CountPlan(plannedList);
+  LiveStatus liveStatus(count, plan.files, plan.directories);
   int runStatus = kExitOk;
   auto body = [&](int k) {
     ThreadGroup group(meeting, k);
@@ -87,7 +41,7 @@ int RunThreads(const CommandLine& commandLine, RunEnvironment& environment,
                                        .console = own,
                                        .frameConsole = console,
                                        .abort = &abort,
-                                       .progress = &progress,
+                                       .liveStatus = &liveStatus,
                                        .directBlockSize = &directBlockSize,
                                        .sampler = sampler,
                                        .samplerSlot = k});

@@ -23,15 +23,6 @@
 
 namespace dtk {
 
-// What the tester tells besides its console lines.
-class TestObserver {
- public:
-  virtual ~TestObserver() = default;
-  // The verify phase read the file `path` to its planned size, and its CRC
-  // was not the one recorded for it.
-  virtual void OnCrcMismatch(const char* path, uint32_t expected, uint32_t actual) = 0;
-};
-
 // The directory a tree is made in, open while it lives: the target as the
 // user gave it (links followed), or a directory of the run's own inside
 // another root (never through a link).

@@ -31,6 +31,15 @@ struct PhaseCounters {
   Relaxed<int64_t> bytes = 0;
 };
 
+// What a phase tells besides its console lines, for a report.
+class TestObserver {
+ public:
+  virtual ~TestObserver() = default;
+  // The verify phase read the file `path` to its planned size, and its CRC
+  // was not the one recorded for it.
+  virtual void OnCrcMismatch(const char* path, uint32_t expected, uint32_t actual) = 0;
+};
+
 // The clock readings of the phase that ran last.
 struct PhaseTimes {
   int64_t startTime = 0;

@@ -1,10 +1,77 @@
 #include "reporting/status_line.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 
 namespace dtk {
+namespace {
+
+int64_t SteadyNanoseconds() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+}  // namespace
+
+void LiveStatus::Attach(int member, const PhaseCounters* create, const PhaseCounters* verify,
+                        const PhaseCounters* remove) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  members_[static_cast<size_t>(member)] = {create, verify, remove};
+}
+
+void LiveStatus::BeginPhase(const PhaseText& text) {
+  phaseStart_.store(SteadyNanoseconds(), std::memory_order_relaxed);
+  phase_.store(&text, std::memory_order_release);
+}
+
+void LiveStatus::EndPhase() { phase_.store(nullptr, std::memory_order_release); }
+
+LiveStatus::Sample LiveStatus::Take() const {
+  Sample sample;
+  sample.phase = phase_.load(std::memory_order_acquire);
+  if (sample.phase == nullptr) return sample;
+  sample.seconds =
+      static_cast<double>(SteadyNanoseconds() - phaseStart_.load(std::memory_order_relaxed)) /
+      1e9;
+  const bool verify = sample.phase == &kVerifyText;
+  const size_t which = sample.phase == &kCreateText ? 0 : verify ? 1 : 2;
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (const auto& member : members_) {
+    const PhaseCounters* counters = member[which];
+    if (counters == nullptr) continue;
+    sample.entries += uint64_t{counters->files.get()} +
+                      (verify ? 0 : uint64_t{counters->directoriesOrErrors.get()});
+    sample.bytes += static_cast<uint64_t>(counters->bytes.get());
+  }
+  return sample;
+}
+
+std::string LiveStatus::Line(size_t width) {
+  Sample now = Take();
+  Sample before = last_.phase == now.phase ? last_ : Sample();
+  last_ = now;
+  if (now.phase == nullptr) return std::string();
+  StatusFigures figures;
+  figures.phase = now.phase->word;
+  figures.entries = now.entries;
+  figures.plannedEntries =
+      members_.size() * (files_ + (now.phase == &kVerifyText ? 0 : directories_));
+  figures.bytes = now.bytes;
+  double interval = now.seconds - before.seconds;
+  if (interval > 0) {
+    figures.entriesPerSecond = static_cast<double>(now.entries - before.entries) / interval;
+    figures.bytesPerSecond = static_cast<double>(now.bytes - before.bytes) / interval;
+  }
+  if (now.entries > 0 && now.entries <= figures.plannedEntries) {
+    figures.secondsLeft = now.seconds *
+                          static_cast<double>(figures.plannedEntries - now.entries) /
+                          static_cast<double>(now.entries);
+  }
+  return FormatStatusLine(figures, width);
+}
 
 std::string GroupedDigits(uint64_t value) {
   std::string digits = std::to_string(value);

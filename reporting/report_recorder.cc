@@ -1,4 +1,4 @@
-#include "driver/report_recorder.h"
+#include "reporting/report_recorder.h"
 
 #include "reporting/format.h"
 

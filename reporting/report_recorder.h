@@ -1,16 +1,15 @@
 // Gathers what the phases of a run tell (times, counters, the timed calls,
 // CRC mismatches) into the phases of a run report.
-#ifndef DTK_DRIVER_REPORT_RECORDER_H_
-#define DTK_DRIVER_REPORT_RECORDER_H_
+#ifndef DTK_REPORTING_REPORT_RECORDER_H_
+#define DTK_REPORTING_REPORT_RECORDER_H_
 
 #include <chrono>
 #include <vector>
 
-#include "engine/tester.h"
-#include "reporting/timeline_sampler.h"
-#include "reporting/timed_file_system.h"
 #include "reporting/phase_frame.h"
 #include "reporting/run_report.h"
+#include "reporting/timed_file_system.h"
+#include "reporting/timeline_sampler.h"
 
 namespace dtk {
 
@@ -49,4 +48,4 @@ class ReportRecorder : public TestObserver {
 
 }  // namespace dtk
 
-#endif  // DTK_DRIVER_REPORT_RECORDER_H_
+#endif  // DTK_REPORTING_REPORT_RECORDER_H_
