@@ -113,11 +113,11 @@ class InStepHooks : public PhaseHooks {
                                   std::chrono::steady_clock::now() - start_)
                                   .count());
     uint64_t longest = 0;
-    group_.MaxToLead(&nanoseconds, &longest, 1);
+    group_.CombineToLead(RunGroup::Combine::kMax, &nanoseconds, &longest, 1);
     const uint64_t mine[4] = {counters.files, counters.directoriesOrErrors,
                               static_cast<uint64_t>(counters.bytes), result < 0 ? 1u : 0u};
     uint64_t sums[4] = {};
-    group_.SumToLead(mine, sums, 4);
+    group_.CombineToLead(RunGroup::Combine::kSum, mine, sums, 4);
     WholePhase whole{startText_, static_cast<double>(longest) / 1e9, {}};
     if (timed_.enabled()) AddLatencies(&whole.operations);
     if (group_.isLead()) {
@@ -144,32 +144,30 @@ class InStepHooks : public PhaseHooks {
   // bucket on the lead, as summaries there.
   void AddLatencies(std::vector<LatencySummary>* operations) {
     constexpr int kBuckets = LatencyHistogram::kBucketCount;
-    uint64_t totals[kOperationCount];
-    uint64_t mins[kOperationCount];
-    uint64_t maxes[kOperationCount];
+    // Of each kind of call: the total time, the least and the most.
+    uint64_t mine[3][kOperationCount];
+    uint64_t all[3][kOperationCount];
     for (int k = 0; k < kOperationCount; ++k) {
       const LatencyHistogram& histogram = timed_.latencies(static_cast<Operation>(k));
-      totals[k] = histogram.total();
-      mins[k] = histogram.count() == 0 ? UINT64_MAX : histogram.min();
-      maxes[k] = histogram.max();
+      mine[0][k] = histogram.total();
+      mine[1][k] = histogram.count() == 0 ? UINT64_MAX : histogram.min();
+      mine[2][k] = histogram.max();
     }
-    uint64_t allTotals[kOperationCount];
-    uint64_t allMins[kOperationCount];
-    uint64_t allMaxes[kOperationCount];
-    group_.SumToLead(totals, allTotals, kOperationCount);
-    group_.MinToLead(mins, allMins, kOperationCount);
-    group_.MaxToLead(maxes, allMaxes, kOperationCount);
+    group_.CombineToLead(RunGroup::Combine::kSum, mine[0], all[0], kOperationCount);
+    group_.CombineToLead(RunGroup::Combine::kMin, mine[1], all[1], kOperationCount);
+    group_.CombineToLead(RunGroup::Combine::kMax, mine[2], all[2], kOperationCount);
     // One kind of call at a time: the buckets are summed from where each
     // member keeps them.
     std::vector<uint64_t> buckets(group_.isLead() ? kBuckets : 0);
     for (int k = 0; k < kOperationCount; ++k) {
       const LatencyHistogram& histogram = timed_.latencies(static_cast<Operation>(k));
-      group_.SumToLead(histogram.buckets().data(), buckets.data(), kBuckets);
+      group_.CombineToLead(RunGroup::Combine::kSum, histogram.buckets().data(), buckets.data(),
+                           kBuckets);
       if (!group_.isLead()) continue;
-      LatencyHistogram all =
-          LatencyHistogram::FromParts(buckets.data(), allTotals[k], allMins[k], allMaxes[k]);
-      if (all.count() > 0) {
-        operations->push_back(SummarizeLatencies(OperationName(static_cast<Operation>(k)), all));
+      LatencyHistogram whole =
+          LatencyHistogram::FromParts(buckets.data(), all[0][k], all[1][k], all[2][k]);
+      if (whole.count() > 0) {
+        operations->push_back(SummarizeLatencies(OperationName(static_cast<Operation>(k)), whole));
       }
     }
   }

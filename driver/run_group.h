@@ -33,19 +33,32 @@ class RunGroup {
 
   // Returns once every member has called it.
   virtual void Barrier() = 0;
-  // True on every member when `value` is true on any.
-  virtual bool Any(bool value) = 0;
-  // The greatest or least of every member's value, on every member.
-  virtual int Max(int value) = 0;
-  virtual uint64_t Min(uint64_t value) = 0;
+  // How the values of every member are combined.
+  enum class Combine { kSum, kMin, kMax };
+  // Every member's `value` combined, on every member.
+  virtual uint64_t AllCombined(Combine how, uint64_t value) = 0;
   // Element by element over every member's `values`, into `results` on the
   // lead (`results` is not touched elsewhere and may be null there).
-  virtual void SumToLead(const uint64_t* values, uint64_t* results, int count) = 0;
-  virtual void MinToLead(const uint64_t* values, uint64_t* results, int count) = 0;
-  virtual void MaxToLead(const uint64_t* values, uint64_t* results, int count) = 0;
+  virtual void CombineToLead(Combine how, const uint64_t* values, uint64_t* results,
+                             int count) = 0;
   // Every member's text, in member order, on the lead; nothing elsewhere.
   virtual std::vector<std::string> GatherToLead(const std::string& text) = 0;
+
+  // True on every member when `value` is true on any.
+  bool Any(bool value) { return AllCombined(Combine::kMax, value ? 1 : 0) != 0; }
+  // The greatest of every member's `value` (none negative), on every member.
+  int Max(int value) {
+    return static_cast<int>(AllCombined(Combine::kMax, static_cast<uint64_t>(value)));
+  }
+  uint64_t Min(uint64_t value) { return AllCombined(Combine::kMin, value); }
 };
+
+// `a` and `b` combined as `how` says.
+inline uint64_t Combined(RunGroup::Combine how, uint64_t a, uint64_t b) {
+  return how == RunGroup::Combine::kSum ? a + b
+         : how == RunGroup::Combine::kMin ? std::min(a, b)
+                                          : std::max(a, b);
+}
 
 // A run of one member on its own: every step is taken at once.
 class SoloGroup : public RunGroup {
@@ -55,16 +68,8 @@ class SoloGroup : public RunGroup {
   int size() const override { return 1; }
   std::string HostName() const override { return std::string(); }
   void Barrier() override {}
-  bool Any(bool value) override { return value; }
-  int Max(int value) override { return value; }
-  uint64_t Min(uint64_t value) override { return value; }
-  void SumToLead(const uint64_t* values, uint64_t* results, int count) override {
-    std::copy(values, values + count, results);
-  }
-  void MinToLead(const uint64_t* values, uint64_t* results, int count) override {
-    std::copy(values, values + count, results);
-  }
-  void MaxToLead(const uint64_t* values, uint64_t* results, int count) override {
+  uint64_t AllCombined(Combine, uint64_t value) override { return value; }
+  void CombineToLead(Combine, const uint64_t* values, uint64_t* results, int count) override {
     std::copy(values, values + count, results);
   }
   std::vector<std::string> GatherToLead(const std::string& text) override { return {text}; }

@@ -28,53 +28,27 @@ void ThreadGroup::Exchange(const void* mine, Read&& read) {
   Barrier();
 }
 
-bool ThreadGroup::Any(bool value) {
-  bool any = false;
+uint64_t ThreadGroup::AllCombined(Combine how, uint64_t value) {
+  uint64_t all = value;
   Exchange(&value, [&](const std::vector<const void*>& shown) {
-    for (const void* each : shown) any |= *static_cast<const bool*>(each);
+    all = *static_cast<const uint64_t*>(shown[0]);
+    for (size_t k = 1; k < shown.size(); ++k) {
+      all = Combined(how, all, *static_cast<const uint64_t*>(shown[k]));
+    }
   });
-  return any;
+  return all;
 }
 
-int ThreadGroup::Max(int value) {
-  int max = value;
-  Exchange(&value, [&](const std::vector<const void*>& shown) {
-    for (const void* each : shown) max = std::max(max, *static_cast<const int*>(each));
-  });
-  return max;
-}
-
-uint64_t ThreadGroup::Min(uint64_t value) {
-  uint64_t min = value;
-  Exchange(&value, [&](const std::vector<const void*>& shown) {
-    for (const void* each : shown) min = std::min(min, *static_cast<const uint64_t*>(each));
-  });
-  return min;
-}
-
-template <class Combine>
-void ThreadGroup::ReduceToLead(const uint64_t* values, uint64_t* results, int count,
-                               Combine&& combine) {
+void ThreadGroup::CombineToLead(Combine how, const uint64_t* values, uint64_t* results,
+                                int count) {
   Exchange(values, [&](const std::vector<const void*>& shown) {
     if (!isLead()) return;
     std::copy(values, values + count, results);
     for (size_t k = 1; k < shown.size(); ++k) {
       const uint64_t* theirs = static_cast<const uint64_t*>(shown[k]);
-      for (int i = 0; i < count; ++i) results[i] = combine(results[i], theirs[i]);
+      for (int i = 0; i < count; ++i) results[i] = Combined(how, results[i], theirs[i]);
     }
   });
-}
-
-void ThreadGroup::SumToLead(const uint64_t* values, uint64_t* results, int count) {
-  ReduceToLead(values, results, count, [](uint64_t a, uint64_t b) { return a + b; });
-}
-
-void ThreadGroup::MinToLead(const uint64_t* values, uint64_t* results, int count) {
-  ReduceToLead(values, results, count, [](uint64_t a, uint64_t b) { return std::min(a, b); });
-}
-
-void ThreadGroup::MaxToLead(const uint64_t* values, uint64_t* results, int count) {
-  ReduceToLead(values, results, count, [](uint64_t a, uint64_t b) { return std::max(a, b); });
 }
 
 std::vector<std::string> ThreadGroup::GatherToLead(const std::string& text) {

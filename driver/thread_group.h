@@ -45,12 +45,8 @@ class ThreadGroup : public RunGroup {
   std::string HostName() const override { return std::string(); }
 
   void Barrier() override;
-  bool Any(bool value) override;
-  int Max(int value) override;
-  uint64_t Min(uint64_t value) override;
-  void SumToLead(const uint64_t* values, uint64_t* results, int count) override;
-  void MinToLead(const uint64_t* values, uint64_t* results, int count) override;
-  void MaxToLead(const uint64_t* values, uint64_t* results, int count) override;
+  uint64_t AllCombined(Combine how, uint64_t value) override;
+  void CombineToLead(Combine how, const uint64_t* values, uint64_t* results, int count) override;
   std::vector<std::string> GatherToLead(const std::string& text) override;
 
  private:
@@ -59,10 +55,6 @@ class ThreadGroup : public RunGroup {
   // once every member has done so, so that what was shown may go.
   template <class Read>
   void Exchange(const void* mine, Read&& read);
-  // The lead combines every member's `values` element by element into
-  // `results` with `combine`.
-  template <class Combine>
-  void ReduceToLead(const uint64_t* values, uint64_t* results, int count, Combine&& combine);
 
   Meeting& meeting_;
   int member_;

@@ -5,9 +5,10 @@
 namespace dtk {
 namespace {
 
-void ReduceToLead(const uint64_t* values, uint64_t* results, int count, MPI_Op op, int rank) {
-  // Only the lead receives; the others only send.
-  MPI_Reduce(values, rank == 0 ? results : nullptr, count, MPI_UINT64_T, op, 0, MPI_COMM_WORLD);
+MPI_Op OperationOf(RunGroup::Combine how) {
+  return how == RunGroup::Combine::kSum ? MPI_SUM
+         : how == RunGroup::Combine::kMin ? MPI_MIN
+                                          : MPI_MAX;
 }
 
 }  // namespace
@@ -26,35 +27,16 @@ std::string MpiGroup::HostName() const {
 
 void MpiGroup::Barrier() { MPI_Barrier(MPI_COMM_WORLD); }
 
-bool MpiGroup::Any(bool value) {
-  int local = value ? 1 : 0;
-  int any = 0;
-  MPI_Allreduce(&local, &any, 1, MPI_INT, MPI_LOR, MPI_COMM_WORLD);
-  return any != 0;
+uint64_t MpiGroup::AllCombined(Combine how, uint64_t value) {
+  uint64_t all = value;
+  MPI_Allreduce(&value, &all, 1, MPI_UINT64_T, OperationOf(how), MPI_COMM_WORLD);
+  return all;
 }
 
-int MpiGroup::Max(int value) {
-  int max = value;
-  MPI_Allreduce(&value, &max, 1, MPI_INT, MPI_MAX, MPI_COMM_WORLD);
-  return max;
-}
-
-uint64_t MpiGroup::Min(uint64_t value) {
-  uint64_t min = value;
-  MPI_Allreduce(&value, &min, 1, MPI_UINT64_T, MPI_MIN, MPI_COMM_WORLD);
-  return min;
-}
-
-void MpiGroup::SumToLead(const uint64_t* values, uint64_t* results, int count) {
-  ReduceToLead(values, results, count, MPI_SUM, rank_);
-}
-
-void MpiGroup::MinToLead(const uint64_t* values, uint64_t* results, int count) {
-  ReduceToLead(values, results, count, MPI_MIN, rank_);
-}
-
-void MpiGroup::MaxToLead(const uint64_t* values, uint64_t* results, int count) {
-  ReduceToLead(values, results, count, MPI_MAX, rank_);
+void MpiGroup::CombineToLead(Combine how, const uint64_t* values, uint64_t* results, int count) {
+  // Only the lead receives; the others only send.
+  MPI_Reduce(values, rank_ == 0 ? results : nullptr, count, MPI_UINT64_T, OperationOf(how), 0,
+             MPI_COMM_WORLD);
 }
 
 std::vector<std::string> MpiGroup::GatherToLead(const std::string& text) {

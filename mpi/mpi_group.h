@@ -23,12 +23,8 @@ class MpiGroup : public RunGroup {
   std::string HostName() const override;
 
   void Barrier() override;
-  bool Any(bool value) override;
-  int Max(int value) override;
-  uint64_t Min(uint64_t value) override;
-  void SumToLead(const uint64_t* values, uint64_t* results, int count) override;
-  void MinToLead(const uint64_t* values, uint64_t* results, int count) override;
-  void MaxToLead(const uint64_t* values, uint64_t* results, int count) override;
+  uint64_t AllCombined(Combine how, uint64_t value) override;
+  void CombineToLead(Combine how, const uint64_t* values, uint64_t* results, int count) override;
   std::vector<std::string> GatherToLead(const std::string& text) override;
 
  private:
