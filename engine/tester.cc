@@ -176,7 +176,9 @@ const RingCrc* StandardRingCrc(const uint8_t* pattern) {
 }  // namespace
 
 template <class Walk>
-int DtkTest::WithEngine(FileEngine::Work work, Walk&& walk) {
+int DtkTest::RunPhase(const PhaseText& text, PhaseCounters& counters, FileEngine::Work work,
+                      Walk&& walk) {
+  counters = PhaseCounters();
   work_ = work;
   FileEngine::Phase phase{work, this};
   phase.pattern = pattern_.get();
@@ -185,13 +187,20 @@ int DtkTest::WithEngine(FileEngine::Work work, Walk&& walk) {
   phase.buffer = ioBuffer_.get();
   phase.transferSize = ioBufferSize_;
   phase.directBlockSize = directBlockSize_;
-  engine_->Begin(phase);
-  // Whatever ends the walk (memory exhausted too), no call stays in flight.
-  struct Ending {
-    FileEngine* engine;
-    ~Ending() { engine->End(); }
-  } ending{engine_};
-  return walk();
+  return RunPhaseFrame(*frame_, text, counters, times_, [&] {
+    try {
+      engine_->Begin(phase);
+      // Whatever ends the walk (memory exhausted too), no call stays in
+      // flight.
+      struct Ending {
+        FileEngine* engine;
+        ~Ending() { engine->End(); }
+      } ending{engine_};
+      return walk();
+    } catch (const std::bad_alloc&) {
+      return NoMemory();
+    }
+  });
 }
 
 int DtkTest::SubmitJob(const FileEntry& entry, const std::string& path, size_t nameOffset,
@@ -287,14 +296,10 @@ uint32_t DtkTest::PatternCrc(uint32_t ringStart, int64_t size) {
 int DtkTest::Create(FileList& plannedList, const TreeRoot& root) {
   stopped_ = false;
   if (ReserveBuffers() != 0) return NoMemory();
-  created_ = PhaseCounters();
   made_ = MadeEntries();
   crcsKnown_ = 0;
-  return RunPhaseFrame(*frame_, kCreateText, created_, times_, [&] {
-    return Guarded([&] {
-      return WithEngine(FileEngine::Work::kCreate, [&] { return CreateTree(plannedList, root); });
-    });
-  });
+  return RunPhase(kCreateText, created_, FileEngine::Work::kCreate,
+                  [&] { return CreateTree(plannedList, root); });
 }
 
 int DtkTest::CreateTree(FileList& plannedList, const TreeRoot& root) {
@@ -353,12 +358,8 @@ int DtkTest::Verify(const FileList& plannedList, const TreeRoot& root) {
   if (SetUpTransferBuffer() != 0) return NoMemory();
   // The CRCs a file should have come from the pattern.
   if (crcsKnown_ > 0 && !pattern_ && MakePattern(kPatternSize) < 0) return NoMemory();
-  verified_ = PhaseCounters();
-  return RunPhaseFrame(*frame_, kVerifyText, verified_, times_, [&] {
-    return Guarded([&] {
-      return WithEngine(FileEngine::Work::kVerify, [&] { return VerifyTree(plannedList, root); });
-    });
-  });
+  return RunPhase(kVerifyText, verified_, FileEngine::Work::kVerify,
+                  [&] { return VerifyTree(plannedList, root); });
 }
 
 int DtkTest::VerifyTree(const FileList& plannedList, const TreeRoot& root) {
@@ -393,23 +394,15 @@ int DtkTest::VerifyTree(const FileList& plannedList, const TreeRoot& root) {
 int DtkTest::Remove(const FileList& plannedList, const TreeRoot& root) {
   stopped_ = false;
   if (made_.empty()) return 0;
-  removed_ = PhaseCounters();
-  return RunPhaseFrame(*frame_, kRemoveText, removed_, times_, [&] {
-    return Guarded([&] {
-      return RemoveWalk(plannedList, root,
-                        [&](const FileEntry& entry) { return made_.Contains(entry); });
-    });
-  });
+  return RunPhase(kRemoveText, removed_, FileEngine::Work::kRemove,
+                  [&] { return RemoveTree(plannedList, root); });
 }
 
 int DtkTest::RemovePlanned(const FileList& plannedList, const TreeRoot& root) {
-  stopped_ = false;
-  if (plannedList.empty()) return 0;
-  removed_ = PhaseCounters();
-  return RunPhaseFrame(*frame_, kRemoveText, removed_, times_, [&] {
-    return Guarded(
-        [&] { return RemoveWalk(plannedList, root, [](const FileEntry&) { return true; }); });
-  });
+  // Every number an entry can have.
+  constexpr int64_t kAll = int64_t{INT32_MAX} + 1;
+  made_ = plannedList.empty() ? MadeEntries() : MadeEntries{kAll, kAll, true, true};
+  return Remove(plannedList, root);
 }
 
 int DtkTest::Removed(const FileEntry& entry, const std::string& path, ErrorCode code) {
@@ -435,8 +428,7 @@ int DtkTest::Removed(const FileEntry& entry, const std::string& path, ErrorCode 
   return 0;
 }
 
-template <class Include>
-int DtkTest::RemoveWalk(const FileList& plannedList, const TreeRoot& root, Include&& include) {
+int DtkTest::RemoveTree(const FileList& plannedList, const TreeRoot& root) {
   // The remove phase does not heed a stop request: it is what cleans up
   // after one. Each entry is tried before its line is printed, so that an
   // entry that is not there any more leaves no line.
@@ -460,11 +452,10 @@ int DtkTest::RemoveWalk(const FileList& plannedList, const TreeRoot& root, Inclu
     Drain();
     CloseWalkDir(fileSystem_, dir);
   };
-  return WithEngine(FileEngine::Work::kRemove, [&] {
-    int status = WalkPlannedTreeReversed(plannedList, root.path(), pathStyle_, MaxPathLength(),
-                                         root.dir(), include, enter, visit, leave);
-    return status == 0 ? Drain() : status;
-  });
+  auto include = [&](const FileEntry& entry) { return made_.Contains(entry); };
+  int status = WalkPlannedTreeReversed(plannedList, root.path(), pathStyle_, MaxPathLength(),
+                                       root.dir(), include, enter, visit, leave);
+  return status == 0 ? Drain() : status;
 }
 
 }  // namespace dtk

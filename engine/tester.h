@@ -157,21 +157,14 @@ class DtkTest : private FileJobSink {
   int SetUpTransferBuffer();
   // Says that memory is exhausted and returns -1.
   int NoMemory();
-  // Runs a walk; memory exhausted on the way ends it with its reason.
-  template <class Walk>
-  int Guarded(Walk&& walk) {
-    try {
-      return walk();
-    } catch (const std::bad_alloc&) {
-      return NoMemory();
-    }
-  }
   // Whether the walk is to end at this entry; marks the walk stopped.
   bool Stopping();
-  // Runs a walk with the engine's phase `work` begun, and ends that phase
-  // however the walk ends.
+  // Runs the phase `text`, counted from nought in `counters`, in its frame:
+  // `walk` with the engine's phase `work` begun, which ends however the
+  // walk ends; memory exhausted on the way ends it with its reason.
   template <class Walk>
-  int WithEngine(FileEngine::Work work, Walk&& walk);
+  int RunPhase(const PhaseText& text, PhaseCounters& counters, FileEngine::Work work,
+               Walk&& walk);
   // Waits for the engine's jobs; -1 when one failed.
   int Drain() { return engine_->Drain(); }
   // Hands the file `entry` at `path` in `parent` to the engine.
@@ -185,10 +178,8 @@ class DtkTest : private FileJobSink {
   int VerifyTree(const FileList& plannedList, const TreeRoot& root);
   // What the removal of `entry` with the result `code` prints and counts.
   int Removed(const FileEntry& entry, const std::string& path, ErrorCode code);
-  // Removes the entries of `plannedList` that `include` accepts, last
-  // first.
-  template <class Include>
-  int RemoveWalk(const FileList& plannedList, const TreeRoot& root, Include&& include);
+  // Removes the entries of `plannedList` that were made, last first.
+  int RemoveTree(const FileList& plannedList, const TreeRoot& root);
   // Moves the pattern ring's position past a file of `size` bytes and
   // returns where that file starts.
   uint32_t TakePattern(int64_t size);
