@@ -6,23 +6,10 @@
 #include <string>
 
 #include "engine/file_engine.h"
+#include "platform/option_rules.h"
 #include "tree/planner.h"
 
 namespace dtk {
-
-// How a platform writes option words.
-struct OptionRules {
-  // Whether "/" introduces an option word as "-" does. It does on Windows;
-  // on POSIX a word beginning with "/" is a path.
-  bool slashIntroducesOption;
-  // Compares an option name with a known one without regard to letter case;
-  // 0 when they match.
-  int (*compareNames)(const char* given, const char* known);
-};
-
-extern const OptionRules kPosixOptionRules;
-extern const OptionRules kWindowsOptionRules;  // ASCII case folding
-const OptionRules& NativeOptionRules();        // Windows: the C runtime's _mbsicmp
 
 // The most threads -threads takes.
 constexpr int32_t kMaxThreads = 1024;
@@ -73,11 +60,6 @@ std::string ParseCommandLine(int argc, const char* const* argv, const OptionRule
 // word, "".
 std::string HelpOrVersionText(int argc, const char* const* argv, const OptionRules& rules,
                               const char* program);
-
-// The number at the start of `text` as the C runtime's atoi reads it
-// (leading white space, an optional sign, digits up to the first other
-// character), saturated at the limits of a signed 32-bit number.
-int32_t ConvertNumber(const char* text);
 
 }  // namespace dtk
 
