@@ -191,10 +191,6 @@ class InStepHooks : public PhaseHooks {
 
 }  // namespace
 
-std::string MemberDirectoryName(const char* kind, int number) {
-  return std::string(kind) + "-" + std::to_string(number);
-}
-
 namespace {
 
 // What a member works with, made before its first step with the others.
@@ -208,6 +204,27 @@ struct MemberParts {
     if (!setup.alone) tester.set_frame(&frame);
     tester.set_abort(setup.abort);
     if (setup.directBlockSize != nullptr) tester.set_direct(*setup.directBlockSize);
+  }
+  // Makes the engine, and the buffers now, not as the first phase starts:
+  // a run that has no room for them touches nothing. "", or the line that
+  // refuses the run; throws std::bad_alloc when memory runs out.
+  std::string SetUp(const MemberSetup& setup) {
+    const CommandLine& commandLine = setup.commandLine;
+    if (commandLine.reportPath != nullptr) {
+      timed.set_enabled(true);
+      tester.set_observer(&recorder);
+    }
+    std::string refusal = MakeEngine({.kind = commandLine.engine,
+                                      .depth = commandLine.depth,
+                                      .fileSystem = &timed,
+                                      .timed = &timed,
+                                      .faults = setup.environment.engineFaults,
+                                      .direct = commandLine.direct,
+                                      .refusal = setup.environment.uringRefusal},
+                                     &engine);
+    tester.set_engine(engine.get());
+    if (refusal.empty() && tester.ReserveBuffers() != 0) throw std::bad_alloc();
+    return refusal;
   }
   TimedFileSystem timed;
   DtkTest tester;
@@ -236,8 +253,7 @@ MemberOutcome RunMember(const MemberSetup& setup) {
   SetUpState state = kSetUp;
   try {
     parts = std::make_unique<MemberParts>(setup);
-    refusal = SetUpTester(commandLine, environment, parts->timed, parts->tester,
-                          reporting ? &parts->recorder : nullptr, &parts->engine);
+    refusal = parts->SetUp(setup);
     if (!refusal.empty()) state = kRefused;
   } catch (const std::bad_alloc&) {
     state = kOutOfMemory;
@@ -295,7 +311,7 @@ MemberOutcome RunMember(const MemberSetup& setup) {
     // A directory that cannot be made stops nothing here: the first file
     // in it fails instead, as in the create phase.
     TreeRoot memberRoot(environment.fileSystem, setup.target,
-                        MemberDirectoryName(group.kind(), group.member()), !commandLine.noCreate);
+                        std::string(group.kind()) + "-" + std::to_string(group.member()), !commandLine.noCreate);
     InStepHooks hooks(setup, tester, timed, memberRoot);
     if (int refused = group.Max(PrepareTarget(commandLine, memberRoot, environment.fileSystem,
                                               setup.console, setup.lockMemberDirectory))) {

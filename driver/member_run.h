@@ -29,10 +29,6 @@ struct WholePhase {
   std::vector<LatencySummary> operations;  // every member's calls together
 };
 
-// The directory of the target in which member `number` of a group of the
-// kind `kind` works: "rank-3", "thread-0".
-std::string MemberDirectoryName(const char* kind, int number);
-
 // What one member runs the phases with. The plan and the target are the
 // same for every member.
 struct MemberSetup {

@@ -34,60 +34,30 @@ RunReport StartRunReport(const CommandLine& commandLine) {
   return report;
 }
 
-namespace {
+std::string MemoryErrorLine() {
+  return std::string("Memory Error!: ") + SystemErrorText(OutOfMemoryError()) + "\n";
+}
 
-// Makes the engine of `settings`: "", or the line that refuses the run
-// (status 1) when the system cannot give it or memory runs out.
 std::string MakeEngine(const EngineSettings& settings, std::unique_ptr<FileEngine>* engine) {
   std::string why;
-  try {
-    *engine = MakeFileEngine(settings, &why);
-  } catch (const std::bad_alloc&) {
-    return std::string("Memory Error!: ") + SystemErrorText(OutOfMemoryError()) + "\n";
-  }
+  *engine = MakeFileEngine(settings, &why);
   if (why.empty()) return why;
   return std::string("Engine error!: ") + EngineName(settings.kind) + " is not available: " + why +
          "\n";
 }
 
-}  // namespace
-
-std::string SetUpTester(const CommandLine& commandLine, const RunEnvironment& environment,
-                        TimedFileSystem& timed, DtkTest& tester, ReportRecorder* recorder,
-                        std::unique_ptr<FileEngine>* engine) {
-  if (recorder != nullptr) {
-    try {
-      timed.set_enabled(true);
-    } catch (const std::bad_alloc&) {
-      return std::string("Memory Error!: ") + SystemErrorText(OutOfMemoryError()) + "\n";
-    }
-    tester.set_observer(recorder);
-  }
-  std::string refusal = MakeEngine({.kind = commandLine.engine,
-                                    .depth = commandLine.depth,
-                                    .fileSystem = &timed,
-                                    .timed = &timed,
-                                    .faults = environment.engineFaults,
-                                    .direct = commandLine.direct,
-                                    .refusal = environment.uringRefusal},
-                                   engine);
-  tester.set_engine(engine->get());
-  // The buffers now, not as the first phase starts: a run that has no room
-  // for them touches nothing.
-  if (refusal.empty() && tester.ReserveBuffers() != 0) {
-    refusal = std::string("Memory Error!: ") + SystemErrorText(OutOfMemoryError()) + "\n";
-  }
-  return refusal;
-}
-
 std::string EngineRefusal(const CommandLine& commandLine, const RunEnvironment& environment) {
   if (commandLine.engine == EngineKind::kSync) return "";
   std::unique_ptr<FileEngine> engine;
-  return MakeEngine({.kind = commandLine.engine,
-                     .depth = commandLine.depth,
-                     .direct = commandLine.direct,
-                     .refusal = environment.uringRefusal},
-                    &engine);
+  try {
+    return MakeEngine({.kind = commandLine.engine,
+                       .depth = commandLine.depth,
+                       .direct = commandLine.direct,
+                       .refusal = environment.uringRefusal},
+                      &engine);
+  } catch (const std::bad_alloc&) {
+    return MemoryErrorLine();
+  }
 }
 
 int FinishRunReport(RunReport& report, int status, const char* path, FileSystem& fileSystem,

@@ -70,18 +70,16 @@ int PrepareTarget(const CommandLine& commandLine, TreeRoot& root, FileSystem& fi
 int PrepareDirectIo(const CommandLine& commandLine, const TreeRoot& root, FileSystem& fileSystem,
                     Console& console, uint32_t* blockSize);
 
-// Prepares `tester`, whose calls go through `timed`, for the run that
-// `commandLine` asks for: with a `recorder` (a report is asked for), its
-// calls are timed and recorded there; it is lent the engine, made into
-// `*engine`, whose own calls are timed by `timed` too; its buffers are made
-// (for the block size it was given). Returns "", or the line for status 1
-// when the system cannot give the engine or memory runs out.
-std::string SetUpTester(const CommandLine& commandLine, const RunEnvironment& environment,
-                        TimedFileSystem& timed, DtkTest& tester, ReportRecorder* recorder,
-                        std::unique_ptr<FileEngine>* engine);
+// "Memory Error!: ..." with the system's words for memory running out.
+std::string MemoryErrorLine();
 
-// The message for status 1 when the system cannot give the engine that
-// `commandLine` asks for, or "".
+// Makes the engine of `settings` into `*engine`: "", or the line that
+// refuses the run (status 1) when the system cannot give it. Throws
+// std::bad_alloc when memory runs out.
+std::string MakeEngine(const EngineSettings& settings, std::unique_ptr<FileEngine>* engine);
+
+// The line for status 1 when the system cannot give the engine that
+// `commandLine` asks for, or memory runs out meanwhile; "" when it can.
 std::string EngineRefusal(const CommandLine& commandLine, const RunEnvironment& environment);
 
 // A report of the run that `commandLine` asks for, as far as it is known
