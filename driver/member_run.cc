@@ -259,6 +259,7 @@ MemberOutcome RunMember(const MemberSetup& setup) {
     state = kOutOfMemory;
   }
   MemberOutcome outcome;
+  if (setup.directBlockSize != nullptr) outcome.directBlockSize = *setup.directBlockSize;
   outcome.report.rank = group.member();
   outcome.report.host = group.HostName();
   // Deciding who says it takes no memory.
@@ -294,7 +295,6 @@ MemberOutcome RunMember(const MemberSetup& setup) {
   }
 
   auto runPhases = [&](const TreeRoot& root, PhaseHooks& hooks) {
-    if (setup.directBlockSize != nullptr) outcome.directBlockSize = *setup.directBlockSize;
     tester.set_direct(outcome.directBlockSize);
     return RunPhases(
         {commandLine, root, setup.plannedList, tester, reporting ? &recorder : nullptr}, hooks);
@@ -339,10 +339,16 @@ MemberOutcome RunMember(const MemberSetup& setup) {
   return outcome;
 }
 
+namespace {
+
+// Gathers every member's own report on the lead, which writes the report
+// of the whole run with the exit status `status`; returns that status,
+// which a report that could not be written makes a failure on the lead.
 int WriteGroupReport(RunGroup& group, const CommandLine& commandLine, const FileList* plannedList,
-                     uint32_t directBlockSize, const RankReport& mine,
-                     const std::vector<WholePhase>& wholePhases, int status, FileSystem& fileSystem,
+                     const MemberOutcome& outcome, int status, FileSystem& fileSystem,
                      Console& console) {
+  const RankReport& mine = outcome.report;
+  const std::vector<WholePhase>& wholePhases = outcome.wholePhases;
   // A member without the memory for its text is listed without figures.
   std::string text;
   try {
@@ -353,7 +359,7 @@ int WriteGroupReport(RunGroup& group, const CommandLine& commandLine, const File
   if (!group.isLead()) return status;
   RunReport report = StartRunReport(commandLine);
   // The lead's: every member works on the same file system.
-  if (directBlockSize != 0) report.directBlockSize = directBlockSize;
+  if (outcome.directBlockSize != 0) report.directBlockSize = outcome.directBlockSize;
   if (plannedList != nullptr) {
     PlanTotals totals = CountPlan(*plannedList);
     report.plan = ReportPlan{totals.files, totals.directories, totals.bytes};
@@ -393,6 +399,16 @@ int WriteGroupReport(RunGroup& group, const CommandLine& commandLine, const File
     return status == kExitOk ? kExitFailed : status;
   }
   return FinishRunReport(report, status, commandLine.reportPath, fileSystem, console);
+}
+
+}  // namespace
+
+int FinishGroupRun(RunGroup& group, const CommandLine& commandLine, const FileList* plannedList,
+                   const MemberOutcome& mine, FileSystem& fileSystem, Console& console) {
+  int status = group.Max(mine.status);
+  if (commandLine.reportPath == nullptr) return status;
+  return group.Max(
+      WriteGroupReport(group, commandLine, plannedList, mine, status, fileSystem, console));
 }
 
 }  // namespace dtk

@@ -82,14 +82,13 @@ struct MemberOutcome {
 // of a phase that failed on it.
 MemberOutcome RunMember(const MemberSetup& setup);
 
-// Gathers every member's own report on the lead, which writes the report
-// of the whole run with the exit status `status` (to the command line's
-// report path, printing a failure on `console`); a member alone is the
-// run. Returns the exit status, which a report that could not be written
-// makes a failure on the lead.
-int WriteGroupReport(RunGroup& group, const CommandLine& commandLine, const FileList* plannedList,
-                     uint32_t directBlockSize, const RankReport& mine, const std::vector<WholePhase>& wholePhases, int status,
-                     FileSystem& fileSystem, Console& console);
+// The exit status of the run, on every member: the highest of any. With a
+// report, every member's own is gathered on the lead, which writes the
+// report of the whole run (to the command line's report path, printing a
+// failure on `console`); a member alone is the run. A report that could
+// not be written makes a run that succeeded a failure.
+int FinishGroupRun(RunGroup& group, const CommandLine& commandLine, const FileList* plannedList,
+                   const MemberOutcome& mine, FileSystem& fileSystem, Console& console);
 
 }  // namespace dtk
 

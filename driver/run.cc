@@ -247,9 +247,7 @@ int RunDtk(int argc, const char* const* argv, RunEnvironment& environment) {
                                      .alone = true,
                                      .directBlockSize = &directBlockSize,
                                      .sampler = samples});
-  if (!report) return outcome.status;
-  return WriteGroupReport(alone, commandLine, &plannedList, directBlockSize, outcome.report, {},
-                          outcome.status, fileSystem, console);
+  return FinishGroupRun(alone, commandLine, &plannedList, outcome, fileSystem, console);
 }
 
 }  // namespace dtk

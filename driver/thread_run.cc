@@ -45,11 +45,7 @@ int RunThreads(const CommandLine& commandLine, RunEnvironment& environment,
                                        .directBlockSize = &directBlockSize,
                                        .sampler = sampler,
                                        .samplerSlot = k});
-    int status = group.Max(outcome.status);
-    if (commandLine.reportPath != nullptr) {
-      status = group.Max(WriteGroupReport(group, commandLine, &plannedList, directBlockSize, outcome.report,
-                                          outcome.wholePhases, status, fileSystem, console));
-    }
+    int status = FinishGroupRun(group, commandLine, &plannedList, outcome, fileSystem, console);
     if (group.isLead()) runStatus = status;
   };
   // The status line is redrawn about once a second while the threads run,

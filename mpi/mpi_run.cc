@@ -63,14 +63,8 @@ int RunDtkInGroup(int argc, const char* const* argv, RunEnvironment& environment
                          .sampler = sampler ? &*sampler : nullptr});
   }
 
-  int runStatus = group.Max(outcome.status);
-  if (commandLine.reportPath != nullptr) {
-    runStatus = group.Max(WriteGroupReport(group, commandLine, planned ? &plannedList : nullptr,
-                                           outcome.directBlockSize, outcome.report,
-                                           outcome.wholePhases, runStatus,
-                                           environment.fileSystem, console));
-  }
-  return runStatus;
+  return FinishGroupRun(group, commandLine, planned ? &plannedList : nullptr, outcome,
+                        environment.fileSystem, console);
 }
 
 }  // namespace dtk
