@@ -16,19 +16,14 @@
 namespace dtk {
 namespace {
 
-// The frame of each member's own part of a phase: the clock readings only.
-// The lines come from the hooks, once for all members.
+// The frame of each member's own part of a phase, which is silent: the
+// lines and the times come from the hooks, once for all members.
 class QuietFrame : public PhaseFrame {
  public:
-  explicit QuietFrame(Clock& clock) : clock_(clock) {}
-  void Start(PhaseTimes& times) override { times.startTime = clock_.Now(); }
-  int Finish(const PhaseText&, const PhaseCounters&, PhaseTimes& times, int status) override {
-    times.endTime = clock_.Now();
+  void Start(PhaseTimes&) override {}
+  int Finish(const PhaseText&, const PhaseCounters&, PhaseTimes&, int status) override {
     return status < 0 ? -1 : 0;
   }
-
- private:
-  Clock& clock_;
 };
 
 // Removes the directory of a member, once everything in it is gone. It is
@@ -189,16 +184,11 @@ class InStepHooks : public PhaseHooks {
   std::vector<WholePhase> wholePhases_;
 };
 
-}  // namespace
-
-namespace {
-
 // What a member works with, made before its first step with the others.
 struct MemberParts {
   explicit MemberParts(const MemberSetup& setup)
       : timed(setup.environment.fileSystem),
         tester(timed, setup.console, setup.environment.clock, setup.environment.pathStyle),
-        frame(setup.environment.clock),
         recorder(timed, setup.sampler, setup.samplerSlot) {
     // Alone, the member's own frame prints its lines.
     if (!setup.alone) tester.set_frame(&frame);
