@@ -1,28 +1,77 @@
 #include "driver/command_line.h"
 
+#include <array>
 #include <cstring>
+#include <iterator>
 #include <string_view>
 
 namespace dtk {
 namespace {
 
-enum Option {
-  kVerify,
-  kFileSize,
-  kMaxDirLevel,
-  kMaxDirFiles,
-  kMinFileSize,
-  kMaxFileSize,
-  kNoCreate,
-  kNoRemove,
-  kSync,
-  kReport,
-  kEngine,
-  kDepth,
-  kThreads,
-  kDirect,
-  kInterval
+// What follows an option's name on the command line.
+enum class Takes {
+  kNothing,  // a flag
+  kCount,    // a count of dtk's own: digits only, within a range
+  kNumber,   // a number as atoi reads it
+  kReport,   // the report's file name
+  kEngine,   // an engine's name
 };
+
+// An option: its name, what it takes, where its value goes and its line in
+// the help.
+struct Option {
+  const char* name;
+  Takes takes;
+  void (*set)(CommandLine& line, int32_t value);  // a flag is set with 1
+  const char* value;                              // what the help calls the value word
+  const char* help;
+  int32_t least = 0, most = 0;  // the range of a count
+};
+
+// Every option, in the order of the help.
+constexpr Option kOptions[] = {
+    {"verify", Takes::kNothing, [](CommandLine& c, int32_t) { c.verifyRequested = true; }, "",
+     "read every file back and check its CRC-32 (off)"},
+    {"filesize", Takes::kNumber, [](CommandLine& c, int32_t n) { c.fileSizeMiB = n; }, "MiB",
+     "total data to write, in MiB (100)"},
+    {"minFileSize", Takes::kNumber, [](CommandLine& c, int32_t n) { c.config.minFileSize = n; },
+     "BYTES", "smallest file (1)"},
+    {"maxFileSize", Takes::kNumber, [](CommandLine& c, int32_t n) { c.config.maxFileSize = n; },
+     "BYTES", "largest file (102400)"},
+    {"maxDirFiles", Takes::kNumber, [](CommandLine& c, int32_t n) { c.config.maxDirFiles = n; },
+     "COUNT", "files in a directory before another is opened (100)"},
+    {"maxDirLevel", Takes::kNumber, [](CommandLine& c, int32_t n) { c.config.maxDirLevel = n; },
+     "DEPTH", "nesting depth of a chain of directories (4)"},
+    {"noCreate", Takes::kNothing, [](CommandLine& c, int32_t) { c.noCreate = true; }, "",
+     "skip the create phase: the tree is there already (off)"},
+    {"noRemove", Takes::kNothing, [](CommandLine& c, int32_t) { c.noRemove = true; }, "",
+     "skip the remove phase: the tree stays on disk (off)"},
+    {"sync", Takes::kNothing, [](CommandLine& c, int32_t) { c.sync = true; }, "",
+     "flush every file and directory to stable storage (off)"},
+    {"direct", Takes::kNothing, [](CommandLine& c, int32_t) { c.direct = true; }, "",
+     "write and read around the system's file cache (off)"},
+    {"report", Takes::kReport, nullptr, "FILE", "write a JSON report of the run to FILE (none)"},
+    {"threads", Takes::kCount, [](CommandLine& c, int32_t n) { c.threads = n; }, "COUNT",
+     "threads at once, 1 to 1024, each in TARGET/thread-K (1)", 1, kMaxThreads},
+    {"engine", Takes::kEngine, nullptr, "sync|uring", "how the files' calls are made (sync)"},
+    {"depth", Takes::kCount, [](CommandLine& c, int32_t n) { c.depth = n; }, "COUNT",
+     "files in flight with -engine uring, 1 to 4096 (32)", 1, kMaxEngineDepth},
+    {"interval", Takes::kCount, [](CommandLine& c, int32_t n) { c.intervalMs = n; }, "MS",
+     "with -report, a sample of each phase every MS ms, 10 to 60000 (1000)", kMinIntervalMs,
+     kMaxIntervalMs},
+};
+
+constexpr auto kNames = [] {
+  std::array<const char*, std::size(kOptions)> names{};
+  for (size_t k = 0; k < names.size(); ++k) names[k] = kOptions[k].name;
+  return names;
+}();
+
+// The refusal of a command line, naming the option word at fault when
+// there is one.
+std::string ParameterError(const char* name = nullptr) {
+  return name == nullptr ? "Parameter error!\n" : std::string("Parameter error! (") + name + ")\n";
+}
 
 bool IsOptionWord(const char* word, const OptionRules& rules) {
   return word[0] == '-' || (rules.slashIntroducesOption && word[0] == '/');
@@ -65,37 +114,13 @@ CommandLine::Asks Asking(const char* name, const OptionRules& rules) {
   return CommandLine::Asks::kRun;
 }
 
-// One line for each option: its value, what it does and its default.
-constexpr const char* kOptionHelp =
-    "  -verify              read every file back and check its CRC-32 (off)\n"
-    "  -filesize MiB        total data to write, in MiB (100)\n"
-    "  -minFileSize BYTES   smallest file (1)\n"
-    "  -maxFileSize BYTES   largest file (102400)\n"
-    "  -maxDirFiles COUNT   files in a directory before another is opened (100)\n"
-    "  -maxDirLevel DEPTH   nesting depth of a chain of directories (4)\n"
-    "  -noCreate            skip the create phase: the tree is there already (off)\n"
-    "  -noRemove            skip the remove phase: the tree stays on disk (off)\n"
-    "  -sync                flush every file and directory to stable storage (off)\n"
-    "  -direct              write and read around the system's file cache (off)\n"
-    "  -report FILE         write a JSON report of the run to FILE (none)\n"
-    "  -threads COUNT       threads at once, 1 to 1024, each in TARGET/thread-K (1)\n"
-    "  -engine sync|uring   how the files' calls are made (sync)\n"
-    "  -depth COUNT         files in flight with -engine uring, 1 to 4096 (32)\n"
-    "  -interval MS         with -report, a sample of each phase every MS ms, 10 to 60000 (1000)\n"
-    "  --help, -h           print this help\n"
-    "  --version            print the version\n";
-
 }  // namespace
 
-const char* const kOptionNames[] = {"verify",      "filesize",    "maxDirLevel", "maxDirFiles",
-                                    "minFileSize", "maxFileSize", "noCreate",    "noRemove",
-                                    "sync",        "report",      "engine",      "depth",
-                                    "threads",     "direct",      "interval"};
-const int kOptionCount = sizeof(kOptionNames) / sizeof(kOptionNames[0]);
+const char* const* const kOptionNames = kNames.data();
+const int kOptionCount = static_cast<int>(kNames.size());
 
 std::string ParseCommandLine(int argc, const char* const* argv, const OptionRules& rules,
                              CommandLine* result) {
-  if (argc < 2) return "Parameter error!\n";
   for (int i = 1; i < argc; ++i) {
     const char* word = argv[i];
     if (!IsOptionWord(word, rules)) {
@@ -107,87 +132,50 @@ std::string ParseCommandLine(int argc, const char* const* argv, const OptionRule
       result->asks = asks;
       return std::string();
     }
-    int option = -1;
-    for (int k = 0; k < kOptionCount && option < 0; ++k) {
-      if (rules.compareNames(name, kOptionNames[k]) == 0) option = k;
+    const Option* option = nullptr;
+    for (const Option& known : kOptions) {
+      if (rules.compareNames(name, known.name) == 0) option = &known;
     }
-    // Options without a value word.
-    if (option == kVerify || option == kNoCreate || option == kNoRemove || option == kSync ||
-        option == kDirect) {
-      if (option == kVerify) result->verifyRequested = true;
-      if (option == kNoCreate) result->noCreate = true;
-      if (option == kNoRemove) result->noRemove = true;
-      if (option == kSync) result->sync = true;
-      if (option == kDirect) result->direct = true;
+    if (option != nullptr && option->takes == Takes::kNothing) {
+      option->set(*result, 1);
       continue;
     }
-    if (option < 0 || i + 1 >= argc || IsOptionWord(argv[i + 1], rules)) {
-      return std::string("Parameter error! (") + name + ")\n";
+    if (option == nullptr || i + 1 >= argc || IsOptionWord(argv[i + 1], rules)) {
+      return ParameterError(name);
     }
-    if (option == kReport) {
+    const char* value = argv[i + 1];
+    if (option->takes == Takes::kReport) {
       // A file name is taken as written; one that names no file is refused
       // before anything is touched.
-      if (NamesADirectory(argv[i + 1], rules)) return std::string("Parameter error! (") + name + ")\n";
-      result->reportPath = argv[++i];
-      continue;
-    }
-    if (option == kDepth || option == kThreads || option == kInterval) {
-      int32_t value = option == kDepth     ? StrictCount(argv[i + 1], 1, static_cast<int32_t>(kMaxEngineDepth))
-                      : option == kThreads ? StrictCount(argv[i + 1], 1, kMaxThreads)
-                                           : StrictCount(argv[i + 1], kMinIntervalMs, kMaxIntervalMs);
-      if (value < 0) return std::string("Parameter error! (") + name + ")\n";
-      if (option == kDepth) result->depth = static_cast<uint32_t>(value);
-      if (option == kThreads) result->threads = value;
-      if (option == kInterval) result->intervalMs = static_cast<uint32_t>(value);
-      ++i;
-      continue;
-    }
-    if (option == kEngine) {
-      const char* engine = argv[++i];
-      if (engine[0] == '\0') return std::string("Parameter error! (") + name + ")\n";
-      if (rules.compareNames(engine, EngineName(EngineKind::kSync)) == 0) {
-        result->engine = EngineKind::kSync;
-      } else if (rules.compareNames(engine, EngineName(EngineKind::kUring)) == 0) {
-        result->engine = EngineKind::kUring;
-      } else {
-        return std::string("Engine error!: no engine is named ") + engine + " (sync, uring)\n";
+      if (NamesADirectory(value, rules)) return ParameterError(name);
+      result->reportPath = value;
+    } else if (option->takes == Takes::kEngine) {
+      if (value[0] == '\0') return ParameterError(name);
+      bool sync = rules.compareNames(value, EngineName(EngineKind::kSync)) == 0;
+      if (!sync && rules.compareNames(value, EngineName(EngineKind::kUring)) != 0) {
+        return std::string("Engine error!: no engine is named ") + value + " (sync, uring)\n";
       }
-      continue;
+      result->engine = sync ? EngineKind::kSync : EngineKind::kUring;
+    } else if (option->takes == Takes::kCount) {
+      int32_t count = StrictCount(value, option->least, option->most);
+      if (count < 0) return ParameterError(name);
+      option->set(*result, count);
+    } else {
+      // A number below 1 is not taken; its word is then read as a plain
+      // word.
+      int32_t number = ConvertNumber(value);
+      if (number < 1) continue;
+      option->set(*result, number);
     }
-    int32_t value = ConvertNumber(argv[i + 1]);
-    // A value of 0 or less is not taken; its word is then read as a plain
-    // word.
-    if (value < 1) continue;
     ++i;
-    TestConfig& config = result->config;
-    switch (option) {
-      case kFileSize:
-        result->fileSizeMiB = value;
-        break;
-      case kMaxDirLevel:
-        config.maxDirLevel = static_cast<uint32_t>(value);
-        break;
-      case kMaxDirFiles:
-        config.maxDirFiles = static_cast<uint32_t>(value);
-        break;
-      case kMinFileSize:
-        config.minFileSize = value;
-        break;
-      case kMaxFileSize:
-        config.maxFileSize = value;
-        break;
-      default:
-        break;
-    }
   }
-  if (result->targetDir == nullptr) return "Parameter error!\n";
   // An empty word takes the target's place like any plain word, but an
   // empty target would put the tree at the root of the file system (or of
   // the current drive): refuse it as a missing one.
-  if (result->targetDir[0] == '\0') return "Parameter error!\n";
+  if (result->targetDir == nullptr || result->targetDir[0] == '\0') return ParameterError();
   // Neither creating nor verifying nor removing would do nothing at all.
   if (result->noCreate && result->noRemove && !result->verifyRequested) {
-    return "Parameter error! (noRemove)\n";
+    return ParameterError("noRemove");
   }
   if (result->fileSizeMiB != 0) result->config.totalSize = int64_t{result->fileSizeMiB} * 1048576;
   if (result->config.minFileSize > result->config.maxFileSize) return "Min/Max Filesize error!\n";
@@ -210,7 +198,13 @@ std::string HelpOrVersionText(int argc, const char* const* argv, const OptionRul
                 "Makes a tree of files in the directory TARGET, reads it back if asked and\n"
                 "removes it.\n";
   text += "Option names match in any letter case; the defaults are in parentheses.\n";
-  text += kOptionHelp;
+  // One line for each option: its value, what it does and its default.
+  for (const Option& option : kOptions) {
+    std::string words = std::string("  -") + option.name + " " + option.value;
+    words.resize(23, ' ');  // a flag's space is part of the padding
+    text += words + option.help + "\n";
+  }
+  text += "  --help, -h           print this help\n  --version            print the version\n";
   if (rules.slashIntroducesOption) text += "An option may begin with / too (/verify, /?).\n";
   return text + "See man dtk.\n";
 }

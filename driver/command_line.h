@@ -43,8 +43,8 @@ struct CommandLine {
   enum class Asks { kRun, kHelp, kVersion } asks = Asks::kRun;
 };
 
-// The option names in the order they are tried.
-extern const char* const kOptionNames[];
+// The option names, in the order of the help.
+extern const char* const* const kOptionNames;
 extern const int kOptionCount;
 
 // Reads `argv[1..argc-1]`. Returns an empty text when the command line is

@@ -140,6 +140,7 @@ TEST(CommandLineTest, HelpHasALineForEveryOptionAndVersionNamesTheProgram) {
     EXPECT_NE(help.find(std::string("\n  -") + kOptionNames[k] + " "), std::string::npos)
         << kOptionNames[k];
   }
+  EXPECT_NE(help.find("\n  -interval MS         with -report, a sample"), std::string::npos);
   EXPECT_NE(help.find("\nSee man dtk."), std::string::npos);
 }
 
