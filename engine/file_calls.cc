@@ -12,17 +12,10 @@ IoMode ModeOf(const FileEngine::Phase& phase) {
   return phase.directBlockSize != 0 ? IoMode::kDirect : IoMode::kCached;
 }
 
-// Fails `job` at `call` with `code`, unless it failed before.
-void Fail(FileJob& job, FileCall call, ErrorCode code) {
-  if (job.code != 0 || code == 0) return;
-  job.code = code;
-  job.failedCall = call;
-}
-
 void CreateFile(FileSystem& fileSystem, const FileEngine::Phase& phase, FileJob& job) {
   FileHandle file;
   ErrorCode code = fileSystem.OpenForWrite(job.place(), &file, ModeOf(phase));
-  if (code != 0) return Fail(job, FileCall::kOpenForWrite, code);
+  if (code != 0) return job.Fail(FileCall::kOpenForWrite, code);
   job.opened = true;
   const uint32_t block = phase.directBlockSize;
   const int64_t size = job.entry->size;
@@ -44,25 +37,20 @@ void CreateFile(FileSystem& fileSystem, const FileEngine::Phase& phase, FileJob&
     position = (position + chunk) % phase.patternSize;
     remaining -= chunk;
   }
-  FileCall call = FileCall::kWrite;
-  if (code == 0 && WholeBlocks(static_cast<uint64_t>(size), block) != static_cast<uint64_t>(size)) {
-    call = FileCall::kSetFileSize;
-    code = fileSystem.SetFileSize(file, size);
+  job.Fail(FileCall::kWrite, code);
+  if (job.code == 0 && WholeBlocks(size, block) != static_cast<uint64_t>(size)) {
+    job.Fail(FileCall::kSetFileSize, fileSystem.SetFileSize(file, size));
   }
-  if (code == 0 && phase.flush) {
-    call = FileCall::kFlush;
-    code = fileSystem.Flush(file);
-  }
-  Fail(job, call, code);
+  if (job.code == 0 && phase.flush) job.Fail(FileCall::kFlush, fileSystem.Flush(file));
   // Close reports what a network file system could not write back; a file
   // whose data may be lost is not a file written completely.
-  Fail(job, FileCall::kClose, fileSystem.Close(file));
+  job.Fail(FileCall::kClose, fileSystem.Close(file));
 }
 
 void VerifyFile(FileSystem& fileSystem, const FileEngine::Phase& phase, FileJob& job) {
   FileHandle file;
   ErrorCode code = fileSystem.OpenForRead(job.place(), &file, ModeOf(phase));
-  if (code != 0) return Fail(job, FileCall::kOpenForRead, code);
+  if (code != 0) return job.Fail(FileCall::kOpenForRead, code);
   job.opened = true;
   Crc32 crc;
   ReadStep step = ReadStep::kMore;
@@ -78,7 +66,7 @@ void VerifyFile(FileSystem& fileSystem, const FileEngine::Phase& phase, FileJob&
   }
   // A close that fails loses nothing read.
   fileSystem.Close(file);
-  Fail(job, FileCall::kRead, code);
+  job.Fail(FileCall::kRead, code);
   job.sizeError = step == ReadStep::kSizeError;
   job.crc = crc.Value();
 }
@@ -114,7 +102,7 @@ void MakeFileCalls(FileSystem& fileSystem, const FileEngine::Phase& phase, FileJ
     case FileEngine::Work::kVerify:
       return VerifyFile(fileSystem, phase, job);
     case FileEngine::Work::kRemove:
-      return Fail(job, FileCall::kDeleteFile, fileSystem.DeleteFile(job.place()));
+      return job.Fail(FileCall::kDeleteFile, fileSystem.DeleteFile(job.place()));
   }
 }
 

@@ -51,6 +51,19 @@ struct FileJob {
   EntryPlace place() const {
     return {dir, dirError, path.c_str() + nameOffset, path.c_str(), path.size()};
   }
+  // Forgets what the engine told of the job's last file.
+  void ClearOutcome() {
+    opened = sizeError = false;
+    code = 0;
+    crc = 0;
+  }
+  // Fails the job at `call` with `error` (0: no failure), unless it failed
+  // before.
+  void Fail(FileCall call, ErrorCode error) {
+    if (code != 0 || error == 0) return;
+    code = error;
+    failedCall = call;
+  }
 };
 
 // Whoever gave the jobs: the tester.

@@ -11,9 +11,7 @@ void SyncEngine::Begin(const Phase& phase) {
 
 FileJob* SyncEngine::NextJob() {
   if (failed_) return nullptr;
-  job_.opened = job_.sizeError = false;
-  job_.code = 0;
-  job_.crc = 0;
+  job_.ClearOutcome();
   return &job_;
 }
 
