@@ -17,6 +17,15 @@ std::string Failed(const char* what, int negativeCode) {
   return std::string(what) + ": " + SystemErrorText(static_cast<ErrorCode>(-negativeCode));
 }
 
+// Gives `ring` a registered file table of `places` empty places; the
+// system call's result.
+int RegisterFileTable(io_uring* ring, unsigned places) {
+  int result = io_uring_register_files_sparse(ring, places);
+  if (result >= 0) return result;
+  std::vector<int> empty(places, -1);  // kernels before 5.19 take a table of empty places
+  return io_uring_register_files(ring, empty.data(), places);
+}
+
 // Checks on a small ring of its own that the kernel has what the engine
 // uses: "", or what it lacks.
 std::string ProbeKernel(bool direct) {
@@ -25,9 +34,12 @@ std::string ProbeKernel(bool direct) {
   // A ring's memory is memory like any other: running out of it is not a
   // refusal of io_uring.
   if (result == -ENOMEM) throw std::bad_alloc();
+  // A system that forbids io_uring says so at the first call.
+  if (result == -EPERM || result == -ENOSYS) return Failed("io_uring_setup", result) + kTurnedOff;
   if (result < 0) return Failed("io_uring_setup", result);
   std::string missing;
   io_uring_probe* probe = io_uring_get_probe_ring(&ring);
+  if (probe == nullptr) missing = "a list of its io_uring operations";
   static const struct {
     int opcode;
     const char* name;
@@ -35,26 +47,19 @@ std::string ProbeKernel(bool direct) {
       {IORING_OP_OPENAT, "IORING_OP_OPENAT"}, {IORING_OP_READ, "IORING_OP_READ"},
       {IORING_OP_WRITE, "IORING_OP_WRITE"},   {IORING_OP_FSYNC, "IORING_OP_FSYNC"},
       {IORING_OP_CLOSE, "IORING_OP_CLOSE"},   {IORING_OP_UNLINKAT, "IORING_OP_UNLINKAT"}};
+  // Without a list, `missing` already says so.
   for (const auto& needed : kNeeded) {
-    if (probe == nullptr) {
-      missing = "a list of its io_uring operations";
-    } else if (!io_uring_opcode_supported(probe, needed.opcode) && missing.empty()) {
-      missing = needed.name;
-    }
+    if (missing.empty() && !io_uring_opcode_supported(probe, needed.opcode)) missing = needed.name;
   }
   // Unbuffered writes are of whole blocks, and the file is cut to its size
   // after the last one.
-  if (direct && probe != nullptr && !io_uring_opcode_supported(probe, kOpFtruncate) &&
-      missing.empty()) {
+  if (direct && missing.empty() && !io_uring_opcode_supported(probe, kOpFtruncate)) {
     missing = "IORING_OP_FTRUNCATE for -direct";
   }
   if (probe != nullptr) io_uring_free_probe(probe);
   // Opening into a ring's file table (a direct descriptor, Linux 5.15): an
   // older kernel ignores the place and gives an ordinary descriptor.
-  if (missing.empty() && io_uring_register_files_sparse(&ring, 1) < 0) {
-    int none = -1;
-    if (io_uring_register_files(&ring, &none, 1) < 0) missing = "registered file tables";
-  }
+  if (missing.empty() && RegisterFileTable(&ring, 1) < 0) missing = "registered file tables";
   if (missing.empty()) {
     io_uring_prep_openat_direct(io_uring_get_sqe(&ring), AT_FDCWD, "/", O_PATH | O_DIRECTORY, 0, 0);
     io_uring_cqe* cqe = nullptr;
@@ -76,14 +81,7 @@ std::string ProbeKernel(bool direct) {
 
 std::string UringEngine::SetUp(ErrorCode refusal) {
   if (refusal != 0) return Failed("io_uring_setup", -static_cast<int>(refusal)) + kTurnedOff;
-  if (std::string lacking = ProbeKernel(direct_); !lacking.empty()) {
-    // A system that forbids io_uring says so at the first call.
-    if (lacking.find(SystemErrorText(EPERM)) != std::string::npos ||
-        lacking.find(SystemErrorText(ENOSYS)) != std::string::npos) {
-      lacking += kTurnedOff;
-    }
-    return lacking;
-  }
+  if (std::string lacking = ProbeKernel(direct_); !lacking.empty()) return lacking;
   const char* failed = MakeRing();
   if (failed != nullptr && ringError_ == -ENOMEM) throw std::bad_alloc();
   if (failed != nullptr) return Failed(failed, ringError_);
@@ -97,24 +95,18 @@ const char* UringEngine::MakeRing() {
   // asks for them (DEFER_TASKRUN, Linux 6.1) instead of interrupting it
   // one by one.
   uint32_t calls = depth_ * kMaxChainCalls;
-  io_uring_params params{};
-  params.flags = IORING_SETUP_CQSIZE | IORING_SETUP_SINGLE_ISSUER | IORING_SETUP_DEFER_TASKRUN;
-  params.cq_entries = calls;
-  uint32_t entries = std::min(calls, kMaxQueueEntries);
-  ringError_ = io_uring_queue_init_params(entries, &ring_, &params);
-  if (ringError_ == -EINVAL) {
-    params = io_uring_params{};
-    params.flags = IORING_SETUP_CQSIZE;
+  // A kernel before 6.1 refuses the last two flags: the ring is then made
+  // without them.
+  for (unsigned flags : {IORING_SETUP_SINGLE_ISSUER | IORING_SETUP_DEFER_TASKRUN, 0u}) {
+    io_uring_params params{};
+    params.flags = IORING_SETUP_CQSIZE | flags;
     params.cq_entries = calls;
-    ringError_ = io_uring_queue_init_params(entries, &ring_, &params);
+    ringError_ = io_uring_queue_init_params(std::min(calls, kMaxQueueEntries), &ring_, &params);
+    if (ringError_ != -EINVAL) break;
   }
   if (ringError_ < 0) return "io_uring_setup";
   ready_ = true;
-  ringError_ = io_uring_register_files_sparse(&ring_, depth_);
-  if (ringError_ < 0) {
-    std::vector<int> empty(depth_, -1);  // kernels before 5.19 take a table of empty places
-    ringError_ = io_uring_register_files(&ring_, empty.data(), depth_);
-  }
+  ringError_ = RegisterFileTable(&ring_, depth_);
   if (ringError_ < 0) return "registering a file table";
   // The calls that the kernel cannot finish at once (making and removing
   // files) go to a worker thread. With one worker they are made one after
