@@ -41,9 +41,7 @@ FileJob* UringEngine::NextJob() {
     return nullptr;
   }
   FileJob& job = SlotOf(tail_).job;
-  job.opened = job.sizeError = false;
-  job.code = 0;
-  job.crc = 0;
+  job.ClearOutcome();
   return &job;
 }
 
@@ -57,8 +55,7 @@ void UringEngine::Submit() {
   FileJob& job = slot.job;
   if (broken_ != 0) {
     // No ring: every file fails with the reason.
-    job.code = broken_;
-    job.failedCall = OpenCall();
+    job.Fail(OpenCall(), broken_);
     slot.finished = true;
     ++tail_;
     return;
@@ -148,25 +145,15 @@ void UringEngine::PlanChain(Slot& slot) {
     }
   }
   slot.callCount = count;
-  AskFaults(slot);
-}
-
-void UringEngine::PlanClose(Slot& slot) {
-  slot.calls[0] = {FileCall::kClose, false, 0, 0, 0, 0};
-  slot.callCount = 1;
-  AskFaults(slot);
-}
-
-void UringEngine::AskFaults(Slot& slot) {
-  if (faults_ == nullptr) return;
-  for (uint32_t i = 0; i < slot.callCount; ++i) {
-    ChainCall& call = slot.calls[i];
-    call.fault = faults_->Before(call.call, slot.job.path.c_str(), call.length);
-  }
 }
 
 void UringEngine::QueueChain(uint32_t index) {
   Slot& slot = slots_[index];
+  const FileJob& job = slot.job;
+  for (uint32_t i = 0; faults_ != nullptr && i < slot.callCount; ++i) {
+    ChainCall& call = slot.calls[i];
+    call.fault = faults_->Before(call.call, job.path.c_str(), call.length);
+  }
   if (slot.here && slot.calls[0].call == FileCall::kRead) {
     ReadHere(index);
     return;
@@ -176,15 +163,17 @@ void UringEngine::QueueChain(uint32_t index) {
   if (io_uring_sq_space_left(&ring_) < slot.callCount) {
     // The kernel takes nothing more: the file fails with the reason.
     broken_ = EBUSY;
-    Fail(slot.job, slot.calls[0].call, -EBUSY);
+    slot.job.Fail(slot.calls[0].call, EBUSY);
     slot.finished = true;
     ReleaseBuffer(slot);
     return;
   }
-  const FileJob& job = slot.job;
   const char* name = job.path.c_str() + job.nameOffset;
   const int dir = static_cast<int>(job.dir);
-  const int unbuffered = block_ != 0 ? O_DIRECT : 0;
+  // Files are opened as the file system opens them; direct descriptors take
+  // no O_CLOEXEC: they are not in the process's table.
+  const int openFlags = (phase_.work == Work::kCreate ? kCreateFileFlags : kReadFileFlags) |
+                        (block_ != 0 ? O_DIRECT : 0);
   for (uint32_t i = 0; i < slot.callCount; ++i) {
     const ChainCall& call = slot.calls[i];
     io_uring_sqe* sqe = io_uring_get_sqe(&ring_);
@@ -197,13 +186,10 @@ void UringEngine::QueueChain(uint32_t index) {
         case FileCall::kOpenForWrite:
         case FileCall::kOpenForRead:
           if (slot.here) {
-            io_uring_prep_openat(sqe, dir, name, kReadFlags | O_CLOEXEC | unbuffered, 0);
+            io_uring_prep_openat(sqe, dir, name, openFlags | O_CLOEXEC, 0);
             break;
           }
-          io_uring_prep_openat_direct(sqe, dir, name,
-                                      (phase_.work == Work::kCreate ? kCreateFlags : kReadFlags) |
-                                          unbuffered,
-                                      0666, index);
+          io_uring_prep_openat_direct(sqe, dir, name, openFlags, 0666, index);
           break;
         case FileCall::kWrite: {
           // Every chunk is one run of the pattern ring, written from where

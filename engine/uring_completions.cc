@@ -6,20 +6,13 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 
 namespace dtk {
 namespace uring {
 
-int64_t UringEngine::Now() {
-  return std::chrono::duration_cast<std::chrono::nanoseconds>(
-             std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
-
-int UringEngine::SubmitAndWait(unsigned waitFor) {
+void UringEngine::SubmitAndWait(unsigned waitFor) {
   if (!queuedSlots_.empty()) {
-    int64_t now = Now();
+    uint64_t now = CallClock::Ticks();
     for (uint32_t index : queuedSlots_) slots_[index].submitted = now;
     queuedSlots_.clear();
   }
@@ -28,7 +21,10 @@ int UringEngine::SubmitAndWait(unsigned waitFor) {
     queued_ -= static_cast<uint32_t>(result);
     outstanding_ += static_cast<uint32_t>(result);
   }
-  return result;
+  if (result < 0 && result != -EINTR && result != -EAGAIN && result != -EBUSY &&
+      result != -ENOMEM) {
+    broken_ = static_cast<ErrorCode>(-result);
+  }
 }
 
 void UringEngine::Pump() {
@@ -37,18 +33,13 @@ void UringEngine::Pump() {
   if (failed_ || inFlight == 0) return;
   // Waiting for about half of what is in flight keeps the kernel busy with
   // the other half while the tester prints and checks, with few calls.
-  int result = SubmitAndWait(std::max(1u, inFlight / 2));
-  // A signal, or a shortage the next round may not have.
-  if (result < 0 && result != -EINTR && result != -EAGAIN && result != -EBUSY &&
-      result != -ENOMEM) {
-    broken_ = static_cast<ErrorCode>(-result);
-  }
+  SubmitAndWait(std::max(1u, inFlight / 2));
   Reap();
   RetireReady();
 }
 
 void UringEngine::Reap() {
-  int64_t now = timing_ ? Now() : 0;
+  uint64_t now = timing_ ? CallClock::Ticks() : 0;
   unsigned head;
   unsigned seen = 0;
   io_uring_cqe* cqe;
@@ -63,7 +54,7 @@ void UringEngine::Reap() {
   continuing_.clear();
 }
 
-void UringEngine::OnCompletion(uint64_t userData, int32_t result, int64_t now) {
+void UringEngine::OnCompletion(uint64_t userData, int32_t result, uint64_t now) {
   if (userData == kCleanupTag) return;
   uint32_t index = static_cast<uint32_t>(userData >> 8);
   Slot& slot = slots_[index];
@@ -73,15 +64,10 @@ void UringEngine::OnCompletion(uint64_t userData, int32_t result, int64_t now) {
   // open, as the calls one at a time count one.
   bool reused = call.call == FileCall::kOpenForWrite && result == -EEXIST;
   if (timing_ && result != -ECANCELED && !reused) {
-    timed_->RecordCall(call.call, static_cast<uint64_t>(std::max<int64_t>(0, now - slot.submitted)));
+    timed_->RecordCall(call.call,
+                       CallClock::Nanoseconds(now > slot.submitted ? now - slot.submitted : 0));
   }
   if (--slot.pending == 0) ChainDone(index);
-}
-
-void UringEngine::Fail(FileJob& job, FileCall call, int32_t result) {
-  if (job.code != 0) return;
-  job.code = static_cast<ErrorCode>(-result);
-  job.failedCall = call;
 }
 
 void UringEngine::ReadCameBack(Slot& slot, const ChainCall& call) {
@@ -91,7 +77,7 @@ void UringEngine::ReadCameBack(Slot& slot, const ChainCall& call) {
     return;
   }
   if (call.result < 0) {
-    Fail(job, call.call, call.result);
+    job.Fail(call.call, static_cast<ErrorCode>(-call.result));
     return;
   }
   // The rules of a read one call at a time.
@@ -113,16 +99,17 @@ void UringEngine::ChainDone(uint32_t index) {
     const ChainCall& call = slot.calls[i];
     // Not made: an earlier call of the chain failed or came up short.
     if (call.result == -ECANCELED) break;
+    const ErrorCode error = call.result < 0 ? static_cast<ErrorCode>(-call.result) : 0;
     switch (call.call) {
       case FileCall::kOpenForWrite:
-        case FileCall::kOpenForRead:
+      case FileCall::kOpenForRead:
         if (call.result >= 0) {
           slot.open = job.opened = true;
           if (slot.here) slot.descriptor = call.result;
         } else if (call.result == -EEXIST && phase_.work == Work::kCreate) {
           slot.leftOver = true;  // something is there: the checked reuse decides
         } else {
-          Fail(job, call.call, call.result);
+          job.Fail(call.call, error);
         }
         break;
       case FileCall::kWrite:
@@ -130,7 +117,7 @@ void UringEngine::ChainDone(uint32_t index) {
         // An unbuffered write that comes up short leaves no whole block to
         // go on from: the device had no room for it.
         if (call.result <= 0 || (block_ != 0 && static_cast<uint32_t>(call.result) < call.length)) {
-          Fail(job, call.call, call.result < 0 ? call.result : -ENOSPC);
+          job.Fail(call.call, error != 0 ? error : ENOSPC);
         } else {
           slot.done = std::min<int64_t>(slot.done + call.result, job.entry->size);
         }
@@ -141,15 +128,15 @@ void UringEngine::ChainDone(uint32_t index) {
       case FileCall::kFlush:
       case FileCall::kSetFileSize:
       case FileCall::kDeleteFile:
-        if (call.result < 0) Fail(job, call.call, call.result);
+        job.Fail(call.call, error);
         break;
       case FileCall::kClose:
         slot.open = false;
         // A close that fails loses data written, not data read.
-        if (call.result < 0 && phase_.work == Work::kVerify) {
-          slot.closeCode = static_cast<ErrorCode>(-call.result);
-        } else if (call.result < 0) {
-          Fail(job, call.call, call.result);
+        if (phase_.work == Work::kVerify) {
+          slot.closeCode = error;
+        } else {
+          job.Fail(call.call, error);
         }
         break;
     }
@@ -158,15 +145,18 @@ void UringEngine::ChainDone(uint32_t index) {
   // being read once its reads are over.
   bool stop = slot.leftOver || job.code != 0 || job.sizeError || abandoning_ || slot.readsOver ||
               phase_.work == Work::kRemove;
-  bool more = slot.open;
-  if (stop && more) PlanClose(slot);
-  if (!stop && more) PlanChain(slot);
-  if (more) {
-    continuing_.push_back(index);
-  } else {
+  if (!slot.open) {
     slot.finished = true;
     ReleaseBuffer(slot);
+    return;
   }
+  if (stop) {
+    slot.calls[0] = {FileCall::kClose, false, 0, 0, 0, 0};
+    slot.callCount = 1;
+  } else {
+    PlanChain(slot);
+  }
+  continuing_.push_back(index);
 }
 
 void UringEngine::TakeBuffer(Slot& slot, uint32_t bytes) {
@@ -207,8 +197,7 @@ void UringEngine::RetireReady() {
     }
     phase_.sink->Starting(job);
     if (slot.leftOver) {
-      job.opened = false;
-      job.code = 0;
+      job.ClearOutcome();
       MakeFileCalls(*fileSystem_, phase_, job);
     }
     if (phase_.sink->Retire(job) < 0) failed_ = true;
@@ -230,11 +219,7 @@ void UringEngine::Cleanup() {
   abandoning_ = true;
   auto waitForAll = [&] {
     while (broken_ == 0 && queued_ + outstanding_ > 0) {
-      int result = SubmitAndWait(queued_ + outstanding_);
-      if (result < 0 && result != -EINTR && result != -EAGAIN && result != -EBUSY &&
-          result != -ENOMEM) {
-        broken_ = static_cast<ErrorCode>(-result);
-      }
+      SubmitAndWait(queued_ + outstanding_);
       Reap();
     }
   };

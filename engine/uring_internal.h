@@ -32,7 +32,6 @@
 #include <liburing.h>
 
 #include <cstdint>
-#include <memory>
 #include <new>
 #include <string>
 #include <vector>
@@ -41,6 +40,7 @@
 #include "engine/file_engine.h"
 #include "platform/posix_file_system.h"
 #include "support/aligned_bytes.h"
+#include "support/call_clock.h"
 #include "support/crc32.h"
 
 // A no-op that completes with the result it carries (Linux 6.10): how a
@@ -67,11 +67,6 @@ inline constexpr uint64_t kCleanupTag = ~uint64_t{0};
 // least one file's): what they bring is checked while it is still in the
 // processor's cache, as one transfer buffer's would be.
 inline constexpr uint64_t kReadBytesInFlight = 128 * 1024;
-
-// Files are opened as the file system opens them (direct descriptors take
-// no O_CLOEXEC: they are not in the process's table).
-inline constexpr int kCreateFlags = kCreateFileFlags;
-inline constexpr int kReadFlags = kReadFileFlags;
 
 struct ChainCall {
   FileCall call;
@@ -113,7 +108,7 @@ struct Slot {
   int descriptor = -1;      // then: the file's ordinary descriptor
   Crc32 crc;
   ReadBuffer buffer;      // verify: what its reads bring; -direct: what its writes take
-  int64_t submitted = 0;  // steady-clock nanoseconds when its chain was sent
+  uint64_t submitted = 0;  // CallClock ticks when its chain was sent
 };
 
 
@@ -157,17 +152,19 @@ class UringEngine : public FileEngine {
   Slot& SlotOf(uint64_t sequence) { return slots_[sequence % depth_]; }
   // Plans the slot's next chain from where its file stands.
   void PlanChain(Slot& slot);
-  void PlanClose(Slot& slot);
-  void AskFaults(Slot& slot);
-  // Puts the slot's chain into the submission queue.
+  // Puts the slot's chain into the submission queue, each call with the
+  // fault a test gives it.
   void QueueChain(uint32_t index);
-  // Sends what is queued and waits for `waitFor` completions; the system
-  // call's result.
-  int SubmitAndWait(unsigned waitFor);
+  // Sends what is queued and waits for `waitFor` completions. A signal, or
+  // a shortage the next round may not have, passes; any other failure
+  // leaves a ring that takes no more calls (`broken_`).
+  void SubmitAndWait(unsigned waitFor);
   // Sends, waits for about half of what is in flight, reaps, retires.
   void Pump();
   void Reap();
-  void OnCompletion(uint64_t userData, int32_t result, int64_t now);
+  // The call `userData` names came back with `result` at `now` (CallClock
+  // ticks; 0 untimed).
+  void OnCompletion(uint64_t userData, int32_t result, uint64_t now);
   void ChainDone(uint32_t index);
   void ReadCameBack(Slot& slot, const ChainCall& call);
   // Whether the system must block to read the job's file (and so, as a
@@ -178,14 +175,12 @@ class UringEngine : public FileEngine {
   // Makes the reads of the slot's chain, one call at a time, as if the
   // ring had sent them; then plans what follows.
   void ReadHere(uint32_t index);
-  void Fail(FileJob& job, FileCall call, int32_t result);
   // Gives the slot the buffer freed last, of at least `bytes` bytes.
   void TakeBuffer(Slot& slot, uint32_t bytes);
   // Puts a finished slot's buffer back on top of the free ones.
   void ReleaseBuffer(Slot& slot);
   void RetireReady();
   void Cleanup();
-  static int64_t Now();
 
   io_uring ring_{};
   bool ready_ = false;  // the ring exists

@@ -18,7 +18,7 @@ bool UringEngine::ReadsWait(const FileJob& job) {
   // Unbuffered as the phase is, so that the look brings nothing into the
   // cache: the byte is refused (not whole blocks) after the question.
   int fd = ::openat(static_cast<int>(job.dir), job.path.c_str() + job.nameOffset,
-                    kReadFlags | O_CLOEXEC | (block_ != 0 ? O_DIRECT : 0));
+                    kReadFileFlags | O_CLOEXEC | (block_ != 0 ? O_DIRECT : 0));
   if (fd < 0) return false;  // the file's own calls will say what is wrong
   bool waits = false;
   struct stat status;
@@ -40,8 +40,8 @@ void UringEngine::ReadHere(uint32_t index) {
   // The read is checked before the next is made: the file's chain takes
   // the buffer for as long as its read came back.
   std::swap(slot.buffer, hereBuffer_);
-  ChainCall& call = slot.calls[0];  // a chain of reads made here has one
-  int64_t start = timing_ ? Now() : 0;
+  const ChainCall& call = slot.calls[0];  // a chain of reads made here has one
+  slot.submitted = timing_ ? CallClock::Ticks() : 0;
   // Reads follow one another from the start, so the file's position is the
   // chain's offset; a FIFO planted there reads as it would one call at a
   // time.
@@ -49,10 +49,10 @@ void UringEngine::ReadHere(uint32_t index) {
   do {
     got = ::read(slot.descriptor, slot.buffer.bytes.get(), call.length);
   } while (got < 0 && errno == EINTR);
-  call.result = got < 0 ? -errno : static_cast<int32_t>(got);
-  if (timing_) timed_->RecordCall(FileCall::kRead, static_cast<uint64_t>(Now() - start));
-  slot.pending = 0;
-  ChainDone(index);
+  const int32_t result = got < 0 ? -errno : static_cast<int32_t>(got);
+  // It comes back as a call the ring made would.
+  slot.pending = 1;
+  OnCompletion(uint64_t{index} << 8, result, timing_ ? CallClock::Ticks() : 0);
   // Unless the chain ended with it and gave it back.
   if (slot.buffer.bytes) std::swap(slot.buffer, hereBuffer_);
 }
