@@ -235,6 +235,9 @@ void UringEngine::QueueChain(uint32_t index) {
         case FileCall::kDeleteFile:
           io_uring_prep_unlinkat(sqe, dir, name, 0);
           break;
+        default:  // the calls on directories, which are no file's
+          io_uring_prep_nop(sqe);
+          break;
       }
     }
     // A failure, or a transfer that moves less than asked, cancels the

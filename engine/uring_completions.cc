@@ -139,6 +139,8 @@ void UringEngine::ChainDone(uint32_t index) {
           job.Fail(call.call, error);
         }
         break;
+      default:  // the calls on directories, which are no file's
+        break;
     }
   }
   // A file being written is closed by the chain of its last bytes; one
@@ -184,7 +186,7 @@ void UringEngine::RetireReady() {
     if (!slot.finished) {
       if (broken_ == 0) break;
       // The ring takes no more calls: the file fails with its reason.
-      if (job.code == 0) job.code = broken_;
+      job.Fail(slot.calls[0].call, broken_);
       slot.leftOver = false;
     }
     ++head_;
@@ -228,11 +230,16 @@ void UringEngine::Cleanup() {
   if (phase_.work == Work::kCreate) {
     // The files that jobs after the one that ended the phase made go again,
     // so that the tree is what the calls one at a time would have left.
-    for (uint64_t sequence = head_; sequence != tail_ && broken_ == 0; ++sequence) {
+    for (uint64_t sequence = head_; sequence != tail_; ++sequence) {
       const FileJob& job = SlotOf(sequence).job;
       if (!job.opened) continue;
-      if (io_uring_sq_space_left(&ring_) == 0) SubmitAndWait(0);
-      io_uring_sqe* sqe = io_uring_get_sqe(&ring_);
+      if (broken_ == 0 && io_uring_sq_space_left(&ring_) == 0) SubmitAndWait(0);
+      io_uring_sqe* sqe = broken_ == 0 ? io_uring_get_sqe(&ring_) : nullptr;
+      if (sqe == nullptr) {
+        // The ring takes no more calls: the file goes one call at a time.
+        fileSystem_->DeleteFile(job.place());
+        continue;
+      }
       io_uring_prep_unlinkat(sqe, static_cast<int>(job.dir), job.path.c_str() + job.nameOffset, 0);
       io_uring_sqe_set_data64(sqe, kCleanupTag);
       ++queued_;

@@ -1,4 +1,5 @@
 // Setting the uring engine up: what the kernel has, and the ring.
+#include "engine/uring_engine.h"
 #include "engine/uring_internal.h"
 
 #include <errno.h>
