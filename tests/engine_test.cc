@@ -120,6 +120,7 @@ TEST_P(BothEngines, PatternIsTheGeneratorOutputLaidDownAsARingIn128KiBTransfers)
   EXPECT_EQ(fs.CountsOf(Op::kRead), (std::vector<uint32_t>{11, 131072, 131062, 2, 131072, 131072,
                                                            37857, 1, 131072, 1, 131072, 2}));
   fs.LimitReads(50000);  // short reads are continued, not errors
+  fs.FailCall(Op::kClose, fs.CountOf(Op::kClose) + 1, EIO);  // nor is a close after reading
   ASSERT_EQ(Verify(), 0);
   EXPECT_EQ(test.verified().files, 7u);
   EXPECT_EQ(test.verified().directoriesOrErrors, 0u);

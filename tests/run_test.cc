@@ -459,6 +459,7 @@ TEST_P(EngineRunTest, AWholeRunPrintsEveryLineAndReportsEveryCall) {
       }
       EXPECT_TRUE(std::is_sorted(figures.begin(), figures.end())) << name;
       EXPECT_LE(figures.back() / 1e6, seconds) << name;
+      EXPECT_GT(op["seconds"].get<double>(), 0) << name;
       callSeconds += op["seconds"].get<double>();
       op = op["count"];
     }
