@@ -162,7 +162,7 @@ bool RunPhases(const PhaseRun& run, PhaseHooks& hooks) {
     tester.UsePlannedCrcs();
   }
   // After a stop request the tree is only cleaned up.
-  if (commandLine.verifyRequested && hooks.Everywhere(StopRequested() == 0)) {
+  if (commandLine.verifyRequested && !hooks.Anywhere(StopRequested() != 0)) {
     failed |= runPhase("verify", kVerifyText, tester.verified(),
                        [&] { return tester.Verify(plannedList, root); }) < 0;
     failed |= tester.verified().directoriesOrErrors != 0;

@@ -101,7 +101,6 @@ class PhaseHooks {
   // Whether `local` holds in this process or in any other that runs the
   // phases in step with it; every one of them gets the same answer.
   virtual bool Anywhere(bool local) { return local; }
-  bool Everywhere(bool local) { return !Anywhere(!local); }
   // Before the tester starts the phase `text`.
   virtual void BeginPhase(const PhaseText& /*text*/) {}
   // Right after the tester's walk of the phase returned `result` (0 or -1),

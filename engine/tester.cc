@@ -97,24 +97,18 @@ void DtkTest::set_direct(uint32_t blockSize) {
 int DtkTest::SetUpTransferBuffer() {
   if (ioBuffer_) return 0;
   const uint32_t block = directBlockSize_;
-  if (block == 0) {
-    // Room for a page more than a transfer: the last read of a file asks
-    // for a byte beyond its planned end.
-    ioBuffer_ = AllocateAligned(kIoBufferSize + kPageAlignment);
-    ioBufferSize_ = kIoBufferSize;
-  } else {
-    // A transfer is the most whole blocks that fit in 128 KiB (or one
-    // larger block). The last read of a file, a byte beyond its planned
-    // end rounded up to whole blocks, fits in it as well.
-    uint32_t transfer = block <= kIoBufferSize ? kIoBufferSize - kIoBufferSize % block : block;
-    ioBuffer_ = AllocateAligned(transfer, std::bit_ceil(std::max<size_t>(kPageAlignment, block)));
-    ioBufferSize_ = transfer;
-  }
-  if (!ioBuffer_) {
-    ioBufferSize_ = 0;
-    return -1;
-  }
-  return 0;
+  // Through the cache a transfer is 128 KiB, with room for a page more: the
+  // last read of a file asks for a byte beyond its planned end. Unbuffered,
+  // it is the most whole blocks that fit in 128 KiB (or one larger block),
+  // and the last read, a byte beyond the planned end rounded up to whole
+  // blocks, fits in it as well.
+  const uint32_t transfer = block == 0              ? kIoBufferSize
+                            : block <= kIoBufferSize ? kIoBufferSize - kIoBufferSize % block
+                                                     : block;
+  ioBuffer_ = AllocateAligned(block == 0 ? transfer + kPageAlignment : transfer,
+                              std::bit_ceil(std::max<size_t>(kPageAlignment, block)));
+  ioBufferSize_ = ioBuffer_ ? transfer : 0;
+  return ioBuffer_ ? 0 : -1;
 }
 
 int DtkTest::MakePattern(uint32_t byteCount) {

@@ -122,7 +122,6 @@ class DtkTest : private FileJobSink {
   // FileSystem::ProbeDirectIo) from memory aligned to a block; 0 goes
   // through the cache, as at first.
   void set_direct(uint32_t blockSize);
-  uint32_t directBlockSize() const { return directBlockSize_; }
   // Makes the transfer buffer (for the block size set now) and the data
   // pattern, which the phases otherwise make when they first need them:
   // 0, or -1 when memory is exhausted.
@@ -140,15 +139,12 @@ class DtkTest : private FileJobSink {
   // next entry, as a stop request does (another tester of the run failed).
   void set_abort(const std::atomic<bool>* abort) { abort_ = abort; }
 
-  uint32_t ioBufferSize() const { return ioBufferSize_; }
   const uint8_t* pattern() const { return pattern_.get(); }
-  uint32_t patternSize() const { return patternSize_; }
   uint32_t patternPos() const { return patternPos_; }
   const MadeEntries& made() const { return made_; }
   const PhaseCounters& created() const { return created_; }
   const PhaseCounters& verified() const { return verified_; }
   const PhaseCounters& removed() const { return removed_; }
-  const PhaseTimes& times() const { return times_; }
   // Whether the walk of the last phase ended at a stop request or at the
   // abort flag rather than at an entry of its own.
   bool stopped() const { return stopped_; }
