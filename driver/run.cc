@@ -77,17 +77,12 @@ int FinishRunReport(RunReport& report, int status, const char* path, FileSystem&
   return status == kExitOk ? kExitFailed : status;
 }
 
-namespace {
-
-bool Stopped() { return StopRequested() != 0; }
-
-}  // namespace
-
 bool PlanRun(const CommandLine& commandLine, uint64_t usableMemory, MtRandom& sizeRandom,
              FileList& plannedList) {
   return PlanMayFit(commandLine.config, usableMemory) &&
          CreateFileList(plannedList, commandLine.config, sizeRandom,
-                        MostPlannedEntries(usableMemory), Stopped) >= 0 &&
+                        MostPlannedEntries(usableMemory),
+                        [] { return StopRequested() != 0; }) >= 0 &&
          (usableMemory == 0 || EstimatePlanMemory(plannedList) <= usableMemory);
 }
 

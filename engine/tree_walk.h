@@ -39,12 +39,6 @@ inline std::string RootPrefix(std::string_view targetDir, const PathStyle& style
   return path;
 }
 
-// Adds the separator after a directory's name, which ends at a character
-// boundary: only the name decides whether one is needed.
-inline void AddSeparator(std::string& path, const PathStyle& style) {
-  path.push_back(style.separator);
-}
-
 }  // namespace walk_internal
 
 // Visits every entry of `root` in the order the create phase makes them:
@@ -116,7 +110,9 @@ int WalkPlannedTree(List& root, std::string_view targetDir, const PathStyle& sty
         }
         continue;
       }
-      walk_internal::AddSeparator(path, style);
+      // A directory's name ends at a character boundary: the separator
+      // after it is always needed.
+      path.push_back(style.separator);
       stack.push_back({entry.children.get(), 0, path.size(), child});
       childPending = false;
     }
@@ -200,7 +196,7 @@ int WalkPlannedTreeReversed(List& root, std::string_view targetDir, const PathSt
           return -1;
         }
         size_t nameOffset = level.prefixLength;
-        walk_internal::AddSeparator(path, style);
+        path.push_back(style.separator);
         // A directory whose contents are passed over has an empty list to do.
         stack.push_back({entry.children.get(), status == 1 ? 0 : entry.children->size(),
                          path.size(), child, &entry, nameOffset});
