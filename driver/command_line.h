@@ -24,12 +24,12 @@ constexpr int32_t kMaxIntervalMs = 60000;
 struct CommandLine {
   const char* targetDir = nullptr;  // the word itself, as typed
   bool verifyRequested = false;
-  bool noCreate = false;             // the tree is on disk from an earlier run
-  bool noRemove = false;             // the tree stays on disk
-  bool sync = false;                 // files and directories flushed to stable storage
-  bool direct = false;               // file data around the system's file cache
-  const char* reportPath = nullptr;  // where the JSON report goes: the word as typed
-  int32_t fileSizeMiB = 0;           // 0: totalSize keeps its default
+  bool noCreate = false;                  // the tree is on disk from an earlier run
+  bool noRemove = false;                  // the tree stays on disk
+  bool sync = false;                      // files and directories flushed to stable storage
+  bool direct = false;                    // file data around the system's file cache
+  const char* reportPath = nullptr;       // where the JSON report goes: the word as typed
+  int32_t fileSizeMiB = 0;                // 0: totalSize keeps its default
   EngineKind engine = EngineKind::kSync;  // how the files' calls are made
   uint32_t depth = kDefaultEngineDepth;   // files in flight at once (uring)
   // Threads that run the phases at once, each on the whole plan in its own

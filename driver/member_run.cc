@@ -6,12 +6,12 @@
 #include <new>
 #include <optional>
 
-#include "reporting/report_recorder.h"
 #include "engine/file_engine.h"
-#include "reporting/timed_file_system.h"
 #include "platform/process.h"
 #include "reporting/format.h"
 #include "reporting/phase_frame.h"
+#include "reporting/report_recorder.h"
+#include "reporting/timed_file_system.h"
 
 namespace dtk {
 namespace {
@@ -301,16 +301,17 @@ MemberOutcome RunMember(const MemberSetup& setup) {
     // A directory that cannot be made stops nothing here: the first file
     // in it fails instead, as in the create phase.
     TreeRoot memberRoot(environment.fileSystem, setup.target,
-                        std::string(group.kind()) + "-" + std::to_string(group.member()), !commandLine.noCreate);
+                        std::string(group.kind()) + "-" + std::to_string(group.member()),
+                        !commandLine.noCreate);
     InStepHooks hooks(setup, tester, timed, memberRoot);
     if (int refused = group.Max(PrepareTarget(commandLine, memberRoot, environment.fileSystem,
                                               setup.console, setup.lockMemberDirectory))) {
       outcome.status = refused;
-    } else if (int refused = setup.directBlockSize != nullptr
-                                 ? 0
-                                 : group.Max(PrepareDirectIo(commandLine, memberRoot,
-                                                             environment.fileSystem, setup.console,
-                                                             &outcome.directBlockSize))) {
+    } else if (int refused =
+                   setup.directBlockSize != nullptr
+                       ? 0
+                       : group.Max(PrepareDirectIo(commandLine, memberRoot, environment.fileSystem,
+                                                   setup.console, &outcome.directBlockSize))) {
       // The run does not start: the directory made for it goes again.
       if (!commandLine.noCreate) memberRoot.CloseAndRemove(setup.target, timed);
       outcome.status = refused;

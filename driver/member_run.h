@@ -13,11 +13,11 @@
 #include "driver/command_line.h"
 #include "driver/run.h"
 #include "driver/run_group.h"
-#include "reporting/timeline_sampler.h"
 #include "engine/tester.h"
 #include "reporting/console.h"
 #include "reporting/run_report.h"
 #include "reporting/status_line.h"
+#include "reporting/timeline_sampler.h"
 #include "tree/file_list.h"
 
 namespace dtk {

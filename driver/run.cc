@@ -1,19 +1,19 @@
 #include "driver/run.h"
 
 #include <climits>
-#include <new>
 #include <cstring>
+#include <new>
 #include <optional>
 #include <vector>
 
 #include "driver/member_run.h"
-#include "reporting/report_recorder.h"
 #include "driver/thread_run.h"
-#include "reporting/timeline_sampler.h"
 #include "engine/tester.h"
-#include "reporting/timed_file_system.h"
 #include "platform/process.h"
+#include "reporting/report_recorder.h"
 #include "reporting/run_report.h"
+#include "reporting/timed_file_system.h"
+#include "reporting/timeline_sampler.h"
 #include "tree/planner.h"
 
 namespace dtk {
@@ -26,10 +26,12 @@ RunReport StartRunReport(const CommandLine& commandLine) {
   std::string type = FileSystemTypeName(commandLine.targetDir);
   if (!type.empty()) report.fileSystem = type;
   const TestConfig& config = commandLine.config;
-  report.settings = {config.totalSize,     config.minFileSize,   config.maxFileSize,
-                     config.maxDirFiles,   config.maxDirLevel,   commandLine.verifyRequested,
-                     commandLine.noCreate, commandLine.noRemove, commandLine.sync,
-                     EngineName(commandLine.engine), commandLine.depth, commandLine.threads,
+  report.settings = {config.totalSize,     config.minFileSize,
+                     config.maxFileSize,   config.maxDirFiles,
+                     config.maxDirLevel,   commandLine.verifyRequested,
+                     commandLine.noCreate, commandLine.noRemove,
+                     commandLine.sync,     EngineName(commandLine.engine),
+                     commandLine.depth,    commandLine.threads,
                      commandLine.direct};
   return report;
 }

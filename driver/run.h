@@ -8,15 +8,15 @@
 #include <string>
 
 #include "driver/command_line.h"
-#include "reporting/report_recorder.h"
 #include "engine/file_engine.h"
 #include "engine/tester.h"
-#include "reporting/timed_file_system.h"
 #include "platform/file_system.h"
-#include "reporting/console.h"
 #include "platform/path.h"
+#include "reporting/console.h"
 #include "reporting/phase_frame.h"
+#include "reporting/report_recorder.h"
 #include "reporting/run_report.h"
+#include "reporting/timed_file_system.h"
 #include "support/mt_random.h"
 #include "tree/file_list.h"
 #include "tree/plan_memory.h"

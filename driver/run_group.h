@@ -39,8 +39,7 @@ class RunGroup {
   virtual uint64_t AllCombined(Combine how, uint64_t value) = 0;
   // Element by element over every member's `values`, into `results` on the
   // lead (`results` is not touched elsewhere and may be null there).
-  virtual void CombineToLead(Combine how, const uint64_t* values, uint64_t* results,
-                             int count) = 0;
+  virtual void CombineToLead(Combine how, const uint64_t* values, uint64_t* results, int count) = 0;
   // Every member's text, in member order, on the lead; nothing elsewhere.
   virtual std::vector<std::string> GatherToLead(const std::string& text) = 0;
 
@@ -55,7 +54,7 @@ class RunGroup {
 
 // `a` and `b` combined as `how` says.
 inline uint64_t Combined(RunGroup::Combine how, uint64_t a, uint64_t b) {
-  return how == RunGroup::Combine::kSum ? a + b
+  return how == RunGroup::Combine::kSum   ? a + b
          : how == RunGroup::Combine::kMin ? std::min(a, b)
                                           : std::max(a, b);
 }

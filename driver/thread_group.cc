@@ -39,8 +39,7 @@ uint64_t ThreadGroup::AllCombined(Combine how, uint64_t value) {
   return all;
 }
 
-void ThreadGroup::CombineToLead(Combine how, const uint64_t* values, uint64_t* results,
-                                int count) {
+void ThreadGroup::CombineToLead(Combine how, const uint64_t* values, uint64_t* results, int count) {
   Exchange(values, [&](const std::vector<const void*>& shown) {
     if (!isLead()) return;
     std::copy(values, values + count, results);

@@ -6,10 +6,10 @@
 
 #include "driver/member_run.h"
 #include "driver/thread_group.h"
-#include "reporting/timed_file_system.h"
 #include "platform/process.h"
 #include "reporting/member_console.h"
 #include "reporting/status_line.h"
+#include "reporting/timed_file_system.h"
 
 namespace dtk {
 
@@ -19,10 +19,9 @@ uint64_t ThreadMemoryBytes() {
          kOperationCount * sizeof(LatencyHistogram) + kStackAndRest;
 }
 
-int RunThreads(const CommandLine& commandLine, RunEnvironment& environment,
-               LockedConsole& console, FileList& plannedList, const TreeRoot& target,
-               uint32_t directBlockSize, TimelineSampler* sampler,
-               const std::function<int(int)>& finishEarly) {
+int RunThreads(const CommandLine& commandLine, RunEnvironment& environment, LockedConsole& console,
+               FileList& plannedList, const TreeRoot& target, uint32_t directBlockSize,
+               TimelineSampler* sampler, const std::function<int(int)>& finishEarly) {
   const int count = commandLine.threads;
   FileSystem& fileSystem = environment.fileSystem;
   ThreadGroup::Meeting meeting(count);

@@ -9,9 +9,9 @@
 
 #include "driver/command_line.h"
 #include "driver/run.h"
-#include "reporting/timeline_sampler.h"
 #include "engine/tester.h"
 #include "reporting/console.h"
+#include "reporting/timeline_sampler.h"
 #include "tree/file_list.h"
 
 namespace dtk {
@@ -29,10 +29,9 @@ uint64_t ThreadMemoryBytes();
 // only the entry it failed on and its error lines, marked "[thread K] ".
 // Threads that cannot all be started start none: the run ends with
 // `finishEarly(1)`.
-int RunThreads(const CommandLine& commandLine, RunEnvironment& environment,
-               LockedConsole& console, FileList& plannedList, const TreeRoot& target,
-               uint32_t directBlockSize, TimelineSampler* sampler,
-               const std::function<int(int)>& finishEarly);
+int RunThreads(const CommandLine& commandLine, RunEnvironment& environment, LockedConsole& console,
+               FileList& plannedList, const TreeRoot& target, uint32_t directBlockSize,
+               TimelineSampler* sampler, const std::function<int(int)>& finishEarly);
 
 }  // namespace dtk
 

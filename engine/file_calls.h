@@ -37,8 +37,8 @@ ReadStep AfterRead(int64_t got, int64_t remaining, uint32_t asked, uint32_t bloc
 inline uint32_t NextReadSize(int64_t remaining, uint32_t transferSize, uint32_t block) {
   return remaining >= transferSize
              ? transferSize
-             : static_cast<uint32_t>(WholeBlocks(static_cast<uint64_t>(remaining) + 1,
-                                                 block == 0 ? 1 : block));
+             : static_cast<uint32_t>(
+                   WholeBlocks(static_cast<uint64_t>(remaining) + 1, block == 0 ? 1 : block));
 }
 
 // Makes the calls of `job` for `phase` one at a time through `fileSystem`

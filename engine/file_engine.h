@@ -15,8 +15,8 @@
 #include <memory>
 #include <string>
 
-#include "reporting/timed_file_system.h"
 #include "platform/file_system.h"
+#include "reporting/timed_file_system.h"
 #include "tree/file_list.h"
 
 namespace dtk {
@@ -42,8 +42,8 @@ struct FileJob {
   uint32_t expected = 0;        // verify: the CRC it should have
 
   // Told by the engine.
-  bool opened = false;                         // the file was opened (for create: made)
-  ErrorCode code = 0;                          // 0, or why the file failed
+  bool opened = false;                            // the file was opened (for create: made)
+  ErrorCode code = 0;                             // 0, or why the file failed
   FileCall failedCall = FileCall::kOpenForWrite;  // the call that failed, when `code` is not 0
   bool sizeError = false;  // verify: the file is shorter or longer than planned
   uint32_t crc = 0;        // verify: the CRC of what was read
@@ -139,7 +139,7 @@ struct EngineSettings {
   FileSystem* fileSystem = nullptr;
   TimedFileSystem* timed = nullptr;  // records the engine's own calls; may be null
   EngineFaults* faults = nullptr;    // may be null
-  bool direct = false;             // the phases will ask for unbuffered I/O
+  bool direct = false;               // the phases will ask for unbuffered I/O
   // For tests: the uring engine is refused as if the system had refused
   // io_uring with this code (0: as the system says).
   ErrorCode refusal = 0;

@@ -102,7 +102,7 @@ int DtkTest::SetUpTransferBuffer() {
   // it is the most whole blocks that fit in 128 KiB (or one larger block),
   // and the last read, a byte beyond the planned end rounded up to whole
   // blocks, fits in it as well.
-  const uint32_t transfer = block == 0              ? kIoBufferSize
+  const uint32_t transfer = block == 0               ? kIoBufferSize
                             : block <= kIoBufferSize ? kIoBufferSize - kIoBufferSize % block
                                                      : block;
   ioBuffer_ = AllocateAligned(block == 0 ? transfer + kPageAlignment : transfer,
@@ -145,8 +145,7 @@ int DtkTest::NoMemory() {
 }
 
 bool DtkTest::Stopping() {
-  stopped_ =
-      StopRequested() != 0 || (abort_ != nullptr && abort_->load(std::memory_order_relaxed));
+  stopped_ = StopRequested() != 0 || (abort_ != nullptr && abort_->load(std::memory_order_relaxed));
   return stopped_;
 }
 
@@ -241,9 +240,12 @@ int DtkTest::Retire(FileJob& job) {
   const bool creating = work_ == FileEngine::Work::kCreate;
   if (creating) made_.lastFileMade = job.opened;
   if (job.code != 0) {
-    bool opening = job.failedCall == FileCall::kOpenForWrite || job.failedCall == FileCall::kOpenForRead;
+    bool opening =
+        job.failedCall == FileCall::kOpenForWrite || job.failedCall == FileCall::kOpenForRead;
     console_.ErrorF("%s Error!: %s\n",
-                    opening ? "CreateFile" : creating ? "WriteFile" : "ReadFile",
+                    opening    ? "CreateFile"
+                    : creating ? "WriteFile"
+                               : "ReadFile",
                     SystemErrorText(job.code));
     return -1;
   }
@@ -370,9 +372,8 @@ int DtkTest::VerifyTree(const FileList& plannedList, const TreeRoot& root) {
       child->error = fileSystem_.OpenDirectory(at, &child->handle);
       return 0;
     }
-    uint32_t expected = entry.number < crcsKnown_
-                            ? PatternCrc(static_cast<uint32_t>(ringStart), entry.size)
-                            : 0;
+    uint32_t expected =
+        entry.number < crcsKnown_ ? PatternCrc(static_cast<uint32_t>(ringStart), entry.size) : 0;
     if (entry.size > 0) ringStart = (ringStart + static_cast<uint64_t>(entry.size)) % kPatternSize;
     return SubmitJob(entry, path, nameOffset, parent, 0, expected);
   };

@@ -159,8 +159,7 @@ class DtkTest : private FileJobSink {
   // `walk` with the engine's phase `work` begun, which ends however the
   // walk ends; memory exhausted on the way ends it with its reason.
   template <class Walk>
-  int RunPhase(const PhaseText& text, PhaseCounters& counters, FileEngine::Work work,
-               Walk&& walk);
+  int RunPhase(const PhaseText& text, PhaseCounters& counters, FileEngine::Work work, Walk&& walk);
   // Waits for the engine's jobs; -1 when one failed.
   int Drain() { return engine_->Drain(); }
   // Hands the file `entry` at `path` in `parent` to the engine.

@@ -1,11 +1,11 @@
 // Sending files to the kernel as chains of linked calls.
-#include "engine/uring_internal.h"
-
 #include <errno.h>
 #include <fcntl.h>
 #include <sched.h>
 
 #include <algorithm>
+
+#include "engine/uring_internal.h"
 
 namespace dtk {
 namespace uring {
@@ -89,8 +89,8 @@ void UringEngine::Submit() {
   } else if (phase_.work == Work::kCreate && block_ != 0) {
     // Unbuffered writes come from memory aligned to a block: each is
     // copied there from the pattern, one write at a time.
-    TakeBuffer(slot, static_cast<uint32_t>(
-                         WholeBlocks(std::min<int64_t>(job.entry->size, largestTransfer_), block_)));
+    TakeBuffer(slot, static_cast<uint32_t>(WholeBlocks(
+                         std::min<int64_t>(job.entry->size, largestTransfer_), block_)));
   }
   PlanChain(slot);
   ++tail_;

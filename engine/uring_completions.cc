@@ -1,11 +1,11 @@
 // Taking the completions of the calls in flight, and retiring files in the
 // order they were given.
-#include "engine/uring_internal.h"
-
 #include <errno.h>
 #include <unistd.h>
 
 #include <algorithm>
+
+#include "engine/uring_internal.h"
 
 namespace dtk {
 namespace uring {
@@ -172,8 +172,8 @@ void UringEngine::TakeBuffer(Slot& slot, uint32_t bytes) {
 void UringEngine::ReleaseBuffer(Slot& slot) {
   if (!slot.buffer.bytes) return;
   if (phase_.work == Work::kVerify) {
-    readBytes_ -= std::min<uint64_t>(
-        readBytes_, std::min<int64_t>(slot.job.entry->size + 1, largestTransfer_));
+    readBytes_ -= std::min<uint64_t>(readBytes_,
+                                     std::min<int64_t>(slot.job.entry->size + 1, largestTransfer_));
   }
   freeBuffers_.push_back(std::move(slot.buffer));
   slot.buffer = ReadBuffer();

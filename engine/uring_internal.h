@@ -107,10 +107,9 @@ struct Slot {
   bool leftOver = false;    // its calls are made one at a time when it is retired
   int descriptor = -1;      // then: the file's ordinary descriptor
   Crc32 crc;
-  ReadBuffer buffer;      // verify: what its reads bring; -direct: what its writes take
+  ReadBuffer buffer;       // verify: what its reads bring; -direct: what its writes take
   uint64_t submitted = 0;  // CallClock ticks when its chain was sent
 };
-
 
 class UringEngine : public FileEngine {
  public:
@@ -187,7 +186,7 @@ class UringEngine : public FileEngine {
   bool started_ = false;
   int ringError_ = 0;
   const uint32_t depth_;
-  const bool direct_;  // unbuffered I/O will be asked for
+  const bool direct_;   // unbuffered I/O will be asked for
   uint32_t block_ = 0;  // of the phase's unbuffered transfers; 0: none
   FileSystem* const fileSystem_;
   TimedFileSystem* const timed_;
@@ -211,7 +210,7 @@ class UringEngine : public FileEngine {
   bool readsProbed_ = false;
   bool readsWait_ = false;
   ReadBuffer hereBuffer_;  // what the reads made here bring, one at a time
-  ErrorCode broken_ = 0;     // the ring took no more calls
+  ErrorCode broken_ = 0;   // the ring took no more calls
 };
 
 }  // namespace uring

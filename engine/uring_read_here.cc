@@ -1,13 +1,13 @@
 // Reads made in the engine's own thread, one call at a time, where the
 // kernel would block on them (tmpfs): cheaper than a trip to its worker.
-#include "engine/uring_internal.h"
-
 #include <errno.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
 #include <unistd.h>
 
 #include <utility>
+
+#include "engine/uring_internal.h"
 
 namespace dtk {
 namespace uring {

@@ -1,10 +1,10 @@
 // Setting the uring engine up: what the kernel has, and the ring.
-#include "engine/uring_engine.h"
-#include "engine/uring_internal.h"
-
 #include <errno.h>
 #include <fcntl.h>
 #include <unistd.h>
+
+#include "engine/uring_engine.h"
+#include "engine/uring_internal.h"
 
 namespace dtk {
 namespace uring {

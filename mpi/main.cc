@@ -31,8 +31,9 @@ int main(int argc, char** argv) {
     // in blocks, flushed at the end of every phase.
     dtk::StreamConsole stdio(dtk::WriteStandardStream, dtk::IsTerminal(1), dtk::IsTerminal(2));
     std::optional<dtk::MemberConsole> memberConsole;
-    dtk::Console& console = group.isLead() ? static_cast<dtk::Console&>(stdio)
-                                           : memberConsole.emplace(stdio, group.kind(), group.rank());
+    dtk::Console& console = group.isLead()
+                                ? static_cast<dtk::Console&>(stdio)
+                                : memberConsole.emplace(stdio, group.kind(), group.rank());
     dtk::SystemClock clock;
     dtk::RunEnvironment environment{dtk::SystemFileSystem(),
                                     console,

@@ -6,7 +6,7 @@ namespace dtk {
 namespace {
 
 MPI_Op OperationOf(RunGroup::Combine how) {
-  return how == RunGroup::Combine::kSum ? MPI_SUM
+  return how == RunGroup::Combine::kSum   ? MPI_SUM
          : how == RunGroup::Combine::kMin ? MPI_MIN
                                           : MPI_MAX;
 }

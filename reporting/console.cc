@@ -103,9 +103,7 @@ void Console::ProgressF(const char* format, ...) {
 }
 
 StreamConsole::StreamConsole(WriteCall write, bool outputIsTerminal, bool errorIsTerminal)
-    : write_(write),
-      output_(1, outputIsTerminal),
-      error_(2, errorIsTerminal) {}
+    : write_(write), output_(1, outputIsTerminal), error_(2, errorIsTerminal) {}
 
 StreamConsole::~StreamConsole() { Flush(); }
 

@@ -24,16 +24,16 @@ void PrintSummary(Console& console, const PhaseText& text, const PhaseCounters& 
                   uint32_t secs) {
   char bytes[kInt64Size];
   SpeedFigures speed = ComputeSpeed(counters.bytes, secs);
-  console.OutputF("%s %u files, %u %s\n", text.word, counters.files.get(), counters.directoriesOrErrors.get(),
-                  text.secondCount);
+  console.OutputF("%s %u files, %u %s\n", text.word, counters.files.get(),
+                  counters.directoriesOrErrors.get(), text.secondCount);
   console.OutputF("%s filesize %s bytes\n", text.word, FormatInt64(bytes, counters.bytes));
   console.OutputF("%s time %u sec\n", text.word, secs);
   console.OutputF("%s speed %u.%uKB/sec (%uB/sec)\n", text.word, speed.kilobytesPerSecond,
                   speed.tenths, speed.bytesPerSecond);
 }
 
-void PrintSummary(Console& console, const PhaseText& text, uint64_t files, uint64_t directoriesOrErrors,
-                  int64_t bytes, uint32_t secs) {
+void PrintSummary(Console& console, const PhaseText& text, uint64_t files,
+                  uint64_t directoriesOrErrors, int64_t bytes, uint32_t secs) {
   // The same lines with every figure in full.
   char filesText[kInt64Size];
   char secondText[kInt64Size];
@@ -41,9 +41,9 @@ void PrintSummary(Console& console, const PhaseText& text, uint64_t files, uint6
   char kilobytesText[kInt64Size];
   char perSecondText[kInt64Size];
   const int64_t d = static_cast<int64_t>(secs == 0 ? 1 : secs);
-  console.OutputF("%s %s files, %s %s\n", text.word,
-                  FormatInt64(filesText, static_cast<int64_t>(files)),
-                  FormatInt64(secondText, static_cast<int64_t>(directoriesOrErrors)), text.secondCount);
+  console.OutputF(
+      "%s %s files, %s %s\n", text.word, FormatInt64(filesText, static_cast<int64_t>(files)),
+      FormatInt64(secondText, static_cast<int64_t>(directoriesOrErrors)), text.secondCount);
   console.OutputF("%s filesize %s bytes\n", text.word, FormatInt64(bytesText, bytes));
   console.OutputF("%s time %u sec\n", text.word, secs);
   console.OutputF(

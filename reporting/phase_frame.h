@@ -56,8 +56,8 @@ void PrintSummary(Console& console, const PhaseText& text, const PhaseCounters& 
                   uint32_t secs);
 // The same lines with every figure in full, also beyond 32 bits, for the
 // sums of many processes.
-void PrintSummary(Console& console, const PhaseText& text, uint64_t files, uint64_t directoriesOrErrors,
-                  int64_t bytes, uint32_t secs);
+void PrintSummary(Console& console, const PhaseText& text, uint64_t files,
+                  uint64_t directoriesOrErrors, int64_t bytes, uint32_t secs);
 
 // What happens around a phase's walk: the clock readings and the lines that
 // frame it. The tester calls Start before the walk and Finish after it.

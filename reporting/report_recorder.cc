@@ -20,7 +20,8 @@ void ReportRecorder::BeginPhase(const char* name, const PhaseCounters& counters)
 }
 
 void ReportRecorder::EndTimeline() {
-  if (sampler_ != nullptr && !phases_.empty()) phases_.back().timeline = sampler_->EndPhase(member_);
+  if (sampler_ != nullptr && !phases_.empty())
+    phases_.back().timeline = sampler_->EndPhase(member_);
 }
 
 void ReportRecorder::EndPhase(int result, const PhaseCounters& counters, bool stopRequested) {

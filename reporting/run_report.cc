@@ -103,7 +103,8 @@ PhaseReport PhaseFromJson(const Json& json) {
   phase.start = json.at("start").get<std::string>();
   phase.seconds = json.at("seconds").get<double>();
   phase.files = json.at("files").get<uint64_t>();
-  phase.directoriesOrErrors = json.at(phase.IsVerify() ? "crcErrors" : "directories").get<uint64_t>();
+  phase.directoriesOrErrors =
+      json.at(phase.IsVerify() ? "crcErrors" : "directories").get<uint64_t>();
   phase.bytes = json.at("bytes").get<int64_t>();
   for (const auto& [name, op] : json.at("operations").items()) {
     LatencySummary summary;

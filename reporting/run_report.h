@@ -118,10 +118,10 @@ struct RunReport {
   std::optional<std::string> fileSystem;  // none where the system does not tell
   ReportSettings settings;
   std::optional<uint32_t> directBlockSize;  // of unbuffered transfers; none without -direct
-  std::optional<ReportPlan> plan;   // none when no plan could be made
-  std::vector<PhaseReport> phases;  // of all processes together when there are ranks
-  std::vector<RankReport> ranks;    // none for a run of one process; then not written
-  std::vector<RankReport> threads;  // none for a run of one thread; then not written
+  std::optional<ReportPlan> plan;           // none when no plan could be made
+  std::vector<PhaseReport> phases;          // of all processes together when there are ranks
+  std::vector<RankReport> ranks;            // none for a run of one process; then not written
+  std::vector<RankReport> threads;          // none for a run of one thread; then not written
   int exitStatus = 0;
 };
 

@@ -34,8 +34,7 @@ LiveStatus::Sample LiveStatus::Take() const {
   sample.phase = phase_.load(std::memory_order_acquire);
   if (sample.phase == nullptr) return sample;
   sample.seconds =
-      static_cast<double>(SteadyNanoseconds() - phaseStart_.load(std::memory_order_relaxed)) /
-      1e9;
+      static_cast<double>(SteadyNanoseconds() - phaseStart_.load(std::memory_order_relaxed)) / 1e9;
   const bool verify = sample.phase == &kVerifyText;
   const size_t which = sample.phase == &kCreateText ? 0 : verify ? 1 : 2;
   std::lock_guard<std::mutex> lock(mutex_);
@@ -66,8 +65,7 @@ std::string LiveStatus::Line(size_t width) {
     figures.bytesPerSecond = static_cast<double>(now.bytes - before.bytes) / interval;
   }
   if (now.entries > 0 && now.entries <= figures.plannedEntries) {
-    figures.secondsLeft = now.seconds *
-                          static_cast<double>(figures.plannedEntries - now.entries) /
+    figures.secondsLeft = now.seconds * static_cast<double>(figures.plannedEntries - now.entries) /
                           static_cast<double>(now.entries);
   }
   return FormatStatusLine(figures, width);
@@ -98,8 +96,7 @@ std::string ReadableBytes(double bytes) {
 std::string ClockTime(double seconds) {
   uint64_t whole = seconds > 0 ? static_cast<uint64_t>(std::llround(seconds)) : 0;
   char text[32];
-  std::snprintf(text, sizeof(text), "%llu:%02u:%02u",
-                static_cast<unsigned long long>(whole / 3600),
+  std::snprintf(text, sizeof(text), "%llu:%02u:%02u", static_cast<unsigned long long>(whole / 3600),
                 static_cast<unsigned>(whole / 60 % 60), static_cast<unsigned>(whole % 60));
   return text;
 }

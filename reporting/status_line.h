@@ -20,10 +20,10 @@ struct StatusFigures {
   const char* phase = "";  // "Create", "Verify", "Remove"
   uint64_t entries = 0;    // done so far
   uint64_t plannedEntries = 0;
-  uint64_t bytes = 0;               // done so far
-  double entriesPerSecond = 0;      // over the last interval
-  double bytesPerSecond = 0;        // over the last interval
-  double secondsLeft = -1;          // negative: not known yet
+  uint64_t bytes = 0;           // done so far
+  double entriesPerSecond = 0;  // over the last interval
+  double bytesPerSecond = 0;    // over the last interval
+  double secondsLeft = -1;      // negative: not known yet
 };
 
 // The figures as one line, cut to `width` characters (0: not cut):

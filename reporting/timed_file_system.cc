@@ -1,9 +1,9 @@
 #include "reporting/timed_file_system.h"
 
 #include <chrono>
+#include <utility>
 
 #include "support/call_clock.h"
-#include <utility>
 
 namespace dtk {
 
@@ -103,7 +103,8 @@ ErrorCode TimedFileSystem::MakeDirectory(const EntryPlace& at) {
 }
 
 ErrorCode TimedFileSystem::OpenDirectory(const EntryPlace& at, DirHandle* dir) {
-  ErrorCode code = Timed(FileCall::kOpenDirectory, at.path, -1, [&] { return inner_.OpenDirectory(at, dir); });
+  ErrorCode code =
+      Timed(FileCall::kOpenDirectory, at.path, -1, [&] { return inner_.OpenDirectory(at, dir); });
   if (code == 0) Opened(*dir, at.path);
   return code;
 }
@@ -113,21 +114,22 @@ ErrorCode TimedFileSystem::FlushDirectory(DirHandle dir) {
 }
 
 ErrorCode TimedFileSystem::CloseDirectory(DirHandle dir) {
-  ErrorCode code = Timed(FileCall::kCloseDirectory, nullptr, dir, [&] { return inner_.CloseDirectory(dir); });
+  ErrorCode code =
+      Timed(FileCall::kCloseDirectory, nullptr, dir, [&] { return inner_.CloseDirectory(dir); });
   Closed(dir);  // the handle is gone whatever the result
   return code;
 }
 
 ErrorCode TimedFileSystem::OpenForWrite(const EntryPlace& at, FileHandle* file, IoMode mode) {
-  ErrorCode code =
-      Timed(FileCall::kOpenForWrite, at.path, -1, [&] { return inner_.OpenForWrite(at, file, mode); });
+  ErrorCode code = Timed(FileCall::kOpenForWrite, at.path, -1,
+                         [&] { return inner_.OpenForWrite(at, file, mode); });
   if (code == 0) Opened(*file, at.path);
   return code;
 }
 
 ErrorCode TimedFileSystem::OpenForRead(const EntryPlace& at, FileHandle* file, IoMode mode) {
-  ErrorCode code =
-      Timed(FileCall::kOpenForRead, at.path, -1, [&] { return inner_.OpenForRead(at, file, mode); });
+  ErrorCode code = Timed(FileCall::kOpenForRead, at.path, -1,
+                         [&] { return inner_.OpenForRead(at, file, mode); });
   if (code == 0) Opened(*file, at.path);
   return code;
 }
@@ -137,12 +139,12 @@ ErrorCode TimedFileSystem::Write(FileHandle file, const void* data, uint32_t cou
 }
 
 ErrorCode TimedFileSystem::Read(FileHandle file, void* data, uint32_t count, uint32_t* got) {
-  return Timed(FileCall::kRead, nullptr, file,
-               [&] { return inner_.Read(file, data, count, got); });
+  return Timed(FileCall::kRead, nullptr, file, [&] { return inner_.Read(file, data, count, got); });
 }
 
 ErrorCode TimedFileSystem::SetFileSize(FileHandle file, int64_t size) {
-  return Timed(FileCall::kSetFileSize, nullptr, file, [&] { return inner_.SetFileSize(file, size); });
+  return Timed(FileCall::kSetFileSize, nullptr, file,
+               [&] { return inner_.SetFileSize(file, size); });
 }
 
 ErrorCode TimedFileSystem::Flush(FileHandle file) {

@@ -11,9 +11,9 @@
 #include <thread>
 #include <vector>
 
-#include "reporting/timed_file_system.h"
 #include "reporting/phase_frame.h"
 #include "reporting/run_report.h"
+#include "reporting/timed_file_system.h"
 
 namespace dtk {
 
