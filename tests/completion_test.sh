@@ -17,8 +17,8 @@ while IFS='|' read -r line want; do
   read -ra COMP_WORDS <<<"$line"
   [[ $line == *" " ]] && COMP_WORDS+=("")
   COMP_CWORD=$((${#COMP_WORDS[@]} - 1)) COMP_LINE=$line COMP_POINT=${#line} COMPREPLY=()
-  spec=$(complete -p "${COMP_WORDS[0]}") && spec=${spec#* -F } &&
-    "${spec%% *}" "${COMP_WORDS[0]}" "${COMP_WORDS[COMP_CWORD]}" "${COMP_WORDS[COMP_CWORD - 1]}"
+  rule=$(complete -p "${COMP_WORDS[0]}") && rule=${rule#* -F } &&
+    "${rule%% *}" "${COMP_WORDS[0]}" "${COMP_WORDS[COMP_CWORD]}" "${COMP_WORDS[COMP_CWORD - 1]}"
   got=$(printf '%s\n' "${COMPREPLY[@]}" | LC_ALL=C sort | paste -sd ' ')
   [ "$got" = "$want" ] || { echo "FAILED: '$line' offers '$got', not '$want'" && failed=1; }
 done <<'END'
